@@ -1,0 +1,28 @@
+# Warnings and sanitizers shared by every target of the project.
+
+add_library(orbel_warnings INTERFACE)
+target_compile_options(orbel_warnings INTERFACE -Wall -Wextra)
+
+if(ORBEL_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(ORBEL_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT ORBEL_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "ORBEL_SANITIZE must be empty, 'address' or 'thread'")
+endif()
+
+if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
+  set(CMAKE_BUILD_TYPE RelWithDebInfo CACHE STRING "" FORCE)
+endif()
+
+# Collects the sources of one folder; new files are picked up at the next build.
+function(orbel_glob_sources out)
+  set(result)
+  foreach(dir IN LISTS ARGN)
+    file(GLOB found CONFIGURE_DEPENDS ${dir}/*.cpp)
+    list(APPEND result ${found})
+  endforeach()
+  set(${out} ${result} PARENT_SCOPE)
+endfunction()

@@ -1,0 +1,43 @@
+// Error codes carried by every orbel::sdk::Exception.
+#pragma once
+
+#include <cstdint>
+
+namespace orbel::sdk {
+
+enum class SensorError : uint32_t {
+    CONNECTION_FAILED = 0,
+    NOT_CONNECTED = 1,
+    ACTION_ILLEGAL_SENSOR_RUNNING = 2,
+    ACTION_ILLEGAL_SENSOR_NOT_INITIALISED = 3,
+    UNABLE_TO_INITIALISE = 4,
+    UNABLE_TO_START = 5,
+    UNABLE_TO_STOP = 6,
+    UNABLE_TO_CLOSE = 7,
+    SENSOR_ALREADY_INITIALIZED = 8,
+    ACTION_ILLEGAL_NOT_RUNNING = 9,
+    COMMAND_NOT_KNOWN = 10,
+    COMMAND_BUFFER_FULL = 11,
+    COMMAND_NOT_SUPPORTED = 12,
+    PAYLOAD_INCORRECT = 13,
+    IMAGE_ERROR = 14,
+    ACQUISITION_FAILED = 15,
+    MEMORY_FULL = 16,
+    ILLEGAL_TEMPERATURE = 17,
+    CRITICAL_HARDWARE_ERROR = 18,
+    STATUS_FLAG_1 = 19,
+    STATUS_FLAG_2 = 20,
+    STATUS_FLAG_3 = 21,
+    STATUS_FLAG_4 = 22,
+    STATUS_FLAG_5 = 23,
+    STATUS_FLAG_6 = 24,
+    STATUS_FLAG_7 = 25,
+    STATUS_FLAG_8 = 26,
+    UNKNOWN_ERROR = 27,
+    TCP_ERROR = 28,
+    COMMAND_TIMEOUT = 29,
+    NO_DISPATCHER = 30,
+    CONVERSION_FAILED = 31,
+};
+
+}  // namespace orbel::sdk

@@ -1,0 +1,2 @@
+// placeholder until the emulator lands
+namespace orbel::emulator { void EmulatorPlaceholder() {} }
