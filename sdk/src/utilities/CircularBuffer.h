@@ -30,7 +30,7 @@ template <typename T>
 class CircularBuffer : public CircularBufferBase<T> {
 public:
     CircularBuffer(size_t capacity, size_t mirror)
-        : storage_(std::make_unique<T[]>(capacity + mirror)), capacity_(capacity), mirror_(mirror) {}
+        : storage_(std::make_unique_for_overwrite<T[]>(capacity + mirror)), capacity_(capacity), mirror_(mirror) {}
 
     CircularBuffer(const CircularBuffer&) = delete;
     CircularBuffer& operator=(const CircularBuffer&) = delete;

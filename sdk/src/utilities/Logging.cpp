@@ -64,6 +64,8 @@ Logging::Logging()
     : outputs_(std::make_shared<spdlog::sinks::dist_sink<std::mutex>>()),
       logger_(std::make_shared<spdlog::logger>("orbel_sdk", outputs_)) {
     logger_->set_level(spdlog::level::debug);
+    // The instance is never destroyed, so nothing flushes at exit: INFO and worse go out at once.
+    logger_->flush_on(spdlog::level::info);
 }
 
 Logging& Logging::Instance() {

@@ -138,6 +138,22 @@ std::string ConvertToStringLossy(std::wstring_view text) noexcept {
     }
 }
 
+std::wstring ConvertToWStringLossy(std::string_view text) noexcept {
+    try {
+        return ConvertToWString(text);
+    } catch (...) {
+    }
+    try {
+        // Keep the ASCII, mark everything else: enough to read an error text.
+        std::wstring out;
+        out.reserve(text.size());
+        for (char c : text) out.push_back(static_cast<unsigned char>(c) < 0x80 ? static_cast<wchar_t>(c) : L'?');
+        return out;
+    } catch (...) {
+        return {};
+    }
+}
+
 std::wstring SensorErrorToWString(const orbel::sdk::SensorError& error) {
     switch (error) {
         case SensorError::ACTION_ILLEGAL_SENSOR_RUNNING: return L"ACTION_ILLEGAL_SENSOR_RUNNING";

@@ -27,8 +27,9 @@ std::wstring ConvertToWString(std::string_view text);
 std::string ConvertToString(std::wstring_view text, Encoding encoding);
 std::string ConvertToString(std::wstring_view text);
 
-// Never throws: malformed input is replaced character by character.
+// Never throw: malformed input is replaced character by character.
 std::string ConvertToStringLossy(std::wstring_view text) noexcept;
+std::wstring ConvertToWStringLossy(std::string_view text) noexcept;
 
 std::wstring SensorErrorToWString(const orbel::sdk::SensorError& error);
 std::wstring SensorStateToWString(const orbel::sdk::SensorState& state);

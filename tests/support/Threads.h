@@ -1,0 +1,28 @@
+// Thread counting and waiting helpers for teardown tests (Linux: /proc/self/task).
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+namespace orbel::testing {
+
+inline size_t ThreadCount() {
+    size_t n = 0;
+    for ([[maybe_unused]] auto& entry : std::filesystem::directory_iterator("/proc/self/task")) ++n;
+    return n;
+}
+
+// Polls the condition until it holds or the deadline passes.
+inline bool Eventually(const std::function<bool()>& condition,
+                       std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    while (std::chrono::steady_clock::now() < end) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return condition();
+}
+
+}  // namespace orbel::testing

@@ -1,2 +1,0 @@
-// placeholder until the emulator lands
-namespace orbel::emulator { void EmulatorPlaceholder() {} }
