@@ -1,0 +1,172 @@
+// File kinds, folders and frame-file listings. Errors of the file system surface as
+// the std::filesystem exceptions of the call that failed; the two folder checks of
+// the listings throw std::runtime_error with the path in the message.
+#include "app/FileHelpers.h"
+
+#include <map>
+#include <set>
+#include <stdexcept>
+
+#include "platform/AppDataFolder.h"
+
+namespace orbel::studio {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string AsciiLower(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
+void RequireFolder(const fs::path& folder) {
+    if (!fs::exists(folder)) {
+        throw std::runtime_error("Folder does not exist: " + folder.string());
+    }
+    if (!fs::is_directory(folder)) {
+        throw std::runtime_error("Path is not a directory: " + folder.string());
+    }
+}
+
+bool IsFolder(const fs::path& path) {
+    return fs::exists(path) && fs::is_directory(path);
+}
+
+}  // namespace
+
+std::string FileTypeToExtension(FileType type) {
+    switch (type) {
+        case FileType::Ply:
+            return "ply";
+        case FileType::Pcd:
+            return "pcd";
+        case FileType::Png:
+            return "png";
+        case FileType::Csv:
+            return "csv";
+        case FileType::Qpc:
+            return "qpc";
+        case FileType::Jpg:
+            return "jpg";
+        default:
+            return {};
+    }
+}
+
+FileType FileTypeFromExtension(std::string extension) {
+    if (!extension.empty() && extension.front() == '.') {
+        extension.erase(0, 1);
+    }
+    static const std::map<std::string, FileType, std::less<>> kTypes{
+        {"ply", FileType::Ply}, {"pcd", FileType::Pcd}, {"png", FileType::Png}, {"csv", FileType::Csv},
+        {"qpc", FileType::Qpc}, {"jpg", FileType::Jpg}, {"jpeg", FileType::Jpg},
+    };
+    const auto found = kTypes.find(AsciiLower(std::move(extension)));
+    return found == kTypes.end() ? FileType::Unknown : found->second;
+}
+
+fs::path AppDataDir() {
+    const fs::path folder = platform::UserDataRoot() / "Velmorant" / "OrbelStudio";
+    fs::create_directories(folder / "dumps");
+    return folder;
+}
+
+void EnsureDirectory(const fs::path& path) {
+    if (!fs::exists(path)) {
+        fs::create_directories(path);
+    }
+    if (!fs::is_directory(path)) {
+        throw std::runtime_error("Path exists but is not a directory: " + path.string());
+    }
+}
+
+SessionPaths MakeSessionPaths(const fs::path& picked) {
+    SessionPaths paths;
+    if (!fs::exists(picked)) {
+        return paths;
+    }
+    // A trailing separator leaves the path without a file name; the folder's own
+    // name is what tells a sub-folder from a session folder.
+    const fs::path folder = picked.has_filename() ? picked : picked.parent_path();
+
+    if (IsFolder(folder / "frames_qpc")) {
+        paths.root = folder;
+        paths.lidar_folder = folder / "frames_qpc";
+    } else if (folder.filename() == "frames_qpc") {
+        paths.root = folder.parent_path();
+        paths.lidar_folder = folder;
+    }
+
+    const fs::path base = paths.root.empty() ? folder : paths.root;
+    if (IsFolder(base / "frames_rgb")) {
+        paths.camera_folder = base / "frames_rgb";
+    } else if (folder.filename() == "frames_rgb") {
+        paths.camera_folder = folder;
+        if (paths.root.empty()) {
+            paths.root = folder.parent_path();
+        }
+    }
+
+    paths.has_lidar_frames = !paths.lidar_folder.empty();
+    return paths;
+}
+
+std::string MostCommonExtension(const fs::path& folder) {
+    RequireFolder(folder);
+    static const std::set<std::string, std::less<>> kKnown{"ply", "pcd", "png", "csv", "qpc", "jpg"};
+
+    std::map<std::string, std::size_t> counts;  // ordered by text, so ties go to the first
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+        if (!entry.is_regular_file()) {
+            continue;
+        }
+        std::string extension = AsciiLower(entry.path().extension().string());
+        if (!extension.empty()) {
+            extension.erase(0, 1);
+        }
+        // JPEG images are written both ways; FileTypeFromExtension reads both as jpg.
+        if (extension == "jpeg") {
+            extension = "jpg";
+        }
+        if (kKnown.contains(extension)) {
+            ++counts[extension];
+        }
+    }
+
+    std::string best;
+    std::size_t bestCount = 0;
+    for (const auto& [extension, count] : counts) {
+        if (count > bestCount) {
+            best = extension;
+            bestCount = count;
+        }
+    }
+    return best;
+}
+
+std::vector<fs::path> ListFilesRecursive(const fs::path& folder, const std::string& extension) {
+    RequireFolder(folder);
+    std::string wanted = extension;
+    if (!wanted.empty() && wanted.front() != '.') {
+        wanted.insert(wanted.begin(), '.');
+    }
+    wanted = AsciiLower(std::move(wanted));
+
+    std::vector<fs::path> files;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file() && AsciiLower(entry.path().extension().string()) == wanted) {
+            files.push_back(entry.path());
+        }
+    }
+    return files;
+}
+
+std::vector<fs::path> ListQpcFilesRecursive(const fs::path& folder) {
+    return ListFilesRecursive(folder, ".qpc");
+}
+
+}  // namespace orbel::studio

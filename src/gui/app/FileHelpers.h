@@ -1,0 +1,66 @@
+// File kinds, the program's application-data folder, folder creation, the layout
+// of a recorded session folder and the listing of frame files. Stateless free
+// functions, safe on any thread. None of them logs: failures are thrown and the
+// callers decide what to tell the user.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace orbel::studio {
+
+// The kinds of frame and image files, numbered as the program stores them.
+enum class FileType : int {
+    Ply = 0,
+    Pcd = 1,
+    Png = 2,
+    Csv = 3,
+    Qpc = 4,
+    Jpg = 5,
+    Unknown = 6,
+};
+
+// The folders of one recorded session; each is empty when not found.
+struct SessionPaths {
+    std::filesystem::path root;
+    std::filesystem::path lidar_folder;   // "frames_qpc": QPC frame files
+    std::filesystem::path camera_folder;  // "frames_rgb": JPEG camera images
+    bool has_lidar_frames = false;        // exactly when lidar_folder is not empty
+};
+
+// "ply", "pcd", "png", "csv", "qpc", "jpg"; empty for Unknown and any other value.
+std::string FileTypeToExtension(FileType type);
+
+// Case-insensitive, with or without one leading dot; "jpeg" is Jpg; anything else Unknown.
+FileType FileTypeFromExtension(std::string extension);
+
+// The per-user folder "Velmorant/OrbelStudio" (platform/AppDataFolder.h), created
+// together with its "dumps" sub-folder when missing. Throws filesystem_error when
+// there is no such folder or it cannot be created.
+std::filesystem::path AppDataDir();
+
+// Creates the folder with its missing parents. Throws filesystem_error, or
+// std::runtime_error when the path exists but is not a folder.
+void EnsureDirectory(const std::filesystem::path& path);
+
+// Accepts a session folder or either of its "frames_qpc" and "frames_rgb" sub-folders.
+SessionPaths MakeSessionPaths(const std::filesystem::path& picked);
+
+// The most frequent known frame-file extension (lower case, no dot) among the
+// folder's direct files, ties going to the alphabetically first; ".jpeg" counts as
+// "jpg". Empty when there is none. Throws std::runtime_error when the folder is
+// missing or not a folder, filesystem_error when it cannot be read.
+std::string MostCommonExtension(const std::filesystem::path& folder);
+
+// Every regular file under the folder, sub-folders included (symbolic links to
+// folders are not followed), whose extension equals `extension` regardless of
+// case and of a leading dot; an empty extension matches files without one. In
+// walk order, unsorted. Throws as MostCommonExtension.
+std::vector<std::filesystem::path> ListFilesRecursive(const std::filesystem::path& folder,
+                                                      const std::string& extension);
+
+// ListFilesRecursive with ".qpc".
+std::vector<std::filesystem::path> ListQpcFilesRecursive(const std::filesystem::path& folder);
+
+}  // namespace orbel::studio
