@@ -1,0 +1,170 @@
+// orbel::sdk::SensorFactory: connects, wires link, parser, handler list and
+// handlers to a new sensor, asks for its status once and, when images are
+// wanted, attaches a camera. Everything runs on the caller's thread; the threads
+// it starts belong to the objects that start them.
+#include <orbel/sdk/SensorFactory.h>
+
+#include <stdexcept>
+
+#include "communication/TCPClient.h"
+#include "communication/TCPConnection.h"
+#include "communication/VelmorantParser.h"
+#include "sensor/HandlerList.h"
+#include "sensor/Sensor.h"
+#include "sensor/messageHandlers/AlertsHandler.h"
+#include "sensor/messageHandlers/DataHandler.h"
+#include "sensor/messageHandlers/ErrorMessageHandler.h"
+#include "sensor/messageHandlers/SensorStatusHandler.h"
+#include "utilities/Logging.h"
+#include "utilities/StringConversion.h"
+
+namespace orbel::sdk {
+
+using orbel::communication::TCPClient;
+using orbel::communication::TCPConnection;
+using orbel::sensor::HandlerList;
+using orbel::sensor::Sensor;
+using orbel::utilities::ConvertToWString;
+
+class SensorFactory::Impl {
+public:
+    ~Impl() {
+        // Release order: texts and callbacks first, then the objects that own threads.
+        cameraIp.clear();
+        imageCallback = nullptr;
+        alertCallback = nullptr;
+        errorCallback = nullptr;
+        pointCloudCallback = nullptr;
+        sensor.reset();
+        handlerList.reset();
+        tcpClient.reset();
+        tcpConnection.reset();
+    }
+
+    void BuildTCPLayer(const std::string_view& ip, int port);
+    void BuildSensorObjectUsingTCPLayer();
+    void AttachMessageStateHandler();
+    void AttachMessageDataHandler();
+    void AttachErrorMessageHandler();
+    void AttachAlertMessageHandler();
+    void ConnectIncomingTCPMessagesToHandlers();
+    void BuildCameraIfConfigured();
+
+    size_t sendQueueLimit = 10;
+    size_t pointCloudBufferSize = 112;
+    size_t imageBufferSize = 10;
+    std::shared_ptr<TCPConnection> tcpConnection;
+    std::unique_ptr<TCPClient> tcpClient;
+    std::shared_ptr<HandlerList> handlerList;
+    std::shared_ptr<Sensor> sensor;
+    PointCloudCallback pointCloudCallback;
+    ErrorCallback errorCallback;
+    AlertCallback alertCallback;
+    ImageCallback imageCallback;
+    std::string cameraIp = "10.10.100.12";
+    PixelFormat imageOutputFormat = PixelFormat::RGB12;
+};
+
+void SensorFactory::Impl::BuildTCPLayer(const std::string_view& ip, int port) {
+    ORBEL_LOG_INFO(L"Sensor Factory: Building sensor for IP: " + ConvertToWString(ip) + L" and port: " +
+                   std::to_wstring(port));
+    tcpConnection = std::make_shared<TCPConnection>(ip, port);
+    tcpClient = std::make_unique<TCPClient>(tcpConnection, sendQueueLimit);
+    tcpClient->SetErrorHandler(errorCallback);
+    ORBEL_LOG_DEBUG(L"TCP Client and TCP Connection created");
+}
+
+void SensorFactory::Impl::BuildSensorObjectUsingTCPLayer() {
+    sensor = std::make_shared<Sensor>(std::shared_ptr<TCPClient>(std::move(tcpClient)));
+    sensor->SetErrorCallback(errorCallback);
+    ORBEL_LOG_DEBUG(L"Sensor object created");
+}
+
+void SensorFactory::Impl::AttachMessageStateHandler() {
+    auto handler = std::make_shared<orbel::sensor::SensorStatusHandler>();
+    std::weak_ptr<Sensor> weak = sensor;
+    handler->SetStateCallback([weak](const SensorState& state) {
+        if (auto s = weak.lock()) s->OnSensorStateChanged(state);
+    });
+    handler->SetErrorCallback([weak](const SensorError& code) {
+        if (auto s = weak.lock()) s->OnSensorStateChangeError(code);
+    });
+    handlerList->AddHandler(handler);
+    ORBEL_LOG_DEBUG(L"Sensor status handler registered with handlerList");
+}
+
+void SensorFactory::Impl::AttachMessageDataHandler() {
+    auto handler = std::make_shared<orbel::sensor::DataHandler>(pointCloudBufferSize);
+    handler->SetCallback(pointCloudCallback);
+    handlerList->AddHandler(handler);
+    ORBEL_LOG_DEBUG(L"PC data handler registered with handlerList");
+}
+
+void SensorFactory::Impl::AttachErrorMessageHandler() {
+    handlerList->AddHandler(std::make_shared<orbel::sensor::ErrorMessageHandler>(errorCallback));
+    ORBEL_LOG_DEBUG(L"Error data handler registered with handlerList");
+}
+
+void SensorFactory::Impl::AttachAlertMessageHandler() {
+    auto handler = std::make_shared<orbel::sensor::AlertsHandler>();
+    if (alertCallback) {
+        handler->SetAlertCallback(
+            [callback = alertCallback](Alert alert, std::optional<bool> status) { callback(alert, status); });
+    }
+    handlerList->AddHandler(handler);
+    ORBEL_LOG_DEBUG(L"Events data handler registered with handlerList");
+}
+
+void SensorFactory::Impl::ConnectIncomingTCPMessagesToHandlers() {
+    std::weak_ptr<HandlerList> weak = handlerList;
+    tcpConnection->SetParser(
+        std::make_shared<orbel::communication::VelmorantParser>([weak](orbel::communication::VelmorantMessage& m) {
+            if (auto list = weak.lock()) list->HandleMessage(m);
+        }));
+    ORBEL_LOG_DEBUG(L"Message parser and dispatcher attached to connection");
+}
+
+void SensorFactory::Impl::BuildCameraIfConfigured() {
+    if (!imageCallback) return;
+    ORBEL_LOG_INFO(L"Sensor Factory: Building camera for IP: " + ConvertToWString(cameraIp));
+    const std::string text = "Failed to create camera: no camera library is available in this build";
+    ORBEL_LOG_ERROR(ConvertToWString(text));
+    throw Exception(ConvertToWString(text), SensorError::CONNECTION_FAILED);
+}
+
+SensorFactory::SensorFactory() : impl_(std::make_unique<Impl>()) {}
+SensorFactory::~SensorFactory() = default;
+
+void SensorFactory::SetAlertCallback(AlertCallback callback) { impl_->alertCallback = std::move(callback); }
+void SensorFactory::SetErrorCallback(ErrorCallback callback) { impl_->errorCallback = std::move(callback); }
+void SensorFactory::SetImageCallback(ImageCallback callback) { impl_->imageCallback = std::move(callback); }
+void SensorFactory::SetPointCloudCallback(PointCloudCallback callback) {
+    impl_->pointCloudCallback = std::move(callback);
+}
+void SensorFactory::SetCameraIPAddress(const std::string_view& ip) { impl_->cameraIp = std::string(ip); }
+void SensorFactory::SetImageBufferSize(size_t size) { impl_->imageBufferSize = size; }
+void SensorFactory::SetPointCloudBufferSize(size_t size) {
+    // One slot always stays free, so fewer than two could never hold a message.
+    if (size < 2)
+        throw std::invalid_argument("The point-cloud buffer size must be at least 2, got " + std::to_string(size));
+    impl_->pointCloudBufferSize = size;
+}
+void SensorFactory::SetImageOutputFormat(PixelFormat format) { impl_->imageOutputFormat = format; }
+
+std::shared_ptr<ISensor> SensorFactory::Build(const std::string_view& ip, int port) {
+    impl_->BuildTCPLayer(ip, port);
+    impl_->BuildSensorObjectUsingTCPLayer();
+    impl_->handlerList = std::make_shared<HandlerList>();
+    impl_->AttachMessageStateHandler();
+    impl_->AttachMessageDataHandler();
+    impl_->AttachErrorMessageHandler();
+    impl_->AttachAlertMessageHandler();
+    impl_->sensor->SetHandlerList(impl_->handlerList);
+    impl_->ConnectIncomingTCPMessagesToHandlers();
+    ORBEL_LOG_INFO(L"Sensor fully constructed");
+    impl_->sensor->RequestStatus(std::chrono::milliseconds(5000));
+    impl_->BuildCameraIfConfigured();
+    return std::move(impl_->sensor);
+}
+
+}  // namespace orbel::sdk
