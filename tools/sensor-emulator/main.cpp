@@ -1,0 +1,148 @@
+// orbel-sensor-emulator: the sensor emulator as a program, for demo runs and manual
+// tests. Listens on 127.0.0.1 only, prints "listening on 127.0.0.1:<port>" once ready,
+// logs connections and commands to stderr and runs until SIGINT or SIGTERM.
+// Exit codes: 0 after a signal, 1 when the emulator cannot start, 2 for a usage error.
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include <orbel/emulator/SensorEmulator.h>
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: orbel-sensor-emulator [options]\n"
+    "A stand-in for the Orbel lidar on loopback: answers the sensor's commands and\n"
+    "streams point-cloud lines of a room with a moving box while started.\n"
+    "\n"
+    "Options (--name value or --name=value):\n"
+    "  --bind ADDRESS   address to listen on; only 127.0.0.1 is accepted (default 127.0.0.1)\n"
+    "  --port N         TCP port, 0 for an ephemeral one (default 4000)\n"
+    "  --points N       points per line (default 192)\n"
+    "  --rate FPS       frames of 56 lines per second (default 20)\n"
+    "  --type T         point type 0x60, 0x66 or 0x6F (default 0x6F)\n"
+    "  --serial S       serial number in the status answer, hex (0x...) or decimal\n"
+    "                   (default 0x03023112)\n"
+    "  --help           this text\n"
+    "\n"
+    "Prints \"listening on 127.0.0.1:<port>\" when ready; logs to stderr; stops on\n"
+    "SIGINT or SIGTERM.\n";
+
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+uint64_t ParseUnsigned(std::string_view name, const std::string& text, uint64_t max) {
+    size_t used = 0;
+    uint64_t value = 0;
+    try {
+        value = std::stoull(text, &used, 0);  // base 0: 0x... is hex
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (text.empty() || text[0] == '-' || used != text.size() || value > max) {
+        throw UsageError("invalid value for --" + std::string(name) + ": \"" + text + "\"");
+    }
+    return value;
+}
+
+double ParseRate(const std::string& text) {
+    size_t used = 0;
+    double value = 0;
+    try {
+        value = std::stod(text, &used);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used != text.size() || !(value > 0)) throw UsageError("invalid value for --rate: \"" + text + "\"");
+    return value;
+}
+
+// Returns nothing when --help was asked for.
+std::optional<orbel::emulator::EmulatorOptions> ParseArguments(int argc, char** argv) {
+    orbel::emulator::EmulatorOptions options;
+    options.port = 4000;
+    for (int i = 1; i < argc; ++i) {
+        std::string argument = argv[i];
+        if (argument == "--help" || argument == "-h") return std::nullopt;
+        if (argument.rfind("--", 0) != 0) throw UsageError("unexpected argument \"" + argument + "\"");
+        std::string name = argument.substr(2);
+        std::string value;
+        if (const size_t equals = name.find('='); equals != std::string::npos) {
+            value = name.substr(equals + 1);
+            name.resize(equals);
+        } else {
+            if (i + 1 >= argc) throw UsageError("--" + name + " needs a value");
+            value = argv[++i];
+        }
+        if (name == "bind") {
+            options.bindAddress = value;
+        } else if (name == "port") {
+            options.port = static_cast<uint16_t>(ParseUnsigned(name, value, 65535));
+        } else if (name == "points") {
+            options.pointsPerLine = static_cast<uint32_t>(ParseUnsigned(name, value, 100'000));
+        } else if (name == "rate") {
+            options.framesPerSecond = ParseRate(value);
+        } else if (name == "type") {
+            const uint64_t type = ParseUnsigned(name, value, 0xFF);
+            if (!orbel::emulator::IsPointType(static_cast<uint8_t>(type))) {
+                throw UsageError("--type must be 0x60, 0x66 or 0x6F");
+            }
+            options.pointType = static_cast<orbel::emulator::PointType>(type);
+        } else if (name == "serial") {
+            options.serialNumber = static_cast<uint32_t>(ParseUnsigned(name, value, UINT32_MAX));
+        } else {
+            throw UsageError("unknown option --" + name);
+        }
+    }
+    if (options.bindAddress != "127.0.0.1") {
+        throw UsageError("--bind accepts 127.0.0.1 only: the emulator never listens beyond loopback");
+    }
+    return options;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::optional<orbel::emulator::EmulatorOptions> options;
+    try {
+        options = ParseArguments(argc, argv);
+    } catch (const UsageError& error) {
+        std::cerr << "orbel-sensor-emulator: " << error.what() << "\n" << kUsage;
+        return 2;
+    }
+    if (!options) {
+        std::cout << kUsage;
+        return 0;
+    }
+    options->log = [](const std::string& line) { std::cerr << "[emulator] " << line << std::endl; };
+
+    // Blocked before the I/O thread starts, so that only sigwait below sees them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    try {
+        orbel::emulator::SensorEmulator emulator(*options);
+        std::cout << "listening on 127.0.0.1:" << emulator.Port() << std::endl;
+        int received = 0;
+        sigwait(&stopSignals, &received);
+        std::cerr << "[emulator] stopping on signal " << received << std::endl;
+        emulator.Stop();
+    } catch (const std::invalid_argument& error) {
+        std::cerr << "orbel-sensor-emulator: " << error.what() << "\n";
+        return 2;
+    } catch (const std::exception& error) {
+        std::cerr << "orbel-sensor-emulator: cannot start: " << error.what() << "\n";
+        return 1;
+    }
+    return 0;
+}
