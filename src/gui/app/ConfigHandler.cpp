@@ -1,0 +1,283 @@
+// Reading and writing "settings.bin". The scalar ranges, the cloud transform and the
+// 3D scalar choice are written but deliberately not restored, and the camera view
+// always starts hidden, so each run starts from a neutral view.
+#include "app/ConfigHandler.h"
+
+#include <cmath>
+#include <exception>
+#include <fstream>
+#include <string>
+#include <system_error>
+#include <type_traits>
+
+#include <utf8.h>
+
+#include "app/Logging.h"
+#include "proto/viewer_config.pb.h"
+
+namespace orbel::studio::gui {
+namespace {
+
+constexpr int kLevelWarning = 3;
+constexpr int kLevelError = 4;
+
+// The file stores the 2D scalar as one of its first five values; depth (and anything
+// unknown) becomes signal.
+ScalarType ScalarFromFile(int value) {
+    switch (value) {
+        case 0: return ScalarType::XAxis;
+        case 1: return ScalarType::YAxis;
+        case 2: return ScalarType::ZAxis;
+        case 4: return ScalarType::Ambient;
+        default: return ScalarType::Signal;
+    }
+}
+
+ScalarTypeProto ScalarToFile(ScalarType value) {
+    const auto number = static_cast<int>(value);
+    if (number >= 0 && number <= 4) {
+        return static_cast<ScalarTypeProto>(number);
+    }
+    return SCALAR_TYPE_SIGNAL;
+}
+
+// Values the layout divides by or sizes windows with must be positive and finite.
+bool IsUsableScale(float value) { return std::isfinite(value) && value > 0.0f; }
+bool IsUsableSplit(float value) { return std::isfinite(value) && value > 0.0f && value <= 1.0f; }
+bool IsUsablePort(int32_t port) { return port >= 1 && port <= 65535; }
+
+template <typename T>
+std::string ToText(T value) {
+    if constexpr (std::is_floating_point_v<T>) {
+        return std::to_string(static_cast<double>(value));
+    } else {
+        return std::to_string(value);
+    }
+}
+
+template <typename T>
+void LogFallback(const char* field, T loaded, T fallback) {
+    Log("Loading configuration: " + std::string(field) + " " + ToText(loaded) +
+            " cannot be used, keeping the default " + ToText(fallback),
+        kLevelWarning);
+}
+
+void CopyIntoViewerConfig(const ViewerConfigProto& proto, ViewerConfig& config) {
+    config.show_grid.exchange(proto.show_grid());
+    config.show_origin.exchange(proto.show_origin());
+    if (proto.point_size() > 0) {
+        config.point_size.exchange(proto.point_size());
+    } else {
+        LogFallback("point_size", proto.point_size(), config.point_size.load());
+    }
+    config.show_2d_view.exchange(proto.show_2d_view());
+    config.view2d_scalar_type.exchange(ScalarFromFile(proto.view2d_scalar_type()));
+
+    config.background_color_r = proto.background_color_r();
+    config.background_color_g = proto.background_color_g();
+    config.background_color_b = proto.background_color_b();
+    config.point_color_r = proto.point_color_r();
+    config.point_color_g = proto.point_color_g();
+    config.point_color_b = proto.point_color_b();
+    config.point_color_a = proto.point_color_a();
+    config.view3d_colormap = ToProtoColormap(proto.view3d_colormap());
+    config.view2d_colormap = ToProtoColormap(proto.view2d_colormap());
+
+    config.show_camera.exchange(false);
+    config.camera_above.exchange(proto.camera_above());
+    if (IsUsableSplit(proto.camera_split_ratio())) {
+        config.camera_split_ratio = proto.camera_split_ratio();
+    } else {
+        LogFallback("camera_split_ratio", proto.camera_split_ratio(), config.camera_split_ratio);
+    }
+    if (IsUsableScale(proto.lidar_2d_view_scale_factor())) {
+        config.lidar_2d_view_scale_factor = proto.lidar_2d_view_scale_factor();
+    } else {
+        LogFallback("lidar_2d_view_scale_factor", proto.lidar_2d_view_scale_factor(),
+                    config.lidar_2d_view_scale_factor);
+    }
+}
+
+void CopyIntoSensorConfig(const ViewerConfigProto& proto, SensorConfig& sensor) {
+    sensor.sensor_ip = proto.sensor_ip();
+    if (IsUsablePort(proto.sensor_port())) {
+        sensor.sensor_port = proto.sensor_port();
+    } else {
+        const SensorConfig defaults;
+        LogFallback("sensor_port", proto.sensor_port(), defaults.sensor_port);
+        sensor.sensor_port = defaults.sensor_port;
+    }
+    sensor.camera_ip = proto.camera_ip();
+    sensor.enable_camera = proto.enable_camera();
+    sensor.enable_colorizer = proto.enable_colorizer();
+    sensor.qext_path = proto.qext_path();
+}
+
+ViewerConfigProto ToProto(const ViewerConfig& config, const SensorConfig* sensor) {
+    ViewerConfigProto proto;
+    proto.set_view3d_min_scalar_value(config.view3d_min_scalar_value.load());
+    proto.set_view3d_max_scalar_value(config.view3d_max_scalar_value.load());
+    proto.set_view2d_min_scalar_value(config.view2d_min_scalar_value.load());
+    proto.set_view2d_max_scalar_value(config.view2d_max_scalar_value.load());
+    proto.set_show_grid(config.show_grid.load());
+    proto.set_show_origin(config.show_origin.load());
+    proto.set_point_size(config.point_size.load());
+    proto.set_show_2d_view(config.show_2d_view.load());
+    proto.set_view2d_scalar_type(ScalarToFile(config.view2d_scalar_type.load()));
+    proto.set_background_color_r(config.background_color_r);
+    proto.set_background_color_g(config.background_color_g);
+    proto.set_background_color_b(config.background_color_b);
+    proto.set_point_color_r(config.point_color_r);
+    proto.set_point_color_g(config.point_color_g);
+    proto.set_point_color_b(config.point_color_b);
+    proto.set_point_color_a(config.point_color_a);
+    proto.set_view3d_colormap(ToProtoColormap(config.view3d_colormap));
+    proto.set_view2d_colormap(ToProtoColormap(config.view2d_colormap));
+    proto.set_show_camera(config.show_camera.load());
+    proto.set_camera_above(config.camera_above.load());
+    proto.set_camera_split_ratio(config.camera_split_ratio);
+    proto.set_lidar_2d_view_scale_factor(config.lidar_2d_view_scale_factor);
+    proto.set_cloud_transform_mode(config.cloud_transform_mode.load());
+    proto.set_cloud_offset_x_meters(config.cloud_offset_x_meters.load());
+    proto.set_cloud_offset_y_meters(config.cloud_offset_y_meters.load());
+    proto.set_cloud_offset_z_meters(config.cloud_offset_z_meters.load());
+    proto.set_cloud_roll_degrees(config.cloud_roll_degrees.load());
+    proto.set_cloud_pitch_degrees(config.cloud_pitch_degrees.load());
+    proto.set_cloud_yaw_degrees(config.cloud_yaw_degrees.load());
+    if (sensor != nullptr) {
+        proto.set_sensor_ip(sensor->sensor_ip);
+        proto.set_sensor_port(sensor->sensor_port);
+        proto.set_camera_ip(sensor->camera_ip);
+        proto.set_enable_camera(sensor->enable_camera);
+        proto.set_enable_colorizer(sensor->enable_colorizer);
+        proto.set_qext_path(sensor->qext_path);
+    }
+    return proto;
+}
+
+// proto3 string fields must hold UTF-8: a file with anything else fails to parse, and
+// every setting in it would be lost at the next start.
+const char* FindInvalidText(const ViewerConfigProto& proto) {
+    if (!utf8::is_valid(proto.sensor_ip().begin(), proto.sensor_ip().end())) return "sensor_ip";
+    if (!utf8::is_valid(proto.camera_ip().begin(), proto.camera_ip().end())) return "camera_ip";
+    if (!utf8::is_valid(proto.qext_path().begin(), proto.qext_path().end())) return "qext_path";
+    return nullptr;
+}
+
+void RemoveQuietly(const std::filesystem::path& path) {
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+}
+
+}  // namespace
+
+ColormapType ToProtoColormap(int colormap) {
+    switch (colormap) {
+        case COLORMAP_UNIFORM:
+        case COLORMAP_VIRIDIS:
+        case COLORMAP_MAGMA:
+        case COLORMAP_CIVIDIS:
+        case COLORMAP_EMBEDDED:
+        case COLORMAP_GRAYSCALE:
+            return static_cast<ColormapType>(colormap);
+        default:
+            return COLORMAP_JET;
+    }
+}
+
+std::shared_ptr<ViewerConfig> ConfigHandler::Load(const std::filesystem::path& path,
+                                                  std::shared_ptr<SensorConfig>& sensorConfig) {
+    try {
+        if (!std::filesystem::exists(path)) {
+            Log("Loading configuration: Configuration file does not exist: " + path.string(), kLevelWarning);
+            return nullptr;
+        }
+        std::ifstream file(path, std::ios::binary);
+        if (!file.is_open()) {
+            Log("Loading configuration: Failed to open file for reading: " + path.string(), kLevelError);
+            return nullptr;
+        }
+        ViewerConfigProto proto;
+        if (!proto.ParseFromIstream(&file)) {
+            Log("Loading configuration: Failed to parse data from file: " + path.string(), kLevelError);
+            return nullptr;
+        }
+        file.close();
+
+        auto config = std::make_shared<ViewerConfig>();
+        CopyIntoViewerConfig(proto, *config);
+        if (sensorConfig) {
+            CopyIntoSensorConfig(proto, *sensorConfig);
+        }
+        return config;
+    } catch (const std::exception& e) {
+        Log(std::string("Loading configuration: Exception occurred: ") + e.what(), kLevelError);
+    } catch (...) {
+        Log("Loading configuration: Exception occurred: unknown exception", kLevelError);
+    }
+    return nullptr;
+}
+
+bool ConfigHandler::Save(const std::shared_ptr<ViewerConfig>& config,
+                         const std::shared_ptr<SensorConfig>& sensorConfig,
+                         const std::filesystem::path& path) {
+    if (!config) {
+        Log("ConfigHandler::Save: config is null", kLevelError);
+        return false;
+    }
+    std::filesystem::path temporary = path;
+    temporary += ".tmp";
+    bool temporaryCreated = false;
+    try {
+        const ViewerConfigProto proto = ToProto(*config, sensorConfig.get());
+
+        if (path.has_parent_path()) {
+            std::filesystem::create_directories(path.parent_path());
+        }
+
+        std::string bytes;
+        const char* invalidField = FindInvalidText(proto);
+        if (invalidField != nullptr) {
+            Log(std::string("ConfigHandler::Save: ") + invalidField + " is not valid UTF-8", kLevelWarning);
+        }
+        if (invalidField != nullptr || !proto.SerializeToString(&bytes)) {
+            Log("ConfigHandler::Save: Failed to serialize to file: " + path.string(), kLevelError);
+            return false;
+        }
+
+        // Written beside the target and renamed over it, so the old file stays whole
+        // until the new one is complete on disk.
+        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+        if (!file.is_open()) {
+            Log("ConfigHandler::Save: Failed to open file for writing: " + path.string(), kLevelError);
+            return false;
+        }
+        temporaryCreated = true;
+        file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        file.close();
+        if (file.fail()) {
+            RemoveQuietly(temporary);
+            Log("ConfigHandler::Save: Failed to serialize to file: " + path.string(), kLevelError);
+            return false;
+        }
+
+        std::error_code renameError;
+        std::filesystem::rename(temporary, path, renameError);
+        if (renameError) {
+            RemoveQuietly(temporary);
+            Log("ConfigHandler::Save: Failed to replace file: " + path.string() + " (" + renameError.message() + ")",
+                kLevelError);
+            return false;
+        }
+        return true;
+    } catch (const std::exception& e) {
+        if (temporaryCreated) RemoveQuietly(temporary);
+        Log(std::string("Saving configuration: Exception occurred: ") + e.what(), kLevelError);
+    } catch (...) {
+        if (temporaryCreated) RemoveQuietly(temporary);
+        Log("Saving configuration: Exception occurred: unknown exception", kLevelError);
+    }
+    return false;
+}
+
+}  // namespace orbel::studio::gui

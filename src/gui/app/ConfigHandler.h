@@ -1,0 +1,34 @@
+// ConfigHandler: reads and writes "settings.bin", the protobuf ViewerConfigProto that
+// holds the viewer settings and the sensor-connection settings. Stateless; both
+// operations run on the calling thread, report every failure through the program log
+// and never throw. Saving replaces the file in one step, so a failed save leaves the
+// previous file whole; loading replaces values that would break the views or the
+// connection with their defaults.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+
+#include "app/SensorConfig.h"
+#include "app/ViewerConfig.h"
+
+namespace orbel::studio::gui {
+
+class ConfigHandler {
+public:
+    // A new record on success (and the six connection settings copied into *sensorConfig
+    // when it holds a record), an empty pointer on any failure.
+    static std::shared_ptr<ViewerConfig> Load(const std::filesystem::path& path,
+                                              std::shared_ptr<SensorConfig>& sensorConfig);
+
+    // True when the file now holds the given settings; sensorConfig may be empty.
+    static bool Save(const std::shared_ptr<ViewerConfig>& config,
+                     const std::shared_ptr<SensorConfig>& sensorConfig,
+                     const std::filesystem::path& path);
+};
+
+// In-program colour-map number to the file's enumeration (used both ways): 0 and 2..6
+// are kept, everything else becomes jet.
+ColormapType ToProtoColormap(int colormap);
+
+}  // namespace orbel::studio::gui
