@@ -60,6 +60,7 @@ private:
     void HandleError(const std::error_code& error, const std::string& context);
     void Disconnect();
     void DisconnectSocket();
+    void StopIo();
     void RunIoContext();
     bool OnIoThread() const { return std::this_thread::get_id() == ioThreadId_; }
     bool SocketUp() const { return socket_ && socket_->is_open() && connected_; }
@@ -77,6 +78,7 @@ private:
     std::mutex hooksMutex_;  // guards parser_ and errorCallback_
     std::shared_ptr<IParser> parser_;
     ErrorCallback errorCallback_;
+    std::mutex guardMutex_;  // the I/O thread and the destroying thread may both stop the loop
     std::optional<asio::executor_work_guard<asio::io_context::executor_type>> workGuard_;
 };
 
@@ -90,6 +92,7 @@ void TCPConnection::Impl::Connect(std::string_view ip, int port) {
         ip_ = std::string(ip);
         port_ = port;
         ring_.Clear();
+        std::lock_guard guard(guardMutex_);
         workGuard_.emplace(asio::make_work_guard(io_));
     }
     ConnectSocket();
@@ -188,10 +191,15 @@ void TCPConnection::Impl::HandleError(const std::error_code& error, const std::s
     Disconnect();
 }
 
-void TCPConnection::Impl::Disconnect() {
-    DisconnectSocket();
+void TCPConnection::Impl::StopIo() {
+    std::lock_guard lock(guardMutex_);
     workGuard_.reset();
     io_.stop();
+}
+
+void TCPConnection::Impl::Disconnect() {
+    DisconnectSocket();
+    StopIo();
     if (OnIoThread()) return;  // the join happens when the connection is destroyed
     std::lock_guard lock(joinMutex_);
     if (ioThread_.joinable()) {
@@ -276,8 +284,7 @@ void TCPConnection::Impl::Shutdown() noexcept {
     } catch (const std::exception& e) {
         // A cancel or shutdown that fails while we tear down is logged, not thrown.
         ORBEL_LOG_ERROR(L"TCPConnection: error while disconnecting: " + orbel::utilities::ConvertToWStringLossy(e.what()));
-        workGuard_.reset();
-        io_.stop();
+        StopIo();
     }
     std::lock_guard lock(joinMutex_);
     if (!ioThread_.joinable()) return;

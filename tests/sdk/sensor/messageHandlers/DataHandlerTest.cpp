@@ -92,7 +92,7 @@ TEST(DataHandler, FullRingDropsTheNewestAndCountsThem) {
 
 TEST(DataHandler, MissesAreLoggedOncePerInterval) {
     orbel::testing::LogCapture log;
-    DataHandler handler(2, std::chrono::milliseconds(100));
+    DataHandler handler(2, std::chrono::milliseconds(1000));
     Gate gate;
     handler.SetCallback([&](std::unique_ptr<orbel::sdk::IPointCloud>) { gate.Pass(); });
     auto m = Cloud(0);
@@ -101,7 +101,7 @@ TEST(DataHandler, MissesAreLoggedOncePerInterval) {
     handler.Handle(m);  // waits in the one usable slot
     handler.Handle(m);  // missed, too early to log
     EXPECT_EQ(log.Count(L"point clouds were discarded"), 0u);
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     handler.Handle(m);  // missed, now logged with both
     EXPECT_EQ(log.Count(L"In the last 10 seconds 2 point clouds were discarded because the callback was busy."), 1u);
     gate.Open();
