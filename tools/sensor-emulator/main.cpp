@@ -24,7 +24,7 @@ constexpr const char* kUsage =
     "Options (--name value or --name=value):\n"
     "  --bind ADDRESS   address to listen on; only 127.0.0.1 is accepted (default 127.0.0.1)\n"
     "  --port N         TCP port, 0 for an ephemeral one (default 4000)\n"
-    "  --points N       points per line (default 192)\n"
+    "  --points N       points per line, 1 to 16384 (default 192)\n"
     "  --rate FPS       frames of 56 lines per second (default 20)\n"
     "  --type T         point type 0x60, 0x66 or 0x6F (default 0x6F)\n"
     "  --serial S       serial number in the status answer, hex (0x...) or decimal\n"
@@ -86,7 +86,7 @@ std::optional<orbel::emulator::EmulatorOptions> ParseArguments(int argc, char** 
         } else if (name == "port") {
             options.port = static_cast<uint16_t>(ParseUnsigned(name, value, 65535));
         } else if (name == "points") {
-            options.pointsPerLine = static_cast<uint32_t>(ParseUnsigned(name, value, 100'000));
+            options.pointsPerLine = static_cast<uint32_t>(ParseUnsigned(name, value, 16384));
         } else if (name == "rate") {
             options.framesPerSecond = ParseRate(value);
         } else if (name == "type") {

@@ -89,6 +89,18 @@ void IoLoop::Log(const std::string& text) const {
 }
 
 void IoLoop::Run() {
+    try {
+        Loop();
+    } catch (const std::exception& error) {
+        // Nothing may escape the thread; the emulator stops serving and says why.
+        Log(std::string("the I/O loop stopped: ") + error.what());
+    }
+    FailPendingScripts();
+    if (client_.Valid()) DropClient("emulator stopped", Closing::Graceful);
+    listener_.Reset();
+}
+
+void IoLoop::Loop() {
     while (!stop_) {
         const Clock::time_point now = Clock::now();
         const bool connected = client_.Valid();
@@ -109,9 +121,6 @@ void IoLoop::Run() {
         FeedFlood();
         Flush();
     }
-    FailPendingScripts();
-    if (client_.Valid()) DropClient("emulator stopped", Closing::Graceful);
-    listener_.Reset();
 }
 
 void IoLoop::RunScripts() {

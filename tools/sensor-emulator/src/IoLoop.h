@@ -76,6 +76,7 @@ private:
         std::vector<uint8_t> payload;
     };
 
+    void Loop();
     void RunScripts();
     void FailPendingScripts();
     void Accept();

@@ -152,6 +152,7 @@ double PointCloudGenerator::BoxCentreY_mm(uint32_t frameNumber) {
 
 PointCloudGenerator::PointCloudGenerator(uint32_t pointsPerLine, PointType type) : points_(pointsPerLine), type_(type) {
     BytesPerPoint(type);  // rejects a value outside the enumeration
+    if (points_ == 0 || points_ > kMaxPointsPerLine) throw std::invalid_argument("points per line out of range");
     const double toRad = std::numbers::pi / 180.0;
     rays_.reserve(size_t{kLinesPerFrame} * points_);
     rooms_.resize(kLinesPerFrame);

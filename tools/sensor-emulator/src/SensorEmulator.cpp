@@ -5,6 +5,7 @@
 #include <cmath>
 #include <mutex>
 #include <stdexcept>
+#include <string>
 #include <thread>
 
 #include "FaultFrames.h"
@@ -21,8 +22,9 @@ void CheckOptions(const EmulatorOptions& options) {
     if (options.bindAddress != "127.0.0.1") {
         throw std::invalid_argument("the sensor emulator binds 127.0.0.1 only, not \"" + options.bindAddress + "\"");
     }
-    if (options.pointsPerLine == 0 || options.pointsPerLine > 100'000) {
-        throw std::invalid_argument("points per line must be between 1 and 100000");
+    if (options.pointsPerLine == 0 || options.pointsPerLine > PointCloudGenerator::kMaxPointsPerLine) {
+        throw std::invalid_argument("points per line must be between 1 and " +
+                                    std::to_string(PointCloudGenerator::kMaxPointsPerLine));
     }
     if (!std::isfinite(options.framesPerSecond) || options.framesPerSecond <= 0 || options.framesPerSecond > 10'000) {
         throw std::invalid_argument("the frame rate must be above 0 and at most 10000 frames per second");

@@ -63,7 +63,10 @@ class PointCloudGenerator {
 public:
     static constexpr double kHorizontalFieldOfView_deg = 120.0;
     static constexpr double kVerticalFieldOfView_deg = 40.0;
+    // Bounds the precomputed lines (56 x N x 69 bytes at most, about 60 MiB).
+    static constexpr uint32_t kMaxPointsPerLine = 16384;
 
+    // Throws std::invalid_argument for 0 or more than kMaxPointsPerLine points.
     PointCloudGenerator(uint32_t pointsPerLine, PointType type);
 
     uint32_t PointsPerLine() const { return points_; }

@@ -125,7 +125,8 @@ public:
     // count lines of the stream's sequence at once, as fast as the socket takes them.
     bool SendPointCloudBurst(size_t count);
     // Valid frames of payloadBytes each until totalBytes have been queued; with id 0x1000
-    // each is a valid point-cloud line of the stream's type with as many points as fit.
+    // each is a valid point-cloud line of the stream's type with as many points as fit
+    // (at most PointCloudGenerator::kMaxPointsPerLine). Bad sizes throw std::invalid_argument.
     bool SendLargeFrames(uint64_t totalBytes, size_t payloadBytes = size_t{1} << 20, uint32_t id = ids::kUnhandledData);
     bool CloseClient(CloseMode mode);
 
