@@ -148,9 +148,11 @@ public:
     bool IsClientConnected() const;
     uint64_t ConnectionCount() const;
     bool IsStreaming() const;
-    uint64_t StreamedMessages() const;  // point-cloud lines sent, bursts included
-    uint64_t StreamedFrames() const;    // lines with index 55 sent
-    std::optional<uint32_t> LastStreamedFrameNumber() const;
+    // Point-cloud lines queued for the client (paced, bursts, large point-cloud frames and
+    // the valid line after a malformed one; not the flood), over the emulator's life.
+    uint64_t StreamedMessages() const;
+    uint64_t StreamedFrames() const;  // of those, lines with index 55
+    std::optional<uint32_t> LastStreamedFrameNumber() const;  // the frame of the last line; none before one
 
 private:
     struct Impl;
