@@ -47,8 +47,7 @@ constexpr std::array<ColorStop, 9> kCividis{{
 }};
 
 // NaN fails the first comparison and lands on 0: a NaN component would make the
-// float-to-byte conversion undefined. Written as two selects, which compile to
-// min/max instructions instead of branches that random data mispredicts.
+// float-to-byte conversion undefined.
 float Clamp01(float value) {
     const float atLeastZero = value > 0.0f ? value : 0.0f;
     return atLeastZero < 1.0f ? atLeastZero : 1.0f;

@@ -143,6 +143,32 @@ TEST_F(ProgramLog, InfoIsTheLowestLevelKept) {
     EXPECT_EQ(spdlog::default_logger()->name(), "orbel");
 }
 
+TEST_F(ProgramLog, SinksCanBeAddedWhileOtherThreadsLog) {
+    SetupLogging(false, {});
+    std::atomic<bool> stop{false};
+    std::atomic<int> logged{0};
+    std::thread worker([&] {
+        while (!stop.load()) {
+            Log("busy", 2);
+            ++logged;
+        }
+    });
+    while (logged.load() == 0) {
+        std::this_thread::yield();
+    }
+    std::vector<std::shared_ptr<ImGuiSink>> sinks;
+    for (int i = 0; i < 200; ++i) {
+        sinks.push_back(std::make_shared<ImGuiSink>(10));
+        AddLogSink(sinks.back());
+    }
+    stop = true;
+    worker.join();
+    Log("seen by all", 4);
+    for (const auto& sink : sinks) {
+        EXPECT_THAT(sink->Lines().lines.back(), EndsWith("[error] seen by all"));
+    }
+}
+
 TEST_F(ProgramLog, NothingIsWrittenBeforeSetup) {
     auto early = std::make_shared<RecordingSink>();
     AddLogSink(early);  // no program logger yet: dropped, not added to spdlog's stock logger
