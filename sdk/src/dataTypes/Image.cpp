@@ -58,16 +58,6 @@ std::string LowerHex(unsigned value) {
     return text;
 }
 
-std::wstring WidenForLog(const char* text) {
-    try {
-        return orbel::utilities::ConvertToWString(text);
-    } catch (...) {
-        std::wstring wide;
-        for (const char* c = text; *c != '\0'; ++c) wide += static_cast<wchar_t>(static_cast<unsigned char>(*c));
-        return wide;
-    }
-}
-
 }  // namespace
 
 Image::Image() = default;
@@ -169,7 +159,7 @@ void Image::SaveAsJpeg(const std::filesystem::path& path, int quality, bool subs
         }
     } catch (const orbel::camera::vendor::GenericException& e) {
         ORBEL_LOG_INFO(L"GenICam exception while converting to RGB8 during SaveAsJpeg: " +
-                       WidenForLog(e.GetDescription()));
+                       orbel::utilities::ConvertToWStringLossy(e.GetDescription()));
         throw orbel::sdk::Exception(
             std::string("Failed to convert Bayer image to RGB8 for JPEG saving: ") + e.GetDescription(),
             orbel::sdk::SensorError::UNKNOWN_ERROR);
@@ -179,7 +169,7 @@ void Image::SaveAsJpeg(const std::filesystem::path& path, int quality, bool subs
     try {
         orbel::utilities::LibJpegTurboWrapper::SaveImageAsRGB8({width, height, rgb}, path, quality, subsample);
     } catch (const std::runtime_error& e) {
-        ORBEL_LOG_INFO(L"Caught libjpeg runtime error: " + WidenForLog(e.what()));
+        ORBEL_LOG_INFO(L"Caught libjpeg runtime error: " + orbel::utilities::ConvertToWStringLossy(e.what()));
         throw;
     }
 }

@@ -105,16 +105,6 @@ void RemovePartialFile(const std::filesystem::path& path) noexcept {
     if (std::filesystem::is_regular_file(path, error)) std::filesystem::remove(path, error);
 }
 
-std::wstring WidenForLog(const char* text) {
-    try {
-        return ConvertToWString(text);
-    } catch (...) {
-        std::wstring wide;
-        for (const char* c = text; *c != '\0'; ++c) wide += static_cast<wchar_t>(static_cast<unsigned char>(*c));
-        return wide;
-    }
-}
-
 }  // namespace
 
 uint32_t LibJpegTurboWrapper::RowsPerWriteCall(uint32_t height) {
@@ -143,7 +133,7 @@ bool LibJpegTurboWrapper::SaveImageAsRGB8(const RGB8Image& image, const std::fil
     if (compressed && closed) return true;
 
     if (compressed) std::snprintf(message, sizeof message, "%s", "Closing the file failed");
-    ORBEL_LOG_ERROR(L"Error in libJpeg." + WidenForLog(message));
+    ORBEL_LOG_ERROR(L"Error in libJpeg." + ConvertToWStringLossy(message));
     RemovePartialFile(path);
     throw std::runtime_error("Error in libjpeg");
 }

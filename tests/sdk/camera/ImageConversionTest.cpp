@@ -146,7 +146,7 @@ std::vector<uint16_t> RandomSamples(size_t count, uint16_t limit, unsigned seed)
 }
 
 TEST(BayerConversion, RandomMosaicsMatchThePerPixelReference) {
-    const std::pair<uint32_t, uint32_t> sizes[] = {{2, 2}, {3, 2}, {2, 3}, {7, 5}, {16, 16}, {33, 17}, {130, 9}};
+    const std::pair<uint32_t, uint32_t> sizes[] = {{2, 2}, {3, 2}, {2, 3}, {7, 5}, {16, 16}, {33, 17}, {40, 6}, {130, 9}};
     unsigned seed = 1;
     for (const auto& [w, h] : sizes) {
         SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
@@ -163,7 +163,7 @@ TEST(BayerConversion, RandomMosaicsMatchThePerPixelReference) {
 }
 
 TEST(BayerConversion, OddSampleCountPackedDiffersFromUnpackedOnlyByTheLostLowBits) {
-    const uint32_t w = 7, h = 5;
+    const uint32_t w = 41, h = 7;
     auto samples = RandomSamples(size_t{w} * h, 4095, 99);
     const auto packed = Convert(Layout::RG12Packed, Pack(Layout::RG12Packed, samples), w, h);
     samples.back() &= 0xFF0;
