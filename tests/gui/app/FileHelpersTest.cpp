@@ -13,15 +13,12 @@
 #include <string>
 #include <vector>
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 namespace orbel::studio {
 namespace {
 
 namespace fs = std::filesystem;
-using ::testing::HasSubstr;
-using ::testing::StartsWith;
 
 class ScratchFolder : public ::testing::Test {
 protected:
@@ -166,8 +163,7 @@ TEST_F(ScratchFolder, EnsureDirectoryCreatesParentsAndRejectsFiles) {
     EXPECT_NO_THROW(EnsureDirectory(nested));
 
     const fs::path file = Touch("plain.txt");
-    EXPECT_THAT(ErrorText([&] { EnsureDirectory(file); }),
-                StartsWith("Path exists but is not a directory: " + file.string()));
+    EXPECT_EQ(ErrorText([&] { EnsureDirectory(file); }), "Path exists but is not a directory: " + file.string());
     EXPECT_THROW(EnsureDirectory(file / "below"), fs::filesystem_error);
 }
 
