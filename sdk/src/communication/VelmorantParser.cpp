@@ -5,8 +5,11 @@
 #include "communication/VelmorantParser.h"
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <utility>
+
+#include <orbel/sdk/Exception.h>
 
 #include "utilities/Logging.h"
 
@@ -49,16 +52,56 @@ size_t FindStartSequence(const uint8_t* p, size_t available) {
     return kNotFound;
 }
 
+// The unread bytes of one Parse call. Nothing but the calling thread adds to or takes
+// from the ring meanwhile, so the piece found stays valid until it is used up. Bytes
+// skipped over (rejected or consumed) are given back to the ring in one index move,
+// on Commit, on Refill and when the cursor goes, even by an exception.
+class ReadCursor {
+public:
+    explicit ReadCursor(orbel::utilities::CircularBuffer<uint8_t>& ring) : ring_(ring) {}
+    ~ReadCursor() { Commit(); }
+    ReadCursor(const ReadCursor&) = delete;
+    ReadCursor& operator=(const ReadCursor&) = delete;
+
+    // Commits, then takes the next contiguous piece of unread bytes; false when there is none.
+    bool Refill() {
+        Commit();
+        available_ = ring_.ContiguousReadSize();
+        if (available_ == 0) return false;
+        data_ = ring_.ReadPosition();
+        return true;
+    }
+    void Skip(size_t count) {
+        data_ += count;
+        available_ -= count;
+        skipped_ += count;
+    }
+    void Commit() {
+        if (skipped_ > 0) ring_.AdvanceRead(skipped_);
+        skipped_ = 0;
+    }
+    const uint8_t* Data() const { return data_; }
+    size_t Available() const { return available_; }
+
+private:
+    orbel::utilities::CircularBuffer<uint8_t>& ring_;
+    const uint8_t* data_ = nullptr;
+    size_t available_ = 0;
+    size_t skipped_ = 0;
+};
+
 }  // namespace
 
 VelmorantParser::VelmorantParser(std::function<void(VelmorantMessage&)> onMessage)
     : onMessage_(std::move(onMessage)) {}
 
 void VelmorantParser::Parse(orbel::utilities::CircularBuffer<uint8_t>& ring) {
+    ReadCursor cursor(ring);
     for (;;) {
-        const size_t available = ring.ContiguousReadSize();
-        if (available == 0) return;
-        const uint8_t* p = ring.ReadPosition();
+        // Without a full-size mirror, more unread bytes may lie past the piece just used up.
+        if (cursor.Available() == 0 && !cursor.Refill()) return;
+        const uint8_t* p = cursor.Data();
+        const size_t available = cursor.Available();
 
         // A frame left unconsumed by a throwing callback is validated again before it is
         // handed over again: the ring may have been cleared in between.
@@ -69,12 +112,12 @@ void VelmorantParser::Parse(orbel::utilities::CircularBuffer<uint8_t>& ring) {
             if (start == kNotFound) {
                 // Every position that still has 9 bytes behind it has been ruled out; the
                 // last 8 bytes may yet begin a start sequence.
-                if (available > kSequenceSize) ring.AdvanceRead(available - kSequenceSize);
+                if (available > kSequenceSize) cursor.Skip(available - kSequenceSize);
                 return;
             }
             state_ = State::StartFound;
             if (start > 0) {
-                ring.AdvanceRead(start);
+                cursor.Skip(start);
                 continue;
             }
         }
@@ -88,7 +131,7 @@ void VelmorantParser::Parse(orbel::utilities::CircularBuffer<uint8_t>& ring) {
             } else {
                 ORBEL_LOG_DEBUG(L"TCPConnection: Found start sequence with illegal header.");
                 state_ = State::Searching;
-                ring.AdvanceRead(1);
+                cursor.Skip(1);
                 continue;
             }
         }
@@ -101,30 +144,45 @@ void VelmorantParser::Parse(orbel::utilities::CircularBuffer<uint8_t>& ring) {
         if (frameSize > ring.Capacity() - 1) {
             ORBEL_LOG_INFO(L"TCPConnection: Found header with a to large message size.");
             state_ = State::Searching;
-            ring.AdvanceRead(1);
+            cursor.Skip(1);
             continue;
         }
         if (available < frameSize) return;
         const size_t size = static_cast<size_t>(frameSize);
-        // The end sequence first: it rejects most false frames without summing them.
-        if (!IsEndSequence(p + size - kSequenceSize) ||
-            p[size - kFrameChecksumFromEnd] != ByteSum(p, size - kFrameChecksumFromEnd)) {
+
+        // The end sequence first: it rejects most false frames without summing them. With a
+        // callback, the frame checksum is checked by the message's validating construction,
+        // which reads the frame anyway, so a valid frame is summed once.
+        bool valid = IsEndSequence(p + size - kSequenceSize);
+        std::optional<VelmorantMessage> message;
+        if (valid && onMessage_) {
+            try {
+                message.emplace(p, size);
+            } catch (const orbel::sdk::Exception&) {
+                valid = false;
+            }
+        } else if (valid) {
+            valid = p[size - kFrameChecksumFromEnd] == ByteSum(p, size - kFrameChecksumFromEnd);
+        }
+        if (!valid) {
             ORBEL_LOG_DEBUG(L"TCPConnection: Found header with illegal footer.");
             state_ = State::Searching;
-            ring.AdvanceRead(1);
+            cursor.Skip(1);
             continue;
         }
         state_ = State::FrameValid;
 
-        if (onMessage_) {
-            VelmorantMessage message(p, size);
-            onMessage_(message);
+        if (message) {
+            // The ring is unlocked and up to date while the callback runs; if it throws,
+            // the frame stays unconsumed.
+            cursor.Commit();
+            onMessage_(*message);
         } else {
             ORBEL_LOG_DEBUG(L"TCPConnection: recieved message. ID = " + std::to_wstring(ReadU32(header + kIdOffset)) +
                             L", counter = " + std::to_wstring(ReadU32(header + kCounterOffset)) + L", size = " +
                             std::to_wstring(ReadU32(header + kSizeOffset)));
         }
-        ring.AdvanceRead(size);
+        cursor.Skip(size);
         state_ = State::Searching;
     }
 }

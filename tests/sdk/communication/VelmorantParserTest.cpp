@@ -208,6 +208,25 @@ TEST_F(ParserTest, OneByteDropAtTheRingEndWrapsTheReadIndex) {
     EXPECT_EQ(Ring().ReadIndex(), frame.size());
 }
 
+// Without a mirror the unread bytes come in two pieces; one call still takes both.
+TEST(VelmorantParser, ParsesBothPiecesOfARingWithoutMirror) {
+    ByteRing ring(128, 0);
+    ring.AdvanceRead(95);
+    ring.AdvanceWrite(95);
+    const Bytes first = RawFrame(0x1000, 1, {1});  // 33 bytes: ends exactly at the capacity
+    const Bytes second = RawFrame(0x1000, 2, {2});
+    ASSERT_EQ(ReceiveInto(ring, first.data(), first.size()), first.size());
+    ASSERT_EQ(ReceiveInto(ring, second.data(), second.size()), second.size());
+
+    std::vector<Bytes> delivered;
+    VelmorantParser parser([&](VelmorantMessage& message) {
+        delivered.emplace_back(message.GetData(), message.GetData() + message.GetSize());
+    });
+    parser.Parse(ring);
+    EXPECT_EQ(delivered, (std::vector<Bytes>{first, second}));
+    EXPECT_EQ(ring.Used(), 0u);
+}
+
 class RealRing : public ParserTest {
 protected:
     RealRing() : ParserTest(10'485'760, 52'428'800) {}
@@ -252,12 +271,15 @@ INSTANTIATE_TEST_SUITE_P(Positions, WrappingFrame,
 
 TEST_F(ParserTest, WithoutCallbackEveryFrameIsLoggedAndConsumed) {
     VelmorantParser silent(nullptr);
-    const Bytes stream = Concat({RawFrame(0x4000, 7, {1, 2, 3}), Garbage(5), RawFrame(0x1000, 4294967295u, {})});
+    const Bytes corrupt = Changed(RawFrame(0x2000, 1, {9}), 24, 1);  // frame checksum off by one
+    const Bytes stream =
+        Concat({RawFrame(0x4000, 7, {1, 2, 3}), Garbage(5), corrupt, RawFrame(0x1000, 4294967295u, {})});
     FeedInReads(Ring(), silent, stream, kWhole);
 
     EXPECT_EQ(log_.Count(L"TCPConnection: recieved message. ID = 16384, counter = 7, size = 3"), 1u);
     EXPECT_EQ(log_.Count(L"TCPConnection: recieved message. ID = 4096, counter = 4294967295, size = 0"), 1u);
-    EXPECT_EQ(log_.CountAt(Severity::DEBUG), 2u);
+    EXPECT_EQ(log_.Count(kIllegalFooter), 1u);
+    EXPECT_EQ(log_.CountAt(Severity::DEBUG), 3u);
     EXPECT_EQ(Ring().Used(), 0u);
     EXPECT_EQ(silent.GetState(), State::Searching);
 }
