@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "utilities/Logging.h"
+#include "utilities/SdkThread.h"
 #include "utilities/StringConversion.h"
 
 namespace orbel::communication {
@@ -71,7 +72,10 @@ void TCPClient::Impl::Dispatch(std::shared_ptr<IMessage> message) {
     // Set here, not in the thread, so a second Dispatch cannot start a second thread.
     running_ = true;
     auto self = shared_from_this();
-    sendThread_ = std::thread([self] { self->RunSendThread(); });
+    sendThread_ = std::thread([self] {
+        orbel::utilities::MarkSdkThread();
+        self->RunSendThread();
+    });
 }
 
 void TCPClient::Impl::RunSendThread() {
@@ -140,12 +144,8 @@ void TCPClient::Impl::HandleTCPErrors(const std::string& text, const std::error_
 void TCPClient::Impl::Shutdown() noexcept {
     ORBEL_LOG_DEBUG(L"Destroying TCP client.");
     std::lock_guard lock(threadMutex_);
-    if (!sendThread_.joinable()) return;
-    if (sendThread_.get_id() == std::this_thread::get_id()) {
-        sendThread_.detach();  // it ends by itself once the current send returns
-    } else {
-        sendThread_.join();
-    }
+    // On an SDK thread the send thread is released and ends once its current send returns.
+    orbel::utilities::JoinOrRelease(sendThread_);
 }
 
 TCPClient::TCPClient(std::shared_ptr<TCPConnection> connection, size_t maxQueueSize)

@@ -12,6 +12,7 @@
 #include "communication/WriteInPieces.h"
 #include "utilities/CircularBuffer.h"
 #include "utilities/Logging.h"
+#include "utilities/SdkThread.h"
 #include "utilities/StringConversion.h"
 
 namespace orbel::communication {
@@ -62,13 +63,11 @@ private:
     void DisconnectSocket();
     void StopIo();
     void RunIoContext();
-    bool OnIoThread() const { return std::this_thread::get_id() == ioThreadId_; }
     bool SocketUp() const { return socket_ && socket_->is_open() && connected_; }
 
     std::string ip_ = "10.10.100.11";
     int port_ = 4000;
     std::thread ioThread_;
-    std::thread::id ioThreadId_;
     std::mutex joinMutex_;
     asio::io_context io_;
     std::unique_ptr<asio::ip::tcp::socket> socket_;
@@ -97,8 +96,10 @@ void TCPConnection::Impl::Connect(std::string_view ip, int port) {
     }
     ConnectSocket();
     auto self = shared_from_this();
-    ioThread_ = std::thread([self] { self->RunIoContext(); });
-    ioThreadId_ = ioThread_.get_id();
+    ioThread_ = std::thread([self] {
+        orbel::utilities::MarkSdkThread();
+        self->RunIoContext();
+    });
 }
 
 void TCPConnection::Impl::ConnectSocket() {
@@ -200,7 +201,8 @@ void TCPConnection::Impl::StopIo() {
 void TCPConnection::Impl::Disconnect() {
     DisconnectSocket();
     StopIo();
-    if (OnIoThread()) return;  // the join happens when the connection is destroyed
+    // On an SDK thread (the I/O thread itself included) the join is left to the destructor.
+    if (orbel::utilities::OnSdkThread()) return;
     std::lock_guard lock(joinMutex_);
     if (ioThread_.joinable()) {
         ioThread_.join();
@@ -287,15 +289,9 @@ void TCPConnection::Impl::Shutdown() noexcept {
         StopIo();
     }
     std::lock_guard lock(joinMutex_);
-    if (!ioThread_.joinable()) return;
-    if (OnIoThread()) {
-        // Released inside one of our own callbacks: the thread ends by itself once
-        // the current handler returns, and holds the state alive until then.
-        ioThread_.detach();
-    } else {
-        ioThread_.join();
-        ORBEL_LOG_DEBUG(L"Asio connection thread properly exited.");
-    }
+    // Released on an SDK thread: the I/O thread ends by itself once its current
+    // handler returns, and holds the state alive until then.
+    if (orbel::utilities::JoinOrRelease(ioThread_)) ORBEL_LOG_DEBUG(L"Asio connection thread properly exited.");
 }
 
 TCPConnection::TCPConnection(std::string_view ip, int port) : impl_(std::make_shared<Impl>()) {

@@ -11,6 +11,7 @@
 #include "dataTypes/LazyPointCloud.h"
 #include "utilities/CircularBuffer.h"
 #include "utilities/Logging.h"
+#include "utilities/SdkThread.h"
 #include "utilities/StringConversion.h"
 
 namespace orbel::sensor {
@@ -92,7 +93,10 @@ DataHandler::DataHandler(size_t bufferSize, std::chrono::milliseconds missLogInt
                                     std::to_string(bufferSize));
     impl_ = std::make_shared<Impl>(bufferSize, missLogInterval);
     auto impl = impl_;
-    impl_->customerThread = std::thread([impl] { impl->RunCustomerThread(); });
+    impl_->customerThread = std::thread([impl] {
+        orbel::utilities::MarkSdkThread();
+        impl->RunCustomerThread();
+    });
 }
 
 DataHandler::~DataHandler() {
@@ -101,13 +105,9 @@ DataHandler::~DataHandler() {
         std::lock_guard lock(impl_->wakeMutex);
         impl_->wake.notify_all();
     }
-    if (impl_->customerThread.get_id() == std::this_thread::get_id()) {
-        // Released from inside the point-cloud callback: the thread ends by itself
-        // when the callback returns, and holds its state until then.
-        impl_->customerThread.detach();
-    } else if (impl_->customerThread.joinable()) {
-        impl_->customerThread.join();
-    }
+    // Released on an SDK thread (inside the point-cloud callback, or by the I/O
+    // thread): the customer thread ends by itself once its callback returns.
+    orbel::utilities::JoinOrRelease(impl_->customerThread);
     ORBEL_LOG_INFO(L"Received " + std::to_wstring(impl_->receivedCount.load()) + L" point clouds in total.");
     ORBEL_LOG_INFO(L"Reported " + std::to_wstring(impl_->reportedCount.load()) + L" point clouds to the customer.");
 }

@@ -70,9 +70,9 @@ TEST(DataHandler, DeliversCloudsInArrivalOrder) {
 }
 
 TEST(DataHandler, FullRingDropsTheNewestAndCountsThem) {
-    DataHandler handler(112);
-    Gate gate;
+    Gate gate;  // outlives the handler, whose thread may still pass it
     std::atomic<int> delivered{0};
+    DataHandler handler(112);
     handler.SetCallback([&](std::unique_ptr<orbel::sdk::IPointCloud>) {
         if (delivered++ == 0) gate.Pass();
     });
@@ -92,8 +92,8 @@ TEST(DataHandler, FullRingDropsTheNewestAndCountsThem) {
 
 TEST(DataHandler, MissesAreLoggedOncePerInterval) {
     orbel::testing::LogCapture log;
-    DataHandler handler(2, std::chrono::milliseconds(1000));
     Gate gate;
+    DataHandler handler(2, std::chrono::milliseconds(1000));
     handler.SetCallback([&](std::unique_ptr<orbel::sdk::IPointCloud>) { gate.Pass(); });
     auto m = Cloud(0);
     handler.Handle(m);

@@ -1,0 +1,117 @@
+// Dropping the last reference to a sensor anywhere, the SDK's own callback
+// threads included, tears it down without a crash, a hang or a thread left behind.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "sdk/api/EmulatedSensor.h"
+#include "support/Threads.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using orbel::emulator::SensorEmulator;
+using orbel::sdk::SensorFactory;
+
+// The one reference to a sensor, which any thread may take and drop.
+struct LastReference {
+    std::mutex mutex;
+    std::shared_ptr<orbel::sdk::ISensor> sensor;
+    std::atomic<bool> dropped{false};
+    std::atomic<bool> armed{false};  // callbacks drop only once the test hands over
+
+    void Set(std::shared_ptr<orbel::sdk::ISensor> s) {
+        std::lock_guard lock(mutex);
+        sensor = std::move(s);
+    }
+    std::shared_ptr<orbel::sdk::ISensor> Get() {
+        std::lock_guard lock(mutex);
+        return sensor;
+    }
+    void Drop() {
+        std::shared_ptr<orbel::sdk::ISensor> last;
+        {
+            std::lock_guard lock(mutex);
+            last = std::move(sensor);
+        }
+        if (!last) return;
+        last.reset();  // the sensor is destroyed here, on the calling thread
+        dropped = true;
+    }
+};
+
+enum class Where { MainThreadWhileStreaming, PointCloudCallback, ErrorCallbackAfterPeerClose, ErrorLogCallback,
+                   WhileStartWaits };
+
+class Teardown : public ::testing::TestWithParam<Where> {};
+
+TEST_P(Teardown, LastReferenceMayGoAnywhere) {
+    orbel::testing::WithinDeadline([] {
+        SensorEmulator emulator;
+        const size_t threadsBefore = orbel::testing::ThreadCount();
+        LastReference reference;
+        const Where where = GetParam();
+        {
+            SensorFactory factory;
+            factory.SetPointCloudCallback([&](std::unique_ptr<orbel::sdk::IPointCloud>) {
+                if (where == Where::PointCloudCallback && reference.armed) reference.Drop();
+            });
+            factory.SetErrorCallback([&](const orbel::sdk::Exception&) {
+                if (where == Where::ErrorCallbackAfterPeerClose && reference.armed) reference.Drop();
+            });
+            reference.Set(factory.Build("127.0.0.1", emulator.Port()));
+        }  // the factory's share of the link is gone: the sensor holds the last one
+
+        if (where == Where::ErrorLogCallback) {
+            orbel::sdk::SetLogSeverity(orbel::sdk::Severity::ERROR);
+            orbel::sdk::SetLogCallBack([&](const orbel::sdk::Severity& severity, const std::wstring&) {
+                if (severity == orbel::sdk::Severity::ERROR && reference.armed) reference.Drop();
+            });
+        }
+
+        switch (where) {
+            case Where::MainThreadWhileStreaming:
+                reference.Get()->Start(5s);
+                ASSERT_TRUE(emulator.WaitForStreamedFrames(2, 10s));
+                reference.Drop();
+                break;
+            case Where::PointCloudCallback:
+                reference.Get()->Start(5s);
+                reference.armed = true;
+                break;
+            case Where::ErrorCallbackAfterPeerClose:
+                reference.armed = true;
+                ASSERT_TRUE(emulator.CloseClient(orbel::emulator::CloseMode::Graceful));
+                break;
+            case Where::ErrorLogCallback:
+                reference.armed = true;
+                ASSERT_TRUE(emulator.CloseClient(orbel::emulator::CloseMode::Reset));
+                break;
+            case Where::WhileStartWaits: {
+                emulator.SetCommandAnswer(orbel::emulator::ids::kStart, orbel::emulator::CommandAnswer::None);
+                std::shared_ptr<orbel::sdk::ISensor> own = reference.Get();
+                std::thread starter([own = std::move(own)]() mutable {
+                    EXPECT_THROW(own->Start(500ms), orbel::sdk::Exception);
+                    own.reset();  // now the last one, dropped on the commanding thread
+                });
+                reference.Drop();
+                starter.join();
+                reference.dropped = true;
+                break;
+            }
+        }
+        ASSERT_TRUE(orbel::testing::Eventually([&] { return reference.dropped.load(); }));
+        orbel::sdk::SetLogCallBack(nullptr);
+        EXPECT_TRUE(orbel::testing::Eventually([&] { return orbel::testing::ThreadCount() == threadsBefore; }))
+            << orbel::testing::ThreadCount() << " threads, " << threadsBefore << " before";
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(SensorSdk, Teardown,
+                         ::testing::Values(Where::MainThreadWhileStreaming, Where::PointCloudCallback,
+                                           Where::ErrorCallbackAfterPeerClose, Where::ErrorLogCallback,
+                                           Where::WhileStartWaits));
+
+}  // namespace
