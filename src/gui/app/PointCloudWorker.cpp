@@ -1,0 +1,33 @@
+#include "app/PointCloudWorker.h"
+
+#include "app/Logging.h"
+
+namespace orbel::studio {
+
+PointCloudWorker::PointCloudWorker(std::shared_ptr<ObjectDispatcher> dispatcher) : dispatcher_(std::move(dispatcher)) {}
+
+void PointCloudWorker::Process(orbel::sdk::IPointCloud& cloud) {
+    try {
+        const int frame = static_cast<int>(cloud.GetMetadata().frameNumber);
+        const std::vector<uint8_t>& bytes = cloud.Serialize();
+        if (current_ && *current_ != frame) {
+            PublishFrame(*current_);
+            assembler_.EraseFrame(*current_);
+        }
+        current_ = frame;
+        assembler_.AddLine(frame, bytes);
+    } catch (const std::exception& e) {
+        Log(std::string("Error processing point cloud data: ") + e.what(), 4);
+    }
+}
+
+void PointCloudWorker::PublishFrame(int frameNumber) {
+    try {
+        dispatcher_->Publish(std::make_shared<FrameData>(assembler_.BuildFrame(frameNumber)));
+        dispatcher_->Publish(std::make_shared<LineBatch>(assembler_.TakeFrame(frameNumber)));
+    } catch (const std::exception& e) {
+        Log(std::string("Error building frame: ") + e.what() + " Skipping...", 4);
+    }
+}
+
+}  // namespace orbel::studio

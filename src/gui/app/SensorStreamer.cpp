@@ -1,0 +1,460 @@
+#include "app/SensorStreamer.h"
+
+#include <shared_mutex>
+
+#include <orbel/sdk/SensorFactory.h>
+
+#include "app/AppAction.h"
+#include "app/CameraImageWorker.h"
+#include "app/Logging.h"
+#include "app/PointCloudWorker.h"
+#include "app/WideText.h"
+
+namespace orbel::studio::gui {
+
+using orbel::sdk::SensorState;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr auto kCommandTimeout = 5000ms;
+constexpr auto kWorkerWait = 50ms;
+constexpr uint64_t kSyncWarningThreshold_us = 60'000'000;
+
+const char* StateName(SensorState state) {
+    switch (state) {
+        case SensorState::Unknown: return "Unknown";
+        case SensorState::UnInitialized: return "UnInitialized";
+        case SensorState::Idle: return "Idle";
+        case SensorState::Running: return "Running";
+        case SensorState::Error: return "Error";
+        default: return "Invalid";
+    }
+}
+
+}  // namespace
+
+// What the SDK's callbacks reach the streamer through. The destructor empties it
+// under the exclusive lock, which waits for callbacks in flight; later ones do nothing.
+struct SensorStreamer::CallbackGate {
+    std::shared_mutex mutex;
+    SensorStreamer* target = nullptr;
+
+    template <typename F>
+    void Call(F&& f) {
+        std::shared_lock lock(mutex);
+        if (target) f(*target);
+    }
+};
+
+SensorStreamer::SensorStreamer(std::shared_ptr<AppState> appState, std::shared_ptr<SensorConfig> config,
+                               std::shared_ptr<ObjectDispatcher> dispatcher)
+    : appState_(std::move(appState)),
+      config_(std::move(config)),
+      dispatcher_(std::move(dispatcher)),
+      gate_(std::make_shared<CallbackGate>()) {
+    gate_->target = this;
+}
+
+SensorStreamer::~SensorStreamer() {
+    stopRequested_ = true;
+    {
+        std::unique_lock lock(gate_->mutex);
+        gate_->target = nullptr;
+    }
+    // The SDK's log callback is process-wide: it must not outlive us.
+    orbel::sdk::SetLogCallBack(nullptr);
+    WaitForPendingRelease();
+    Stop();
+    std::lock_guard lock(lifecycleMutex_);
+    {
+        std::lock_guard sensorLock(sensorMutex_);
+        camera_.reset();
+        sensor_.reset();
+    }
+    {
+        std::lock_guard colorizerLock(colorizerMutex_);
+        colorizer_.reset();
+    }
+    cloudQueue_.Clear();
+    imageQueue_.Clear();
+}
+
+bool SensorStreamer::HasSensor() {
+    std::lock_guard lock(sensorMutex_);
+    return sensor_ != nullptr;
+}
+
+void SensorStreamer::Connect() {
+    std::lock_guard lock(lifecycleMutex_);
+    ConnectLocked();
+}
+
+void SensorStreamer::ConnectLocked() {
+    appState_->connected = false;
+    appState_->cameraRunning = false;
+    {
+        std::lock_guard lock(sensorMutex_);
+        camera_.reset();
+    }
+    auto gate = gate_;
+    orbel::sdk::SetLogCallBack([gate](const orbel::sdk::Severity& severity, const std::wstring& message) {
+        gate->Call([&](SensorStreamer& s) { s.OnLog(severity, message); });
+    });
+    orbel::sdk::SetLogSeverity(orbel::sdk::Severity::ERROR);
+
+    std::shared_ptr<orbel::sdk::ISensor> built;
+    {
+        orbel::sdk::SensorFactory factory;
+        factory.SetCameraIPAddress(config_->camera_ip);
+        factory.SetPointCloudCallback([gate](std::unique_ptr<orbel::sdk::IPointCloud> cloud) {
+            gate->Call([&](SensorStreamer& s) { s.OnPointCloud(std::move(cloud)); });
+        });
+        factory.SetErrorCallback([gate](const orbel::sdk::Exception& error) {
+            gate->Call([&](SensorStreamer& s) { s.OnError(error); });
+        });
+        if (cameraEnabled) {
+            factory.SetImageCallback([gate](std::unique_ptr<orbel::sdk::IImage> image) {
+                gate->Call([&](SensorStreamer& s) { s.OnImage(std::move(image)); });
+            });
+            factory.SetImageOutputFormat(orbel::sdk::PixelFormat::RGB8);
+        }
+        try {
+            built = factory.Build(config_->sensor_ip, config_->sensor_port);
+        } catch (const std::exception& e) {
+            Log(std::string("Failed to connect to sensor. (") + e.what() + ")", 4);
+        } catch (...) {
+            Log("Unexpected error while connecting to sensor.", 4);
+        }
+    }
+    {
+        std::lock_guard lock(sensorMutex_);
+        sensor_ = built;
+    }
+    if (built) {
+        appState_->connected = true;
+    } else {
+        appState_->SetToast("Sensor connection failed", 3);
+        Log("Sensor creation failed", 4);
+    }
+}
+
+void SensorStreamer::Start() {
+    std::lock_guard lock(lifecycleMutex_);
+    stopRequested_ = false;
+    appState_->busy = true;
+    firstLidarTimestamp_ = 0;
+    firstCameraTimestamp_ = 0;
+    syncChecked_ = false;
+
+    if (!HasSensor()) ConnectLocked();
+    std::shared_ptr<orbel::sdk::ISensor> sensor;
+    {
+        std::lock_guard sensorLock(sensorMutex_);
+        sensor = sensor_;
+    }
+    if (!sensor) {
+        Log("Cannot start streaming: sensor is not available", 4);
+        appState_->SetToast("Sensor is not available", 3);
+        appState_->connected = false;
+        appState_->cameraRunning = false;
+        appState_->busy = false;
+        return;
+    }
+
+    try {
+        if (colorizerEnabled) {
+            std::shared_ptr<orbel::processing::IColorizer> colorizer =
+                orbel::processing::ColorizerFactory::CreateColorizer({250000, 25000, 560});
+            colorizer->SetMatchingMode(useAlternateTimestamp ? 1 : 0);
+            colorizer->InitializeFromQext(config_->qext_path);
+            Log("Colorizer initialized", 2);
+            auto gate = gate_;
+            colorizer->SetCallback([gate](std::shared_ptr<orbel::sdk::IColorizableData> data, bool) {
+                gate->Call([&](SensorStreamer& s) { s.OnColorized(std::move(data)); });
+            });
+            std::lock_guard colorizerLock(colorizerMutex_);
+            colorizer_ = std::move(colorizer);
+        } else {
+            std::lock_guard colorizerLock(colorizerMutex_);
+            colorizer_.reset();
+        }
+        if (sensor->GetState() == SensorState::Idle) {
+            sensor->Start(kCommandTimeout);
+            Log("Sensor started", 2);
+            appState_->SetToast("Sensor started", 1);
+        }
+    } catch (const std::exception& e) {
+        Log(std::string("Failed to start sensor: ") + e.what(), 4);
+        appState_->connected = false;
+        appState_->cameraRunning = false;
+        ReleaseSensorAndCamera();
+        appState_->busy = false;
+        return;
+    }
+
+    // A sensor that is neither started nor running delivers nothing: do not claim a stream.
+    const SensorState state = sensor->GetState();
+    if (state != SensorState::Running) {
+        Log(std::string("Cannot start streaming: the sensor reports state ") + StateName(state) +
+                " instead of Running",
+            4);
+        appState_->SetToast("Sensor did not start", 3);
+        appState_->busy = false;
+        return;
+    }
+
+    std::shared_ptr<orbel::sdk::ICamera> camera;
+    if (cameraEnabled) {
+        camera = sensor->GetCamera();
+        appState_->cameraRunning = camera != nullptr;
+        dispatcher_->Publish(std::make_shared<AppAction>(AppActionType::CameraAvailable, this,
+                                                         AppActionPayload(camera != nullptr)));
+    } else {
+        appState_->cameraRunning = false;
+    }
+    if (camera) {
+        try {
+            if (!camera->IsRunning()) {
+                camera->Start(kCommandTimeout);
+                Log("Camera started", 2);
+            }
+        } catch (const std::exception& e) {
+            Log(std::string("Failed to start camera: ") + e.what(), 4);
+            camera.reset();
+            appState_->cameraRunning = false;
+        }
+    }
+    {
+        std::lock_guard sensorLock(sensorMutex_);
+        camera_ = camera;
+    }
+
+    appState_->streaming = true;
+    cloudQueue_.Clear();
+    imageQueue_.Clear();
+    if (pointCloudWorker_.joinable()) pointCloudWorker_.join();  // ended on its own (link lost)
+    pointCloudWorker_ = std::thread([this] { RunPointCloudWorker(); });
+    if (camera) {
+        if (cameraWorker_.joinable()) cameraWorker_.join();
+        cameraWorker_ = std::thread([this] { RunCameraWorker(); });
+    }
+    appState_->busy = false;
+}
+
+void SensorStreamer::Stop() {
+    std::lock_guard lock(lifecycleMutex_);
+    StopLocked();
+}
+
+void SensorStreamer::StopLocked() {
+    appState_->streaming = false;
+    appState_->busy = true;
+    cloudQueue_.Clear();
+    imageQueue_.Clear();
+    if (pointCloudWorker_.joinable()) pointCloudWorker_.join();
+    if (cameraWorker_.joinable()) cameraWorker_.join();
+
+    std::shared_ptr<orbel::sdk::ISensor> sensor;
+    std::shared_ptr<orbel::sdk::ICamera> camera;
+    {
+        std::lock_guard sensorLock(sensorMutex_);
+        sensor = sensor_;
+        camera = camera_;
+    }
+    if (appState_->connected && sensor) {
+        try {
+            if (sensor->GetState() == SensorState::Running) {
+                if (colorizerEnabled) {
+                    if (auto colorizer = ActiveColorizer()) colorizer->Reset();
+                }
+                if (appState_->connected) {
+                    sensor->Stop(kCommandTimeout);
+                    Log("Sensor stopped", 2);
+                    appState_->SetToast("Sensor stopped", 0);
+                }
+                if (appState_->cameraRunning && camera && camera->IsRunning()) {
+                    camera->Stop(kCommandTimeout);
+                    Log("Camera stopped", 2);
+                }
+            }
+        } catch (const std::exception&) {
+            // A sensor that cannot be stopped any more (the link is gone) needs no stop.
+        }
+    }
+    appState_->busy = false;
+}
+
+void SensorStreamer::ReleaseSensorAndCamera() {
+    std::shared_ptr<orbel::sdk::ISensor> sensor;
+    std::shared_ptr<orbel::sdk::ICamera> camera;
+    {
+        std::lock_guard lock(sensorMutex_);
+        sensor.swap(sensor_);
+        camera.swap(camera_);
+    }
+    // Destroyed here, outside the lock, on a thread that is not one of the SDK's.
+}
+
+void SensorStreamer::HandOverRelease() {
+    std::weak_ptr<orbel::sdk::ISensor> target;
+    {
+        std::lock_guard lock(sensorMutex_);
+        target = sensor_;
+    }
+    std::lock_guard lock(releaseMutex_);
+    if (stopRequested_) return;
+    // Finished tasks may go; a running one must never be waited for here, on an SDK thread.
+    std::erase_if(releaseTasks_, [](std::future<void>& f) { return f.wait_for(0s) == std::future_status::ready; });
+    releaseTasks_.push_back(std::async(std::launch::async, [this, target] {
+        std::lock_guard lifecycle(lifecycleMutex_);
+        std::shared_ptr<orbel::sdk::ISensor> current;
+        {
+            std::lock_guard sensorLock(sensorMutex_);
+            current = sensor_;
+        }
+        // Only the sensor that failed is released, not one built since.
+        if (!current || current != target.lock()) return;
+        current.reset();
+        StopLocked();
+        ReleaseSensorAndCamera();
+    }));
+}
+
+void SensorStreamer::WaitForPendingRelease() {
+    std::vector<std::future<void>> tasks;
+    {
+        std::lock_guard lock(releaseMutex_);
+        tasks.swap(releaseTasks_);
+    }
+    for (auto& task : tasks) task.wait();
+}
+
+bool SensorStreamer::Accepting() const { return !stopRequested_ && appState_->streaming; }
+
+std::shared_ptr<orbel::processing::IColorizer> SensorStreamer::ActiveColorizer() {
+    std::lock_guard lock(colorizerMutex_);
+    return colorizer_;
+}
+
+std::string SensorStreamer::UserMessageFor(const std::string& text) {
+    if (text.find("Failed to create camera") != std::string::npos) return "Camera not found";
+    if (text.find("Failed to start camera") != std::string::npos) return "Failed to start camera";
+    if (text.find("10060") != std::string::npos) return "Sensor is currently busy. Please try again in a few moments.";
+    return text;
+}
+
+bool SensorStreamer::TimestampsDiverge(uint64_t lidar_us, uint64_t camera_us) {
+    const uint64_t difference = lidar_us > camera_us ? lidar_us - camera_us : camera_us - lidar_us;
+    return difference > kSyncWarningThreshold_us;
+}
+
+void SensorStreamer::CheckTimestampSync() {
+    if (syncChecked_) return;
+    const uint64_t lidar = firstLidarTimestamp_;
+    const uint64_t camera = firstCameraTimestamp_;
+    if (lidar == 0 || camera == 0) return;
+    if (syncChecked_.exchange(true)) return;
+    if (TimestampsDiverge(lidar, camera)) {
+        Log("Large timestamp difference detected between camera and sensor streams. If timestamp synchronization is "
+            "expected, please verify that PTP is enabled and configured correctly.",
+            3);
+    }
+}
+
+void SensorStreamer::OnLog(const orbel::sdk::Severity& severity, const std::wstring& message) {
+    try {
+        const std::string text = UserMessageFor(WideToUtf8(message));
+        if (severity == orbel::sdk::Severity::ERROR) {
+            appState_->cameraRunning = false;
+            appState_->connected = false;
+            Log(text, 4);
+            HandOverRelease();
+        } else if (severity == orbel::sdk::Severity::WARNING) {
+            Log(text, 3);
+        } else {
+            Log(text, 2);
+        }
+    } catch (const std::exception& e) {
+        Log(std::string("Error from sensor: ") + e.what(), 4);
+    }
+}
+
+void SensorStreamer::OnError(const orbel::sdk::Exception& error) {
+    if (stopRequested_) return;
+    Log(std::string("Sensor error: ") + error.what(), 4);
+    if (stopRequested_) return;
+    appState_->connected = false;
+    HandOverRelease();
+}
+
+void SensorStreamer::OnPointCloud(std::unique_ptr<orbel::sdk::IPointCloud> cloud) {
+    if (!Accepting()) return;  // once streaming has ended nothing may pile up
+    if (!syncChecked_ && firstLidarTimestamp_ == 0) {
+        firstLidarTimestamp_ = cloud->GetAlternateTimestamp();
+        CheckTimestampSync();
+    }
+    std::shared_ptr<orbel::sdk::IPointCloud> shared(std::move(cloud));
+    if (colorizerEnabled) {
+        if (auto colorizer = ActiveColorizer()) {
+            colorizer->PushPointCloud(std::move(shared));
+            return;
+        }
+    }
+    cloudQueue_.Push(std::move(shared));
+}
+
+void SensorStreamer::OnImage(std::unique_ptr<orbel::sdk::IImage> image) {
+    if (!Accepting()) return;
+    if (!syncChecked_ && firstCameraTimestamp_ == 0) {
+        firstCameraTimestamp_ = image->GetMetadata().deviceTimestamp_us;
+        CheckTimestampSync();
+    }
+    std::shared_ptr<orbel::sdk::IImage> shared(std::move(image));
+    if (colorizerEnabled) {
+        if (auto colorizer = ActiveColorizer()) colorizer->PushImage(shared);
+    }
+    imageQueue_.Push(std::move(shared));
+}
+
+void SensorStreamer::OnColorized(std::shared_ptr<orbel::sdk::IColorizableData> data) {
+    auto cloud = std::dynamic_pointer_cast<orbel::sdk::IPointCloud>(data);
+    if (!cloud) {
+        Log("Colorizer returned non-IPointCloud data", 4);
+        return;
+    }
+    if (Accepting()) cloudQueue_.Push(std::move(cloud));
+}
+
+void SensorStreamer::RunPointCloudWorker() {
+    PointCloudWorker worker(dispatcher_);
+    while (appState_->streaming && appState_->connected && !stopRequested_) {
+        std::optional<std::shared_ptr<orbel::sdk::IPointCloud>> cloud;
+        {
+            auto lock = cloudQueue_.Lock();
+            if (cloudQueue_.WaitUntil(lock, std::chrono::steady_clock::now() + kWorkerWait))
+                cloud = cloudQueue_.PopLocked(lock);
+        }
+        if (cloud && *cloud) worker.Process(**cloud);
+    }
+}
+
+void SensorStreamer::RunCameraWorker() {
+    CameraImageWorker converter(dispatcher_);
+    converter.Start();
+    while (appState_->streaming && appState_->cameraRunning && !stopRequested_) {
+        std::optional<std::shared_ptr<orbel::sdk::IImage>> image;
+        {
+            auto lock = imageQueue_.Lock();
+            if (imageQueue_.WaitUntil(lock, std::chrono::steady_clock::now() + kWorkerWait))
+                image = imageQueue_.PopLocked(lock);
+        }
+        if (image && *image) {
+            dispatcher_->Publish(*image);
+            converter.Push(*image);
+        }
+    }
+    converter.Stop();
+}
+
+}  // namespace orbel::studio::gui

@@ -1,0 +1,112 @@
+// SensorStreamer: the program's live link to the sensor SDK. It builds the sensor,
+// starts and stops it (and the camera), takes the SDK's callbacks on the SDK's
+// threads and runs two workers: the point-cloud worker assembles the line clouds
+// of each frame and publishes FrameData plus the batch of lines, the camera worker
+// publishes camera images and their CameraData.
+//
+// Threads: Connect, Start and Stop run on a panel's std::async task or the GUI
+// thread, serialised by one mutex. The SDK callbacks touch only atomics, the two
+// queues and the colorizer; when they must stop streaming and release the sensor
+// (a lost sensor), they hand that to a task of the streamer's own, because an SDK
+// thread must never be the one that joins or destroys the SDK objects it belongs
+// to. The destructor waits for that task, clears the SDK's log callback and makes
+// every later callback a no-op before it tears anything down.
+#pragma once
+
+#include <atomic>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <orbel/processing/Colorizer.h>
+#include <orbel/sdk/Exception.h>
+#include <orbel/sdk/ICamera.h>
+#include <orbel/sdk/IImage.h>
+#include <orbel/sdk/IPointCloud.h>
+#include <orbel/sdk/ISensor.h>
+#include <orbel/sdk/Logging.h>
+
+#include "app/AppState.h"
+#include "app/ObjectDispatcher.h"
+#include "app/SensorConfig.h"
+#include "app/ThreadSafeQueue.h"
+
+namespace orbel::studio::gui {
+
+class SensorStreamer {
+public:
+    SensorStreamer(std::shared_ptr<AppState> appState, std::shared_ptr<SensorConfig> config,
+                   std::shared_ptr<ObjectDispatcher> dispatcher);
+    ~SensorStreamer();
+    SensorStreamer(const SensorStreamer&) = delete;
+    SensorStreamer& operator=(const SensorStreamer&) = delete;
+
+    void Connect();
+    void Start();
+    void Stop();
+
+    // Set by the sensor panel before Start.
+    std::atomic<bool> cameraEnabled{true};
+    std::atomic<bool> colorizerEnabled{false};
+    std::atomic<bool> useAlternateTimestamp{true};
+
+    bool HasSensor();
+    // Clouds and images waiting for the workers.
+    size_t PendingClouds() const { return cloudQueue_.Size(); }
+    size_t PendingImages() const { return imageQueue_.Size(); }
+    // Waits until a release handed over by an SDK callback has finished.
+    void WaitForPendingRelease();
+
+    // What an SDK error text is shown as.
+    static std::string UserMessageFor(const std::string& text);
+    // True when first time stamps this far apart deserve the PTP warning.
+    static bool TimestampsDiverge(uint64_t lidar_us, uint64_t camera_us);
+
+private:
+    struct CallbackGate;
+
+    void ConnectLocked();
+    void StopLocked();
+    void ReleaseSensorAndCamera();
+    // From an SDK thread: stop streaming and release the sensor on another thread.
+    void HandOverRelease();
+
+    void OnLog(const orbel::sdk::Severity& severity, const std::wstring& message);
+    void OnPointCloud(std::unique_ptr<orbel::sdk::IPointCloud> cloud);
+    void OnImage(std::unique_ptr<orbel::sdk::IImage> image);
+    void OnError(const orbel::sdk::Exception& error);
+    void OnColorized(std::shared_ptr<orbel::sdk::IColorizableData> data);
+    void CheckTimestampSync();
+    bool Accepting() const;
+    std::shared_ptr<orbel::processing::IColorizer> ActiveColorizer();
+
+    void RunPointCloudWorker();
+    void RunCameraWorker();
+
+    std::shared_ptr<AppState> appState_;
+    std::shared_ptr<SensorConfig> config_;
+    std::mutex sensorMutex_;  // guards sensor_ and camera_ (the pointers, not the objects)
+    std::shared_ptr<orbel::sdk::ISensor> sensor_;
+    std::shared_ptr<orbel::sdk::ICamera> camera_;
+    std::shared_ptr<ObjectDispatcher> dispatcher_;
+    ThreadSafeQueue<orbel::sdk::IPointCloud> cloudQueue_;
+    ThreadSafeQueue<orbel::sdk::IImage> imageQueue_;
+    std::thread pointCloudWorker_;
+    std::thread cameraWorker_;
+    std::atomic<bool> stopRequested_{false};
+    std::mutex colorizerMutex_;  // guards the pointer; the colorizer locks itself
+    std::shared_ptr<orbel::processing::IColorizer> colorizer_;
+    std::atomic<uint64_t> firstLidarTimestamp_{0};
+    std::atomic<uint64_t> firstCameraTimestamp_{0};
+    std::atomic<bool> syncChecked_{false};
+
+    std::shared_ptr<CallbackGate> gate_;
+    std::mutex lifecycleMutex_;  // one Connect, Start, Stop or release at a time
+    std::mutex releaseMutex_;
+    std::vector<std::future<void>> releaseTasks_;
+};
+
+}  // namespace orbel::studio::gui

@@ -1,0 +1,190 @@
+// Frame assembly: which frames are published, the order of their arrays, missing
+// and misfit lines; and the camera images turned into CameraData.
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+#include "app/CameraImageWorker.h"
+#include "app/FrameAssembler.h"
+#include "app/PointCloudWorker.h"
+#include "gui/app/ProgramLogCapture.h"
+#include "support/PointCloudPayloadBuilder.h"
+
+namespace {
+
+using orbel::studio::FrameAssembler;
+using orbel::studio::FrameData;
+using orbel::studio::LineBatch;
+using orbel::testing::PayloadPoint;
+using orbel::testing::PointCloudPayloadBuilder;
+
+// Line `line` of a frame: point p has x = 1000 * line + p, reflectivity line + p / 100.
+std::vector<uint8_t> Line(uint32_t frame, uint8_t line, uint32_t points = 4, uint8_t type = 0x60) {
+    return PointCloudPayloadBuilder()
+        .PointType(type)
+        .PointCount(points)
+        .FrameNumber(frame)
+        .LineIndex(line)
+        .Timestamp(1'000'000 + line)
+        .Points([line](uint32_t p) {
+            PayloadPoint point = PointCloudPayloadBuilder::DefaultPoint(p);
+            point.x = 1000.0f * line + static_cast<float>(p);
+            point.reflectivity = line + p / 100.0f;
+            point.ambient = static_cast<uint16_t>(line * 10 + p);
+            return point;
+        })
+        .Build();
+}
+
+std::unique_ptr<orbel::sdk::IPointCloud> Cloud(uint32_t frame, uint8_t line, uint32_t points = 4) {
+    auto cloud = orbel::sdk::CreatePointCloud();
+    cloud->Deserialize(Line(frame, line, points));
+    return cloud;
+}
+
+struct Published : orbel::studio::IConsumer<FrameData>, orbel::studio::IConsumer<LineBatch> {
+    std::vector<std::shared_ptr<FrameData>> frames;
+    std::vector<size_t> batches;
+    void Consume(std::shared_ptr<FrameData> frame) override { frames.push_back(frame); }
+    void Consume(std::shared_ptr<LineBatch> batch) override { batches.push_back(batch->size()); }
+};
+
+TEST(PointCloudWorker, PublishesAFrameWhenTheNextOneBegins) {
+    auto dispatcher = std::make_shared<orbel::studio::ObjectDispatcher>();
+    Published published;
+    dispatcher->Subscribe<FrameData>(&published);
+    dispatcher->Subscribe<LineBatch>(&published);
+    orbel::studio::PointCloudWorker worker(dispatcher);
+
+    for (auto [frame, line] : {std::pair{7u, 0}, {7u, 1}, {8u, 0}, {8u, 1}}) worker.Process(*Cloud(frame, line));
+
+    ASSERT_EQ(published.frames.size(), 1u);
+    EXPECT_EQ(published.frames[0]->frameNumber, 7);
+    EXPECT_EQ(published.batches, std::vector<size_t>{2});
+    dispatcher->Unsubscribe<FrameData>(&published);
+    dispatcher->Unsubscribe<LineBatch>(&published);
+}
+
+TEST(FrameAssembler, SortsLinesAndPlacesRowsByIndex) {
+    FrameAssembler assembler;
+    for (uint8_t line : {3, 1, 2}) assembler.AddLine(5, Line(5, line));
+    const FrameData frame = assembler.BuildFrame(5);
+
+    EXPECT_EQ(frame.frameNumber, 5);
+    EXPECT_EQ(frame.height, 56u);
+    EXPECT_EQ(frame.width, 4u);
+    ASSERT_EQ(frame.xyz.size(), 3u * 4 * 3);
+    EXPECT_EQ(frame.xyz[0], 1000.0f);       // line 1 first
+    EXPECT_EQ(frame.xyz[12], 2000.0f);      // then line 2
+    EXPECT_EQ(frame.xyz[24], 3000.0f);      // then line 3
+    EXPECT_EQ(frame.timestamps, (std::vector<uint64_t>{1000001, 1000001, 1000001, 1000001, 1000002, 1000002,
+                                                        1000002, 1000002, 1000003, 1000003, 1000003, 1000003}));
+    ASSERT_EQ(frame.signal.size(), 56u * 4);
+    ASSERT_EQ(frame.ambient.size(), 56u * 4);
+    for (size_t p = 0; p < 4; ++p) {
+        EXPECT_EQ(frame.signal[0 * 4 + p], 0.0f);  // no line 0: a zero row
+        EXPECT_FLOAT_EQ(frame.signal[2 * 4 + p], 2 + p / 100.0f);
+        EXPECT_EQ(frame.ambient[3 * 4 + p], 30.0f + p);
+    }
+    EXPECT_TRUE(frame.rgb.empty());
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(frame.xyz.data()) % 32, 0u);
+}
+
+TEST(FrameAssembler, FiftyFiveLinesLeaveOneZeroRow) {
+    FrameAssembler assembler;
+    for (uint8_t line = 0; line < 56; ++line) {
+        if (line != 20) assembler.AddLine(1, Line(1, line, 192));
+    }
+    const FrameData frame = assembler.BuildFrame(1);
+    EXPECT_EQ(frame.height, 56u);
+    EXPECT_EQ(frame.width, 192u);
+    EXPECT_EQ(frame.xyz.size(), 55u * 192 * 3);
+    size_t zeroRows = 0;
+    for (size_t row = 0; row < 56; ++row) {
+        bool zero = true;
+        for (size_t p = 0; p < 192; ++p) zero = zero && frame.signal[row * 192 + p] == 0.0f && frame.ambient[row * 192 + p] == 0.0f;
+        zeroRows += zero;
+        if (zero) {
+            EXPECT_EQ(row, 20u);
+        }
+    }
+    EXPECT_EQ(zeroRows, 1u);
+}
+
+TEST(FrameAssembler, CopiesColoursWhenTheFirstLineHasThem) {
+    FrameAssembler assembler;
+    assembler.AddLine(2, Line(2, 0, 4, 0x66));
+    assembler.AddLine(2, Line(2, 1, 4, 0x66));
+    const FrameData frame = assembler.BuildFrame(2);
+    ASSERT_EQ(frame.rgb.size(), 32256u);
+    const PayloadPoint first = PointCloudPayloadBuilder::DefaultPoint(0);
+    const PayloadPoint second = PointCloudPayloadBuilder::DefaultPoint(1);
+    EXPECT_EQ(frame.rgb[0], first.red);
+    EXPECT_EQ(frame.rgb[3 + 2], second.blue);
+    EXPECT_EQ(frame.rgb[12], first.red);  // line 1 follows line 0's four points
+}
+
+TEST(FrameAssembler, LinesThatDoNotFitAreDroppedWithALog) {
+    orbel::testing::ProgramLogCapture log;
+    FrameAssembler assembler;
+    assembler.AddLine(3, Line(3, 0, 4));
+    assembler.AddLine(3, Line(3, 1, 6));   // another width
+    assembler.AddLine(3, Line(3, 56, 4));  // no such row
+    assembler.AddLine(3, Line(3, 2, 4));
+    const FrameData frame = assembler.BuildFrame(3);
+    EXPECT_EQ(frame.xyz.size(), 2u * 4 * 3);
+    EXPECT_EQ(frame.signal.size(), 56u * 4);
+    EXPECT_EQ(log.Count("Dropping line 1 of frame 3 with 6 points", spdlog::level::warn), 1u);
+    EXPECT_EQ(log.Count("Dropping line 56 of frame 3 with 4 points", spdlog::level::warn), 1u);
+}
+
+TEST(FrameAssembler, LinesWithoutPointsAreNotKept) {
+    orbel::testing::ProgramLogCapture log;
+    auto dispatcher = std::make_shared<orbel::studio::ObjectDispatcher>();
+    orbel::studio::PointCloudWorker worker(dispatcher);
+    worker.Process(*Cloud(9, 0, 0));
+    worker.Process(*Cloud(9, 1, 0));
+    worker.Process(*Cloud(10, 0, 4));
+    EXPECT_TRUE(log.Contains("Error building frame: No lines available for frame 9 Skipping...", spdlog::level::err));
+
+    FrameAssembler assembler;
+    assembler.AddLine(4, Line(4, 0, 0));
+    EXPECT_TRUE(assembler.TakeFrame(4).empty());
+    EXPECT_THROW(assembler.BuildFrame(4), std::runtime_error);
+}
+
+TEST(CameraImageWorker, DescribesEachPixelFormat) {
+    using orbel::sdk::PixelFormat;
+    struct Case {
+        PixelFormat format;
+        uint32_t kind, channels, bits;
+    };
+    const Case cases[] = {{PixelFormat::BayerRG8, 0, 1, 8},      {PixelFormat::BayerRG12, 0, 1, 12},
+                          {PixelFormat::BayerRG12Packed, 0, 1, 12}, {PixelFormat::RGB8, 2, 3, 8},
+                          {PixelFormat::RGB12, 2, 3, 12},         {PixelFormat::Unknown, 0, 3, 8}};
+    for (const auto& c : cases) {
+        auto image = orbel::sdk::CreateImage();
+        std::vector<uint8_t> serialised(64 + 6, 0);
+        serialised[0] = 1;
+        serialised[17] = 42;  // frame id
+        serialised[21] = 2;   // width
+        serialised[25] = 1;   // height
+        serialised[29] = static_cast<uint8_t>(c.format);
+        image->Deserialize(serialised);
+        const auto data = orbel::studio::CameraImageWorker::ToCameraData(*image);
+        EXPECT_EQ(data->format, c.kind) << int(c.format);
+        EXPECT_EQ(data->channels, c.channels) << int(c.format);
+        EXPECT_EQ(data->bitsPerChannel, c.bits) << int(c.format);
+        EXPECT_EQ(data->imageFrameNumber, 42u);
+        EXPECT_EQ(data->byteSize, 6u);
+        EXPECT_EQ(data->width, 2u);
+    }
+}
+
+TEST(CameraImageWorker, AStoppedWorkerQueuesNothing) {
+    orbel::studio::CameraImageWorker worker(std::make_shared<orbel::studio::ObjectDispatcher>());
+    for (int i = 0; i < 12; ++i) worker.Push(std::shared_ptr<orbel::sdk::IImage>(orbel::sdk::CreateImage()));
+    EXPECT_EQ(worker.Waiting(), 0u);
+}
+
+}  // namespace

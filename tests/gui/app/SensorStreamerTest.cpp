@@ -1,0 +1,216 @@
+// The sensor streamer against the sensor emulator on loopback: frames assembled
+// and published, start and stop, a lost sensor, a sensor that does not run, and
+// the streamer's lifetime against the SDK's process-wide log callback.
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+#include <orbel/emulator/SensorEmulator.h>
+
+#include "app/AppAction.h"
+#include "app/FrameData.h"
+#include "app/PointCloudWorker.h"
+#include "app/SensorStreamer.h"
+#include "gui/app/ProgramLogCapture.h"
+#include "support/LoopbackPeer.h"
+#include "support/Threads.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using orbel::studio::AppAction;
+using orbel::studio::AppActionType;
+using orbel::studio::FrameData;
+using orbel::studio::LineBatch;
+using orbel::studio::gui::SensorStreamer;
+using orbel::testing::Eventually;
+
+struct Received : orbel::studio::IConsumer<FrameData>,
+                  orbel::studio::IConsumer<LineBatch>,
+                  orbel::studio::IConsumer<AppAction> {
+    std::mutex mutex;
+    std::vector<std::shared_ptr<FrameData>> frames;
+    std::vector<std::vector<uint8_t>> batchLineIndices;
+    std::vector<int32_t> actions;
+
+    void Consume(std::shared_ptr<FrameData> frame) override {
+        std::lock_guard lock(mutex);
+        frames.push_back(std::move(frame));
+    }
+    void Consume(std::shared_ptr<LineBatch> batch) override {
+        std::vector<uint8_t> indices;
+        for (auto& line : *batch) indices.push_back(line->GetMetadata().lineIndex);
+        std::lock_guard lock(mutex);
+        batchLineIndices.push_back(std::move(indices));
+    }
+    void Consume(std::shared_ptr<AppAction> action) override {
+        std::lock_guard lock(mutex);
+        actions.push_back(action->type);
+    }
+    size_t FrameCount() {
+        std::lock_guard lock(mutex);
+        return frames.size();
+    }
+};
+
+class StreamerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        config->sensor_ip = "127.0.0.1";
+        config->sensor_port = emulator.Port();
+        config->camera_ip = "127.0.0.1";
+        config->enable_camera = false;
+        dispatcher->Subscribe<FrameData>(&received);
+        dispatcher->Subscribe<LineBatch>(&received);
+        dispatcher->Subscribe<AppAction>(&received);
+        threadsBefore = orbel::testing::ThreadCount();
+    }
+    void TearDown() override {
+        streamer.reset();
+        dispatcher->Unsubscribe<FrameData>(&received);
+        dispatcher->Unsubscribe<LineBatch>(&received);
+        dispatcher->Unsubscribe<AppAction>(&received);
+    }
+    SensorStreamer& MakeStreamer() {
+        streamer = std::make_unique<SensorStreamer>(appState, config, dispatcher);
+        streamer->cameraEnabled = false;
+        return *streamer;
+    }
+    std::string Toast() {
+        auto toast = appState->PendingToast();
+        return toast ? toast->text : "";
+    }
+
+    orbel::testing::ProgramLogCapture log;
+    orbel::emulator::SensorEmulator emulator;
+    std::shared_ptr<orbel::studio::gui::AppState> appState = std::make_shared<orbel::studio::gui::AppState>();
+    std::shared_ptr<orbel::studio::SensorConfig> config = std::make_shared<orbel::studio::SensorConfig>();
+    std::shared_ptr<orbel::studio::ObjectDispatcher> dispatcher = std::make_shared<orbel::studio::ObjectDispatcher>();
+    Received received;
+    size_t threadsBefore = 0;
+    std::unique_ptr<SensorStreamer> streamer;
+};
+
+TEST_F(StreamerTest, PublishesWholeFramesWhileStreaming) {
+    SensorStreamer& s = MakeStreamer();
+    s.Start();
+    EXPECT_TRUE(appState->streaming);
+    EXPECT_TRUE(appState->connected);
+    EXPECT_FALSE(appState->busy);
+    EXPECT_EQ(Toast(), "Sensor started");
+    ASSERT_TRUE(Eventually([&] { return received.FrameCount() >= 3; }));
+    s.Stop();
+    EXPECT_FALSE(appState->streaming);
+    EXPECT_EQ(Toast(), "Sensor stopped");
+    EXPECT_TRUE(log.Contains("Sensor stopped", spdlog::level::info));
+    EXPECT_FALSE(emulator.IsStreaming());
+
+    std::lock_guard lock(received.mutex);
+    // The first frame may have begun before the stream was taken up; the later ones are whole.
+    for (size_t i = 1; i < received.frames.size(); ++i) {
+        const FrameData& frame = *received.frames[i];
+        EXPECT_EQ(frame.frameNumber, received.frames[i - 1]->frameNumber + 1);
+        EXPECT_EQ(frame.height, 56u);
+        EXPECT_EQ(frame.width, 192u);
+        EXPECT_EQ(frame.xyz.size(), 56u * 192 * 3);
+        EXPECT_EQ(frame.signal.size(), 56u * 192);
+        EXPECT_EQ(frame.ambient.size(), 56u * 192);
+        EXPECT_EQ(frame.timestamps.size(), 56u * 192);
+        EXPECT_EQ(frame.rgb.size(), 56u * 192 * 3);
+        std::vector<uint8_t> sorted(56);
+        for (uint8_t l = 0; l < 56; ++l) sorted[l] = l;
+        EXPECT_EQ(received.batchLineIndices[i], sorted);
+    }
+    // The camera is off: no camera was announced and no image waits.
+    EXPECT_EQ(std::count(received.actions.begin(), received.actions.end(),
+                         static_cast<int32_t>(AppActionType::CameraAvailable)),
+              0);
+    EXPECT_EQ(s.PendingImages(), 0u);
+}
+
+TEST_F(StreamerTest, LostSensorEndsStreamingAndReleasesItOffTheSdkThread) {
+    SensorStreamer& s = MakeStreamer();
+    s.Start();
+    ASSERT_TRUE(Eventually([&] { return received.FrameCount() >= 1; }));
+    ASSERT_TRUE(emulator.CloseClient(orbel::emulator::CloseMode::Graceful));
+
+    ASSERT_TRUE(Eventually([&] { return !s.HasSensor(); }));
+    s.WaitForPendingRelease();
+    EXPECT_FALSE(appState->streaming);
+    EXPECT_FALSE(appState->connected);
+    EXPECT_TRUE(log.Contains("Sensor error: Exception: Unspecified error. Extra information: TCP connection closed by "
+                             "remote host",
+                             spdlog::level::err));
+    EXPECT_TRUE(Eventually([&] { return orbel::testing::ThreadCount() == threadsBefore; }))
+        << orbel::testing::ThreadCount() << " threads, " << threadsBefore << " before";
+}
+
+TEST_F(StreamerTest, EndedStreamingStopsFillingTheQueues) {
+    SensorStreamer& s = MakeStreamer();
+    s.Start();
+    ASSERT_TRUE(Eventually([&] { return received.FrameCount() >= 1; }));
+    appState->streaming = false;  // the workers leave; the sensor still sends
+    std::this_thread::sleep_for(100ms);  // callbacks already past their check finish
+    const size_t leftBehind = s.PendingClouds();
+    const uint64_t sent = emulator.StreamedMessages();
+    ASSERT_TRUE(Eventually([&] { return emulator.StreamedMessages() > sent + 112; }));
+    // What was queued when the workers left may stay; nothing new piles up behind it.
+    EXPECT_LE(s.PendingClouds(), leftBehind);
+}
+
+TEST_F(StreamerTest, SensorThatDoesNotRunIsNotReportedStreaming) {
+    emulator.SetStateByte(0x10);  // the status answer carries an error flag
+    SensorStreamer& s = MakeStreamer();
+    s.Start();
+    EXPECT_FALSE(appState->streaming);
+    EXPECT_FALSE(appState->busy);
+    EXPECT_EQ(Toast(), "Sensor did not start");
+    EXPECT_TRUE(log.Contains("Cannot start streaming: the sensor reports state Error instead of Running",
+                             spdlog::level::err));
+}
+
+TEST_F(StreamerTest, RunningSensorIsNotStartedAgain) {
+    emulator.SetStateByte(0x02);
+    SensorStreamer& s = MakeStreamer();
+    s.Start();
+    EXPECT_TRUE(appState->streaming);
+    EXPECT_NE(Toast(), "Sensor started");
+    EXPECT_FALSE(log.Contains("Sensor started", spdlog::level::info));
+}
+
+TEST_F(StreamerTest, UnreachableSensorFailsTheStartCleanly) {
+    config->sensor_port = orbel::testing::LoopbackPeer::UnusedPort();
+    SensorStreamer& s = MakeStreamer();
+    s.Start();
+    EXPECT_FALSE(appState->streaming);
+    EXPECT_FALSE(appState->connected);
+    EXPECT_FALSE(appState->busy);
+    EXPECT_EQ(Toast(), "Sensor is not available");
+    EXPECT_EQ(log.Count("Failed to connect to sensor. (", spdlog::level::err), 1u);
+    EXPECT_TRUE(log.Contains("Sensor creation failed", spdlog::level::err));
+    EXPECT_TRUE(log.Contains("Cannot start streaming: sensor is not available", spdlog::level::err));
+}
+
+TEST_F(StreamerTest, SdkLogCallbackDoesNotOutliveTheStreamer) {
+    MakeStreamer().Connect();
+    streamer.reset();
+    // Without the streamer's callback cleared this would call into freed memory.
+    orbel::sdk::Log(orbel::sdk::Severity::ERROR, L"late error", __FILE__, __LINE__, "test");
+    SUCCEED();
+}
+
+TEST(SensorStreamerRules, UserMessages) {
+    EXPECT_EQ(SensorStreamer::UserMessageFor("Exception: ... Failed to create camera: none"), "Camera not found");
+    EXPECT_EQ(SensorStreamer::UserMessageFor("Failed to start camera: busy"), "Failed to start camera");
+    EXPECT_EQ(SensorStreamer::UserMessageFor("connect error 10060"),
+              "Sensor is currently busy. Please try again in a few moments.");
+    EXPECT_EQ(SensorStreamer::UserMessageFor("anything else"), "anything else");
+}
+
+TEST(SensorStreamerRules, TimestampWarningThreshold) {
+    EXPECT_TRUE(SensorStreamer::TimestampsDiverge(100'000'001, 40'000'000));
+    EXPECT_FALSE(SensorStreamer::TimestampsDiverge(100'000'000, 40'000'000));
+    EXPECT_TRUE(SensorStreamer::TimestampsDiverge(40'000'000, 100'000'001));
+}
+
+}  // namespace
