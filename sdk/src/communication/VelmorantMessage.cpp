@@ -19,18 +19,6 @@
 namespace orbel::communication {
 namespace {
 
-constexpr size_t kCounterOffset = 10;
-constexpr size_t kIdOffset = 14;
-constexpr size_t kSizeOffset = 18;
-constexpr size_t kHeaderChecksumOffset = 22;
-// The frame checksum byte lies this far before the end of the frame.
-constexpr size_t kFrameChecksumFromEnd = 9;
-
-uint32_t ReadU32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
-
 void WriteU32(uint8_t* p, uint32_t value) {
     p[0] = static_cast<uint8_t>(value);
     p[1] = static_cast<uint8_t>(value >> 8);

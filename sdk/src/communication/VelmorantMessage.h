@@ -22,6 +22,13 @@ namespace orbel::communication {
 
 constexpr size_t kFrameOverhead = 32;
 constexpr size_t kHeaderSize = 23;
+constexpr size_t kSequenceSize = 8;
+constexpr size_t kCounterOffset = 10;
+constexpr size_t kIdOffset = 14;
+constexpr size_t kSizeOffset = 18;
+constexpr size_t kHeaderChecksumOffset = 22;
+// The frame checksum byte lies this far before the end of the frame.
+constexpr size_t kFrameChecksumFromEnd = 9;
 constexpr std::array<uint8_t, 8> kStartSequence{0x02, 0x02, 0x02, 0x02, 0x02, 0x02, 0x02, 0x02};
 constexpr std::array<uint8_t, 8> kEndSequence{0x03, 0x03, 0x03, 0x03, 0x03, 0x03, 0x03, 0x03};
 
@@ -67,5 +74,11 @@ private:
 
 // Additive checksum of the frame format: the sum of the bytes modulo 256.
 uint8_t ByteSum(const uint8_t* data, size_t size);
+
+// The frame's little-endian 32-bit fields.
+inline uint32_t ReadU32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[3]) << 24);
+}
 
 }  // namespace orbel::communication

@@ -16,18 +16,7 @@
 namespace orbel::communication {
 namespace {
 
-constexpr size_t kSequenceSize = 8;
-constexpr size_t kCounterOffset = 10;
-constexpr size_t kIdOffset = 14;
-constexpr size_t kSizeOffset = 18;
-constexpr size_t kHeaderChecksumOffset = 22;
-constexpr size_t kFrameChecksumFromEnd = 9;
 constexpr size_t kNotFound = static_cast<size_t>(-1);
-
-uint32_t ReadU32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
 
 bool IsStartSequence(const uint8_t* p) { return std::memcmp(p, kStartSequence.data(), kSequenceSize) == 0; }
 

@@ -109,9 +109,21 @@ TEST_P(Teardown, LastReferenceMayGoAnywhere) {
     });
 }
 
+std::string Name(const ::testing::TestParamInfo<Where>& info) {
+    switch (info.param) {
+        case Where::MainThreadWhileStreaming: return "MainThreadWhileStreaming";
+        case Where::PointCloudCallback: return "InsidePointCloudCallback";
+        case Where::ErrorCallbackAfterPeerClose: return "InsideErrorCallbackAfterPeerClose";
+        case Where::ErrorLogCallback: return "InsideErrorLogCallback";
+        case Where::WhileStartWaits: return "WhileStartWaits";
+    }
+    return "Unknown";
+}
+
 INSTANTIATE_TEST_SUITE_P(SensorSdk, Teardown,
                          ::testing::Values(Where::MainThreadWhileStreaming, Where::PointCloudCallback,
                                            Where::ErrorCallbackAfterPeerClose, Where::ErrorLogCallback,
-                                           Where::WhileStartWaits));
+                                           Where::WhileStartWaits),
+                         Name);
 
 }  // namespace
