@@ -132,8 +132,7 @@ void TCPConnection::Impl::ConnectSocket() {
 void TCPConnection::Impl::StartRead() {
     std::lock_guard lock(socketMutex_);
     if (!SocketUp()) return;
-    const size_t n = ring_.ContiguousWriteSize();
-    uint8_t* position = ring_.WritePosition();
+    const auto [position, n] = ring_.WriteSpan();
     socket_->async_read_some(asio::buffer(position, n), [this](const std::error_code& error, size_t bytes) {
         AsyncParseBytes(error, bytes);
     });
@@ -145,10 +144,7 @@ void TCPConnection::Impl::AsyncParseBytes(const std::error_code& error, size_t b
         Disconnect();
         return;
     }
-    if (bytes > 0) {
-        ring_.CommitWrite(bytes);
-        ring_.AdvanceWrite(bytes);
-    }
+    if (bytes > 0) ring_.FinishWrite(bytes);
     std::shared_ptr<IParser> parser;
     {
         std::lock_guard lock(hooksMutex_);

@@ -80,14 +80,20 @@ VelmorantMessage::VelmorantMessage(const size_t& size, const bool& isPayloadSize
 }
 
 VelmorantMessage::VelmorantMessage(const uint8_t* data, const size_t& length) {
-    if (!IsConsistentFrame(data, length)) {
+    if (!Load(data, length)) {
         throw orbel::sdk::Exception("The provided buffer does not contain a consistent TCPmessage.",
                                     orbel::sdk::SensorError::PAYLOAD_INCORRECT);
     }
-    // assign copies straight from the source, without zero-filling first.
+}
+
+bool VelmorantMessage::Load(const uint8_t* data, size_t length) {
+    if (!IsConsistentFrame(data, length)) return false;
+    // assign copies straight from the source, without zero-filling first, and keeps
+    // the capacity of a reused message.
     frame_.assign(data, data + length);
     total_ = length;
     _SetPointers();
+    return true;
 }
 
 VelmorantMessage::VelmorantMessage(const VelmorantMessage& other)

@@ -43,6 +43,10 @@ public:
     // PAYLOAD_INCORRECT (13) when they are not one consistent frame.
     VelmorantMessage(const uint8_t* data, const size_t& length);
 
+    // The validating construction into an existing message, reusing its storage; false
+    // (and the message unchanged) when the bytes are not one consistent frame.
+    bool Load(const uint8_t* data, size_t length);
+
     VelmorantMessage(const VelmorantMessage& other);
     VelmorantMessage& operator=(const VelmorantMessage& other);
     VelmorantMessage& operator=(const IMessage& other);

@@ -5,7 +5,6 @@
 #include "communication/VelmorantParser.h"
 
 #include <cstring>
-#include <optional>
 #include <string>
 #include <utility>
 
@@ -55,10 +54,10 @@ public:
     // Commits, then takes the next contiguous piece of unread bytes; false when there is none.
     bool Refill() {
         Commit();
-        available_ = ring_.ContiguousReadSize();
-        if (available_ == 0) return false;
-        data_ = ring_.ReadPosition();
-        return true;
+        const auto [data, available] = ring_.ReadSpan();
+        data_ = data;
+        available_ = available;
+        return available_ != 0;
     }
     void Skip(size_t count) {
         data_ += count;
@@ -86,9 +85,16 @@ VelmorantParser::VelmorantParser(std::function<void(VelmorantMessage&)> onMessag
 
 void VelmorantParser::Parse(orbel::utilities::CircularBuffer<uint8_t>& ring) {
     ReadCursor cursor(ring);
+    const bool fullMirror = ring.MirrorSize() >= ring.Capacity();
+    bool refilled = false;
     for (;;) {
-        // Without a full-size mirror, more unread bytes may lie past the piece just used up.
-        if (cursor.Available() == 0 && !cursor.Refill()) return;
+        if (cursor.Available() == 0) {
+            // With a mirror as large as the ring the first piece held every unread byte;
+            // without one, more may lie past the piece just used up.
+            if (refilled && fullMirror) return;
+            if (!cursor.Refill()) return;
+            refilled = true;
+        }
         const uint8_t* p = cursor.Data();
         const size_t available = cursor.Available();
 
@@ -143,13 +149,9 @@ void VelmorantParser::Parse(orbel::utilities::CircularBuffer<uint8_t>& ring) {
         // callback, the frame checksum is checked by the message's validating construction,
         // which reads the frame anyway, so a valid frame is summed once.
         bool valid = IsEndSequence(p + size - kSequenceSize);
-        std::optional<VelmorantMessage> message;
-        if (valid && onMessage_) {
-            try {
-                message.emplace(p, size);
-            } catch (const orbel::sdk::Exception&) {
-                valid = false;
-            }
+        const bool deliver = valid && onMessage_;
+        if (deliver) {
+            valid = received_.Load(p, size);
         } else if (valid) {
             valid = p[size - kFrameChecksumFromEnd] == ByteSum(p, size - kFrameChecksumFromEnd);
         }
@@ -161,11 +163,10 @@ void VelmorantParser::Parse(orbel::utilities::CircularBuffer<uint8_t>& ring) {
         }
         state_ = State::FrameValid;
 
-        if (message) {
-            // The ring is unlocked and up to date while the callback runs; if it throws,
-            // the frame stays unconsumed.
-            cursor.Commit();
-            onMessage_(*message);
+        if (deliver) {
+            // The ring is unlocked while the callback runs. If it throws, the cursor gives
+            // back the bytes rejected before the frame and the frame stays unconsumed.
+            onMessage_(received_);
         } else {
             ORBEL_LOG_DEBUG(L"TCPConnection: recieved message. ID = " + std::to_wstring(ReadU32(header + kIdOffset)) +
                             L", counter = " + std::to_wstring(ReadU32(header + kCounterOffset)) + L", size = " +

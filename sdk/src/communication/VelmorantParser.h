@@ -30,6 +30,7 @@ public:
 private:
     State state_ = State::Searching;
     std::function<void(VelmorantMessage&)> onMessage_;
+    VelmorantMessage received_;  // reused for every frame, so steady streams allocate nothing
 };
 
 }  // namespace orbel::communication

@@ -67,6 +67,33 @@ public:
         }
     }
 
+    // The write position and the contiguous free space there, in one look at the indices.
+    std::pair<T*, size_t> WriteSpan() {
+        std::lock_guard lock(mutex_);
+        return {storage_.get() + write_, std::min(capacity_ + mirror_ - write_, capacity_ - 1 - UsedLocked())};
+    }
+
+    // The read position and the contiguous unread elements there.
+    std::pair<T*, size_t> ReadSpan() {
+        std::lock_guard lock(mutex_);
+        return {storage_.get() + read_, std::min(capacity_ + mirror_ - read_, UsedLocked())};
+    }
+
+    // CommitWrite followed by the write index's move. When no mirror copy is due
+    // (the common case) both happen under one lock.
+    void FinishWrite(size_t count) {
+        {
+            std::lock_guard lock(mutex_);
+            const bool copyDue = mirror_ != 0 && (write_ < read_ || count > capacity_ - write_);
+            if (!copyDue) {
+                write_ = (write_ + count) % capacity_;
+                return;
+            }
+        }
+        CommitWrite(count);
+        AdvanceWrite(count);
+    }
+
     size_t Used() {
         std::lock_guard lock(mutex_);
         return UsedLocked();

@@ -19,11 +19,11 @@ using ByteRing = orbel::utilities::CircularBuffer<uint8_t>;
 
 // One socket read of at most `size` bytes into the ring's free space; returns how many were taken.
 inline size_t ReceiveInto(ByteRing& ring, const uint8_t* data, size_t size) {
-    const size_t n = std::min(size, ring.ContiguousWriteSize());
+    const auto [position, room] = ring.WriteSpan();
+    const size_t n = std::min(size, room);
     if (n == 0) return 0;
-    std::memcpy(ring.WritePosition(), data, n);
-    ring.CommitWrite(n);
-    ring.AdvanceWrite(n);
+    std::memcpy(position, data, n);
+    ring.FinishWrite(n);
     return n;
 }
 
