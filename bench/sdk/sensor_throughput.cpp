@@ -239,7 +239,6 @@ struct Row {
     uint64_t deliveredClouds = 0;  // handed to the caller in the window (raw rows: whole frames read)
     uint64_t frameSize = 0;
     bool sdk = false;
-    uint64_t sentMessages = 0;  // in the window, flood and paced stream together
     std::optional<SdkTotals::Totals> totals;
     uint64_t errors = 0;
     std::string note;
@@ -370,14 +369,12 @@ Row RunSdk(size_t ringSize, bool touch, double seconds, size_t frameSize, SdkTot
     sensor->Start(5000ms);
     if (!emulator.StartFlood()) throw std::runtime_error("the emulator could not flood");
 
-    uint64_t delivered[2] = {}, flood[2] = {}, floodBytes[2] = {}, paced[2] = {};
+    uint64_t delivered[2] = {}, floodBytes[2] = {}, paced[2] = {};
     Clock::time_point at[2];
     const double cpu = MeasureWindow(seconds, [&](int i) {
         at[i] = Clock::now();
         delivered[i] = delivery.clouds.load(std::memory_order_relaxed);
-        const orbel::emulator::FloodStats stats = emulator.GetFloodStats();
-        flood[i] = stats.messages;
-        floodBytes[i] = stats.bytes;
+        floodBytes[i] = emulator.GetFloodStats().bytes;
         paced[i] = emulator.StreamedMessages();
     });
     emulator.StopFlood();
@@ -409,7 +406,6 @@ Row RunSdk(size_t ringSize, bool touch, double seconds, size_t frameSize, SdkTot
     row.seconds = SecondsBetween(at[0], at[1]);
     row.cpuSeconds = cpu;
     row.deliveredClouds = delivered[1] - delivered[0];
-    row.sentMessages = (flood[1] - flood[0]) + (paced[1] - paced[0]);
     row.wireBytes = (floodBytes[1] - floodBytes[0]) + (paced[1] - paced[0]) * frameSize;
     row.frameSize = frameSize;
     row.errors = errors.load();
