@@ -43,7 +43,12 @@
 #include <orbel/emulator/WireFrame.h>
 #include <orbel/sdk/Orbel.h>
 
+#include "SdkTotals.h"
+
 namespace {
+
+using orbel::bench::SdkTotals;
+
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
@@ -90,52 +95,12 @@ struct Result {
     uint64_t sent = 0;
     uint64_t delivered = 0;
     std::vector<int64_t> latencies;  // sorted
-    std::optional<std::pair<uint64_t, uint64_t>> sdkTotals;  // received, reported
+    std::optional<SdkTotals::Totals> sdkTotals;
     std::string note;
 };
 
 // ---- the SDK's own totals, read from its log ----
 
-// Keeps the last "Received N ..." and "Reported M ..." that the data handler logs when
-// it is destroyed. The callback runs on SDK threads; one mutex guards everything here.
-class SdkTotals {
-public:
-    void Install() {
-        orbel::sdk::SetLogCallBack([this](const orbel::sdk::Severity&, const std::wstring& text) { OnRecord(text); });
-    }
-    static void Uninstall() { orbel::sdk::SetLogCallBack(nullptr); }
-
-    std::optional<std::pair<uint64_t, uint64_t>> Wait(std::chrono::milliseconds deadline) {
-        std::unique_lock lock(mutex_);
-        if (!changed_.wait_for(lock, deadline, [this] { return received_ && reported_; })) return std::nullopt;
-        return std::pair{*received_, *reported_};
-    }
-
-private:
-    static std::optional<uint64_t> NumberBetween(const std::wstring& text, const wchar_t* prefix, const wchar_t* suffix) {
-        const size_t p = std::wcslen(prefix), s = std::wcslen(suffix);
-        if (text.size() <= p + s || text.compare(0, p, prefix) != 0 || text.compare(text.size() - s, s, suffix) != 0) {
-            return std::nullopt;
-        }
-        try {
-            return std::stoull(text.substr(p, text.size() - p - s));
-        } catch (const std::exception&) {
-            return std::nullopt;
-        }
-    }
-
-    void OnRecord(const std::wstring& text) {
-        std::lock_guard lock(mutex_);
-        if (auto n = NumberBetween(text, L"Received ", L" point clouds in total.")) received_ = n;
-        if (auto n = NumberBetween(text, L"Reported ", L" point clouds to the customer.")) reported_ = n;
-        changed_.notify_all();
-    }
-
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::optional<uint64_t> received_;
-    std::optional<uint64_t> reported_;
-};
 
 size_t ExpectedLines(double seconds) {
     return static_cast<size_t>((seconds + 5.0) * kFramesPerSecond * orbel::emulator::kLinesPerFrame * 1.2);
@@ -329,8 +294,8 @@ void PrintResult(const Result& r) {
                 static_cast<unsigned long long>(dropped), ms(l.empty() ? 0 : l.front()), ms(Percentile(l, 50)),
                 ms(Percentile(l, 90)), ms(Percentile(l, 99)), ms(Percentile(l, 99.9)), ms(l.empty() ? 0 : l.back()));
     if (r.sdkTotals) {
-        std::printf("    SDK totals: received %llu, reported %llu\n", static_cast<unsigned long long>(r.sdkTotals->first),
-                    static_cast<unsigned long long>(r.sdkTotals->second));
+        std::printf("    SDK totals: received %llu, reported %llu\n", static_cast<unsigned long long>(r.sdkTotals->received),
+                    static_cast<unsigned long long>(r.sdkTotals->reported));
     }
     if (!r.note.empty()) std::printf("    note: %s\n", r.note.c_str());
 }
