@@ -43,11 +43,15 @@
 #include <orbel/emulator/WireFrame.h>
 #include <orbel/sdk/Orbel.h>
 
+#include "LoopbackSockets.h"
 #include "SdkTotals.h"
 
 namespace {
 
+using orbel::bench::Connect;
+using orbel::bench::Listen;
 using orbel::bench::SdkTotals;
+using orbel::bench::Socket;
 
 
 using Clock = std::chrono::steady_clock;
@@ -164,27 +168,6 @@ Result RunSdk(double seconds, SdkTotals& totals) {
 
 // ---- raw loopback baseline on plain POSIX sockets ----
 
-class Socket {
-public:
-    explicit Socket(int fd) : fd_(fd) {
-        if (fd_ < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
-    }
-    ~Socket() { ::close(fd_); }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    int Get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-sockaddr_in LoopbackAddress(uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    return address;
-}
 
 Result RunRawBaseline(double seconds) {
     const orbel::emulator::PointCloudGenerator generator(kPointsPerLine, orbel::emulator::PointType::Extended);
@@ -193,18 +176,9 @@ Result RunRawBaseline(double seconds) {
         orbel::emulator::EncodeFrame(orbel::emulator::ids::kPointCloud, 0, generator.MakeLine(stamp));
     constexpr size_t kStampAt = orbel::emulator::kPayloadOffset + orbel::emulator::payload::kSendTimeOffset;
 
-    Socket listener(::socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in address = LoopbackAddress(0);
-    socklen_t length = sizeof(address);
-    if (::bind(listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-        ::listen(listener.Get(), 1) != 0 ||
-        ::getsockname(listener.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        throw std::runtime_error(std::string("bind/listen: ") + std::strerror(errno));
-    }
-    Socket sender(::socket(AF_INET, SOCK_STREAM, 0));
-    if (::connect(sender.Get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-        throw std::runtime_error(std::string("connect: ") + std::strerror(errno));
-    }
+    uint16_t port = 0;
+    Socket listener = Listen(port);
+    Socket sender = Connect(port);
     const int on = 1;
     ::setsockopt(sender.Get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     Socket receiver(::accept(listener.Get(), nullptr, nullptr));

@@ -51,11 +51,15 @@
 #include <orbel/emulator/WireFrame.h>
 #include <orbel/sdk/Orbel.h>
 
+#include "LoopbackSockets.h"
 #include "SdkTotals.h"
 
 namespace {
 
+using orbel::bench::Connect;
+using orbel::bench::Listen;
 using orbel::bench::SdkTotals;
+using orbel::bench::Socket;
 
 
 using Clock = std::chrono::steady_clock;
@@ -74,70 +78,6 @@ double ProcessCpuSeconds() {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
-// ---- plain POSIX loopback sockets, sharing nothing with the SDK or the emulator ----
-
-class Socket {
-public:
-    Socket() = default;
-    explicit Socket(int fd) : fd_(fd) {}
-    ~Socket() { Reset(); }
-    Socket(Socket&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-    Socket& operator=(Socket&& other) noexcept {
-        if (this != &other) {
-            Reset();
-            fd_ = other.fd_;
-            other.fd_ = -1;
-        }
-        return *this;
-    }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-
-    int Get() const { return fd_; }
-    void Reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_ = -1;
-};
-
-sockaddr_in LoopbackAddress(uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    return address;
-}
-
-Socket MakeSocket() {
-    Socket s(::socket(AF_INET, SOCK_STREAM, 0));
-    if (s.Get() < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
-    return s;
-}
-
-Socket Listen(uint16_t& port) {
-    Socket listener = MakeSocket();
-    sockaddr_in address = LoopbackAddress(0);
-    if (::bind(listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-        ::listen(listener.Get(), 1) != 0) {
-        throw std::runtime_error(std::string("bind/listen: ") + std::strerror(errno));
-    }
-    socklen_t length = sizeof(address);
-    ::getsockname(listener.Get(), reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);
-    return listener;
-}
-
-Socket Connect(uint16_t port) {
-    Socket s = MakeSocket();
-    sockaddr_in address = LoopbackAddress(port);
-    if (::connect(s.Get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-        throw std::runtime_error(std::string("connect: ") + std::strerror(errno));
-    }
-    return s;
-}
 
 // Reads into a 64 KiB buffer and discards until the peer ends the stream.
 class DiscardingReader {
@@ -214,6 +154,17 @@ double MeasureWindow(double seconds, Snapshot snapshot) {
     return ProcessCpuSeconds() - cpu0;
 }
 
+// A measured window of a plain reader: every byte read is a whole frame delivered.
+Row ReaderRow(const Clock::time_point (&at)[2], const uint64_t (&bytes)[2], double cpu, size_t frameSize) {
+    Row row;
+    row.seconds = SecondsBetween(at[0], at[1]);
+    row.cpuSeconds = cpu;
+    row.wireBytes = bytes[1] - bytes[0];
+    row.frameSize = frameSize;
+    row.deliveredClouds = row.wireBytes / frameSize;
+    return row;
+}
+
 Row RunRawLoopback(double seconds, const std::vector<uint8_t>& block, size_t frameSize) {
     uint16_t port = 0;
     Socket listener = Listen(port);
@@ -245,13 +196,7 @@ Row RunRawLoopback(double seconds, const std::vector<uint8_t>& block, size_t fra
     writer.join();
     reader.Join();
 
-    Row row;
-    row.seconds = SecondsBetween(at[0], at[1]);
-    row.cpuSeconds = cpu;
-    row.wireBytes = bytes[1] - bytes[0];
-    row.frameSize = frameSize;
-    row.deliveredClouds = row.wireBytes / frameSize;
-    return row;
+    return ReaderRow(at, bytes, cpu, frameSize);
 }
 
 Row RunEmulatorIntoPlainReader(double seconds, size_t frameSize) {
@@ -272,13 +217,7 @@ Row RunEmulatorIntoPlainReader(double seconds, size_t frameSize) {
     reader.Join();
     emulator.Stop();
 
-    Row row;
-    row.seconds = SecondsBetween(at[0], at[1]);
-    row.cpuSeconds = cpu;
-    row.wireBytes = bytes[1] - bytes[0];
-    row.frameSize = frameSize;
-    row.deliveredClouds = row.wireBytes / frameSize;
-    return row;
+    return ReaderRow(at, bytes, cpu, frameSize);
 }
 
 // What the point-cloud callback does with each cloud; it runs on the SDK's customer

@@ -62,13 +62,8 @@ void TCPClient::Impl::Dispatch(std::shared_ptr<IMessage> message) {
     }
     std::lock_guard lock(threadMutex_);
     if (running_) return;
-    if (sendThread_.joinable()) {
-        if (sendThread_.get_id() == std::this_thread::get_id()) {
-            sendThread_.detach();  // queued from within our own send thread's callbacks
-        } else {
-            sendThread_.join();
-        }
-    }
+    // The previous send thread has finished or is finishing.
+    orbel::utilities::JoinOrRelease(sendThread_);
     // Set here, not in the thread, so a second Dispatch cannot start a second thread.
     running_ = true;
     auto self = shared_from_this();

@@ -54,9 +54,10 @@ void DataHandler::Impl::RunCustomerThread() {
             std::unique_lock lock(wakeMutex);
             wake.wait_for(lock, kPollInterval, [this] { return stop || HasMessage(); });
         }
-        while (!stop && HasMessage()) {
+        while (!stop) {
+            const auto [slot, waiting] = ring.ReadSpan();
+            if (waiting == 0) break;
             try {
-                VelmorantMessage* slot = ring.ReadPosition();
                 auto cloud = std::make_unique<orbel::data::LazyPointCloud>();
                 try {
                     cloud->Deserialize(slot->GetPayload(), slot->GetPayloadSize());
@@ -124,12 +125,13 @@ bool DataHandler::Handle(VelmorantMessage& message) {
     ++impl_->receivedCount;
     if (!impl_->pointCloudCallback) return true;
     auto& ring = impl_->ring;
-    if (ring.Used() >= ring.Capacity() - 1) {
+    // Without a mirror the free space at the write index is empty only when N - 1 wait.
+    const auto [slot, free] = ring.WriteSpan();
+    if (free == 0) {
         ++impl_->missedCount;
         impl_->LogMissedPointClouds();
         return true;
     }
-    VelmorantMessage* slot = ring.WritePosition();
     *slot = static_cast<const orbel::communication::IMessage&>(message);
     ring.AdvanceWrite(1);
     std::lock_guard lock(impl_->wakeMutex);
