@@ -15,6 +15,7 @@
 #include "sensor/messageHandlers/DataHandler.h"
 #include "sensor/messageHandlers/ErrorMessageHandler.h"
 #include "sensor/messageHandlers/SensorStatusHandler.h"
+#include "utilities/CallbackGate.h"
 #include "utilities/Logging.h"
 #include "utilities/StringConversion.h"
 
@@ -63,6 +64,10 @@ public:
     ImageCallback imageCallback;
     std::string cameraIp = "10.10.100.12";
     PixelFormat imageOutputFormat = PixelFormat::RGB12;
+    // The gate of the sensor being built; every caller callback goes through it.
+    std::shared_ptr<orbel::utilities::CallbackGate> gate;
+
+    ErrorCallback GuardedErrorCallback() const { return orbel::utilities::CallbackGate::Guard(gate, errorCallback); }
 };
 
 void SensorFactory::Impl::BuildTCPLayer(const std::string_view& ip, int port) {
@@ -70,13 +75,13 @@ void SensorFactory::Impl::BuildTCPLayer(const std::string_view& ip, int port) {
                    std::to_wstring(port));
     tcpConnection = std::make_shared<TCPConnection>(ip, port);
     tcpClient = std::make_unique<TCPClient>(tcpConnection, sendQueueLimit);
-    tcpClient->SetErrorHandler(errorCallback);
+    tcpClient->SetErrorHandler(GuardedErrorCallback());
     ORBEL_LOG_DEBUG(L"TCP Client and TCP Connection created");
 }
 
 void SensorFactory::Impl::BuildSensorObjectUsingTCPLayer() {
     sensor = std::make_shared<Sensor>(std::shared_ptr<TCPClient>(std::move(tcpClient)));
-    sensor->SetErrorCallback(errorCallback);
+    sensor->SetErrorCallback(GuardedErrorCallback());
     ORBEL_LOG_DEBUG(L"Sensor object created");
 }
 
@@ -95,22 +100,19 @@ void SensorFactory::Impl::AttachMessageStateHandler() {
 
 void SensorFactory::Impl::AttachMessageDataHandler() {
     auto handler = std::make_shared<orbel::sensor::DataHandler>(pointCloudBufferSize);
-    handler->SetCallback(pointCloudCallback);
+    handler->SetCallback(orbel::utilities::CallbackGate::Guard(gate, pointCloudCallback));
     handlerList->AddHandler(handler);
     ORBEL_LOG_DEBUG(L"PC data handler registered with handlerList");
 }
 
 void SensorFactory::Impl::AttachErrorMessageHandler() {
-    handlerList->AddHandler(std::make_shared<orbel::sensor::ErrorMessageHandler>(errorCallback));
+    handlerList->AddHandler(std::make_shared<orbel::sensor::ErrorMessageHandler>(GuardedErrorCallback()));
     ORBEL_LOG_DEBUG(L"Error data handler registered with handlerList");
 }
 
 void SensorFactory::Impl::AttachAlertMessageHandler() {
     auto handler = std::make_shared<orbel::sensor::AlertsHandler>();
-    if (alertCallback) {
-        handler->SetAlertCallback(
-            [callback = alertCallback](Alert alert, std::optional<bool> status) { callback(alert, status); });
-    }
+    if (alertCallback) handler->SetAlertCallback(orbel::utilities::CallbackGate::Guard(gate, alertCallback));
     handlerList->AddHandler(handler);
     ORBEL_LOG_DEBUG(L"Events data handler registered with handlerList");
 }
@@ -152,6 +154,7 @@ void SensorFactory::SetPointCloudBufferSize(size_t size) {
 void SensorFactory::SetImageOutputFormat(PixelFormat format) { impl_->imageOutputFormat = format; }
 
 std::shared_ptr<ISensor> SensorFactory::Build(const std::string_view& ip, int port) {
+    impl_->gate = std::make_shared<orbel::utilities::CallbackGate>();
     impl_->BuildTCPLayer(ip, port);
     impl_->BuildSensorObjectUsingTCPLayer();
     impl_->handlerList = std::make_shared<HandlerList>();
@@ -164,7 +167,15 @@ std::shared_ptr<ISensor> SensorFactory::Build(const std::string_view& ip, int po
     ORBEL_LOG_INFO(L"Sensor fully constructed");
     impl_->sensor->RequestStatus(std::chrono::milliseconds(5000));
     impl_->BuildCameraIfConfigured();
-    return std::move(impl_->sensor);
+    // The caller's handle closes the gate when its last copy goes: from then on no
+    // callback of this sensor runs, even while an SDK thread still holds the sensor
+    // for a moment and finishes its teardown.
+    std::shared_ptr<Sensor> core = std::move(impl_->sensor);
+    Sensor* raw = core.get();
+    return std::shared_ptr<ISensor>(raw, [core = std::move(core), gate = impl_->gate](ISensor*) mutable {
+        gate->Close();
+        core.reset();
+    });
 }
 
 }  // namespace orbel::sdk

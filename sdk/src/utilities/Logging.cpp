@@ -23,8 +23,9 @@ constexpr size_t kMaxFileBytes = 1'000'000;
 constexpr size_t kRotatedFiles = 24;  // plus the current file: 25 in all
 constexpr const char* kPattern = "[%Y-%m-%d %H:%M:%S.%e] [%l] [thread %t] [%!@%#] %v";
 
-// Filled when the library is loaded, read-only afterwards.
-const std::map<Severity, std::wstring> kSeverityNames = {
+// Filled when the library is loaded, read-only afterwards, and never destroyed, like
+// the logger itself: SDK threads may still log while the process exits.
+const auto* const kSeverityNames = new std::map<Severity, std::wstring>{
     {Severity::ERROR, L"ERROR"},
     {Severity::WARNING, L"WARNING"},
     {Severity::INFO, L"INFO"},
@@ -226,8 +227,8 @@ void Logging::SetLogCallBack(const orbel::sdk::LogCallback& callback) {
 }
 
 std::wstring Logging::SeverityName(const Severity& severity) {
-    const auto it = kSeverityNames.find(severity);
-    return it == kSeverityNames.end() ? std::wstring() : it->second;
+    const auto it = kSeverityNames->find(severity);
+    return it == kSeverityNames->end() ? std::wstring() : it->second;
 }
 
 }  // namespace orbel::utilities

@@ -23,16 +23,17 @@ constexpr uint32_t kThreadCodePage = 3;  // CP_THREAD_ACP
 constexpr uint32_t kUtf7CodePage = 65000;
 constexpr uint32_t kUtf8CodePage = 65001;
 
-// Filled when the library is loaded, read-only afterwards.
-const std::unordered_map<Encoding, uint32_t> kCodePages = {
+// Filled when the library is loaded, read-only afterwards, and never destroyed: an SDK
+// thread still finishing a teardown at process exit may convert a log text.
+const auto* const kCodePages = new std::unordered_map<Encoding, uint32_t>{
     {Encoding::ThreadCodePage, kThreadCodePage},
     {Encoding::UTF7, kUtf7CodePage},
     {Encoding::UTF8, kUtf8CodePage},
 };
 
 uint32_t CodePage(Encoding encoding) {
-    const auto it = kCodePages.find(encoding);
-    if (it == kCodePages.end()) throw std::out_of_range("invalid unordered_map<K, T> key");
+    const auto it = kCodePages->find(encoding);
+    if (it == kCodePages->end()) throw std::out_of_range("invalid unordered_map<K, T> key");
     return it->second;
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -106,6 +107,46 @@ TEST_P(Teardown, LastReferenceMayGoAnywhere) {
         orbel::sdk::SetLogCallBack(nullptr);
         EXPECT_TRUE(orbel::testing::Eventually([&] { return orbel::testing::ThreadCount() == threadsBefore; }))
             << orbel::testing::ThreadCount() << " threads, " << threadsBefore << " before";
+    });
+}
+
+TEST(SensorHandle, NoCallbackRunsOnceTheLastHandleIsGone) {
+    // A state-change error with no command waiting reaches the error callback on the
+    // I/O thread, which holds the sensor for that moment. Dropping the handle must
+    // still wait for that callback and silence every later one.
+    orbel::testing::WithinDeadline([] {
+        SensorEmulator emulator;
+        std::promise<void> entered;
+        std::promise<void> release;
+        auto released = release.get_future().share();
+        std::atomic<bool> running{false};
+        std::atomic<int> calls{0};
+        std::shared_ptr<orbel::sdk::ISensor> sensor;
+        {
+            SensorFactory factory;
+            factory.SetErrorCallback([&](const orbel::sdk::Exception&) {
+                running = true;
+                if (calls++ == 0) {
+                    entered.set_value();
+                    released.wait();
+                }
+                running = false;
+            });
+            sensor = factory.Build("127.0.0.1", emulator.Port());
+        }
+        ASSERT_TRUE(emulator.SendError(0x4803));
+        entered.get_future().wait();
+        auto dropping = std::async(std::launch::async, [&] {
+            sensor.reset();
+            return running.load();
+        });
+        EXPECT_EQ(dropping.wait_for(50ms), std::future_status::timeout);
+        release.set_value();
+        EXPECT_FALSE(dropping.get()) << "the handle was gone while its callback still ran";
+        emulator.SendError(0x4803);
+        emulator.SendError(0x2808);
+        std::this_thread::sleep_for(100ms);
+        EXPECT_EQ(calls, 1);
     });
 }
 
