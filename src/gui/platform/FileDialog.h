@@ -1,0 +1,46 @@
+// Native file dialogs behind one small interface: open one file, pick one folder. On Linux
+// the implementation is GTK 3's file chooser; tests put a scripted double in its place.
+//
+// Contract: GUI thread only. Like the platform's dialog library, the dialogs are process-wide:
+// InitFileDialogs once before the first dialog (the program ends with 1 when it fails),
+// QuitFileDialogs once at shutdown. A dialog call blocks until the user answers.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace orbel::studio::platform {
+
+// The numbers match the dialog library's result codes that CopyDialogResult tests for.
+enum class DialogResult : int { Error = 0, Okay = 1, Cancel = 2 };
+
+// One filter of an open dialog: a name shown to the user and comma-separated extensions
+// without dots, for example {"QEXT", "qext"}.
+struct DialogFilter {
+    std::string name;
+    std::string extensions;
+};
+
+class IFileDialog {
+public:
+    virtual ~IFileDialog() = default;
+    // Fills `chosen` only with Okay. An empty `defaultFolder` lets the dialog choose.
+    virtual DialogResult OpenFile(const std::vector<DialogFilter>& filters, const std::filesystem::path& defaultFolder,
+                                  std::filesystem::path& chosen) = 0;
+    virtual DialogResult PickFolder(const std::filesystem::path& defaultFolder, std::filesystem::path& chosen) = 0;
+};
+
+// Starts the platform's dialogs; false when they cannot be used (no display, no GTK).
+bool InitFileDialogs();
+void QuitFileDialogs();
+
+// The process's dialogs: the platform's after InitFileDialogs, or whatever a test installed.
+// Without either, every call answers Error.
+IFileDialog& FileDialogs();
+
+// Installs `dialogs` in place of the current ones and returns those (tests restore them).
+std::unique_ptr<IFileDialog> ReplaceFileDialogs(std::unique_ptr<IFileDialog> dialogs);
+
+}  // namespace orbel::studio::platform
