@@ -65,6 +65,9 @@ void SensorPingMonitor::Start() {
         return;
     }
     started_ = true;
+    // The thread waits for this gate, so a subscriber that destroys the monitor on the
+    // first round finds thread_ already set.
+    std::lock_guard gate(shared_->pauseMutex);
     shared_->running = true;
     thread_ = std::thread(&SensorPingMonitor::Run, shared_);
 }
@@ -89,6 +92,7 @@ void SensorPingMonitor::Stop() {
 
 void SensorPingMonitor::Run(const std::shared_ptr<Shared>& shared) {
     tCurrentMonitor = shared.get();
+    { std::lock_guard gate(shared->pauseMutex); }
     bool unavailableLogged = false;
     while (shared->running) {
         try {
