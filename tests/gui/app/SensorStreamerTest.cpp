@@ -3,7 +3,11 @@
 // the streamer's lifetime against the SDK's process-wide log callback.
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
+#include <thread>
 
 #include <orbel/emulator/SensorEmulator.h>
 
@@ -24,6 +28,36 @@ using orbel::studio::FrameData;
 using orbel::studio::LineBatch;
 using orbel::studio::gui::SensorStreamer;
 using orbel::testing::Eventually;
+
+// Ends the test process when the guarded scope has not left in time, so that a call
+// that hangs fails the run instead of stalling it.
+class Watchdog {
+public:
+    Watchdog(std::chrono::seconds limit, std::string what)
+        : thread_([this, limit, what = std::move(what)] {
+              std::unique_lock lock(mutex_);
+              if (!done_changed_.wait_for(lock, limit, [this] { return done_; })) {
+                  std::fprintf(stderr, "Watchdog: %s did not return within %lld s\n", what.c_str(),
+                               static_cast<long long>(limit.count()));
+                  std::fflush(stderr);
+                  std::_Exit(EXIT_FAILURE);
+              }
+          }) {}
+    ~Watchdog() {
+        {
+            std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        done_changed_.notify_one();
+        thread_.join();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable done_changed_;
+    bool done_ = false;
+    std::thread thread_;
+};
 
 struct Received : orbel::studio::IConsumer<FrameData>,
                   orbel::studio::IConsumer<LineBatch>,
@@ -145,6 +179,52 @@ TEST_F(StreamerTest, LostSensorEndsStreamingAndReleasesItOffTheSdkThread) {
         << orbel::testing::ThreadCount() << " threads, " << threadsBefore << " before";
 }
 
+// An error message from the sensor while it streams: the sensor is stopped over the
+// link (Stop, then disconnected), as a Stop by the user would, off the SDK's thread.
+TEST_F(StreamerTest, SensorErrorWhileStreamingStopsTheSensorBeforeReleasingIt) {
+    SensorStreamer& s = MakeStreamer();
+    s.Start();
+    ASSERT_TRUE(Eventually([&] { return received.FrameCount() >= 1; }));
+    emulator.ClearReceivedFrames();
+    ASSERT_TRUE(emulator.SendError(0x4805));  // acquisition failed
+
+    ASSERT_TRUE(Eventually([&] { return !s.HasSensor(); }));
+    s.WaitForPendingRelease();
+    EXPECT_TRUE(emulator.WaitForFrames(orbel::emulator::ids::kStop, 1, 0ms));
+    EXPECT_FALSE(emulator.IsStreaming());
+    EXPECT_FALSE(appState->streaming);
+    EXPECT_FALSE(appState->connected);
+    EXPECT_FALSE(appState->busy);
+    EXPECT_EQ(log.Count("Sensor error: ", spdlog::level::err), 1u);
+    EXPECT_TRUE(log.Contains("Sensor stopped", spdlog::level::info));
+    EXPECT_EQ(Toast(), "Sensor stopped");
+}
+
+// A second Start while streaming leaves the running worker alone: it neither waits for
+// it (the worker ends only with the stream) nor starts another beside it.
+TEST_F(StreamerTest, SecondStartWhileStreamingKeepsTheRunningWorker) {
+    SensorStreamer& s = MakeStreamer();
+    s.Start();
+    ASSERT_TRUE(Eventually([&] { return received.FrameCount() >= 1; }));
+    {
+        Watchdog watchdog(20s, "a second SensorStreamer::Start while streaming");
+        s.Start();
+    }
+    EXPECT_TRUE(appState->streaming);
+    EXPECT_FALSE(appState->busy);
+    EXPECT_EQ(log.Count("Sensor started", spdlog::level::info), 1u);
+
+    // The frame in progress when Start cleared the queue may lack lines; the ones after it
+    // are whole, which two workers sharing the queue could not assemble.
+    const size_t before = received.FrameCount();
+    ASSERT_TRUE(Eventually([&] { return received.FrameCount() >= before + 3; }));
+    s.Stop();
+    std::lock_guard lock(received.mutex);
+    for (size_t i = before + 1; i < received.batchLineIndices.size(); ++i) {
+        EXPECT_EQ(received.batchLineIndices[i].size(), 56u) << "frame " << i;
+    }
+}
+
 TEST_F(StreamerTest, EndedStreamingStopsFillingTheQueues) {
     SensorStreamer& s = MakeStreamer();
     s.Start();
@@ -156,6 +236,11 @@ TEST_F(StreamerTest, EndedStreamingStopsFillingTheQueues) {
     ASSERT_TRUE(Eventually([&] { return emulator.StreamedMessages() > sent + 112; }));
     // What was queued when the workers left may stay; nothing new piles up behind it.
     EXPECT_LE(s.PendingClouds(), leftBehind);
+
+    // A Start afterwards replaces the worker that ended on its own.
+    const size_t frames = received.FrameCount();
+    s.Start();
+    EXPECT_TRUE(Eventually([&] { return received.FrameCount() >= frames + 2; }));
 }
 
 TEST_F(StreamerTest, SensorThatDoesNotRunIsNotReportedStreaming) {
