@@ -175,7 +175,9 @@ TEST_F(StreamerTest, LostSensorEndsStreamingAndReleasesItOffTheSdkThread) {
     EXPECT_TRUE(log.Contains("Sensor error: Exception: Unspecified error. Extra information: TCP connection closed by "
                              "remote host",
                              spdlog::level::err));
-    EXPECT_TRUE(Eventually([&] { return orbel::testing::ThreadCount() == threadsBefore; }))
+    // At most as many as before: a thread of an earlier test in the same process (a
+    // repeated run) may still have been ending when the count was taken.
+    EXPECT_TRUE(Eventually([&] { return orbel::testing::ThreadCount() <= threadsBefore; }))
         << orbel::testing::ThreadCount() << " threads, " << threadsBefore << " before";
 }
 
@@ -214,14 +216,21 @@ TEST_F(StreamerTest, SecondStartWhileStreamingKeepsTheRunningWorker) {
     EXPECT_FALSE(appState->busy);
     EXPECT_EQ(log.Count("Sensor started", spdlog::level::info), 1u);
 
-    // The frame in progress when Start cleared the queue may lack lines; the ones after it
-    // are whole, which two workers sharing the queue could not assemble.
-    const size_t before = received.FrameCount();
-    ASSERT_TRUE(Eventually([&] { return received.FrameCount() >= before + 3; }));
+    // Frames whose lines were queued when Start cleared the queue may lack some; every
+    // frame begun after that is whole, which two workers sharing the queue could not build.
+    const uint32_t lastCleared = emulator.LastStreamedFrameNumber().value();
+    auto laterFrames = [&] {
+        std::vector<std::shared_ptr<FrameData>> later;
+        std::lock_guard lock(received.mutex);
+        for (const auto& frame : received.frames) {
+            if (static_cast<uint32_t>(frame->frameNumber) > lastCleared) later.push_back(frame);
+        }
+        return later;
+    };
+    ASSERT_TRUE(Eventually([&] { return laterFrames().size() >= 3; }));
     s.Stop();
-    std::lock_guard lock(received.mutex);
-    for (size_t i = before + 1; i < received.batchLineIndices.size(); ++i) {
-        EXPECT_EQ(received.batchLineIndices[i].size(), 56u) << "frame " << i;
+    for (const auto& frame : laterFrames()) {
+        EXPECT_EQ(frame->xyz.size(), 56u * 192 * 3) << "frame " << frame->frameNumber;
     }
 }
 
