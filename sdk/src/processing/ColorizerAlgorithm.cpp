@@ -11,15 +11,55 @@ namespace orbel::processing {
 namespace {
 
 constexpr float kEpsilon = 1e-6f;
+// Points are projected a block at a time into two small arrays of pixel indices, by a
+// loop without branches that the compiler turns into vector code; the colours are
+// then fetched one by one.
+constexpr size_t kBlock = 256;
+// Columns and rows are kept below 2^23, where every float between two integers is
+// told apart exactly from the half; no image comes near so many pixels a row.
+constexpr float kMaxIndex = 8388608.0f;
+constexpr uint8_t kBlack[3] = {0, 0, 0};
 
-// The pixel index of coordinate v rounded half away from zero, when that index lies
-// in [0, size); -1 otherwise. The range test comes first, on the float (NaN fails
-// it), so the conversion below only ever sees values in [0, size).
-inline int64_t PixelIndex(float v, double upperLimit) {
-    if (!(v > -0.5f) || !(static_cast<double>(v) < upperLimit)) return -1;
-    auto index = static_cast<int64_t>(v);  // truncation; v is in (-0.5, size - 0.5)
-    if (v - static_cast<float>(index) >= 0.5f) ++index;
-    return index;
+// The alignment's values and the image's limits, as the projection loop reads them.
+struct Projection {
+    float r00, r01, r02, r10, r11, r12, r20, r21, r22;
+    float t0, t1, t2;
+    float k1, k2, fx, fy, cx, cy;
+    // A coordinate v names index round(v) (halves away from zero), inside the image
+    // when -0.5 < v < size - 0.5.
+    float columnLimit, rowLimit;
+};
+
+// Column and row of each of n points; column -1 for a point that is not seen.
+void ProjectBlock(const Projection p, const float* __restrict xs, const float* __restrict ys,
+                  const float* __restrict zs, size_t n, int32_t* __restrict columns, int32_t* __restrict rows) {
+    for (size_t j = 0; j < n; ++j) {
+        const float x = xs[j];
+        const float y = ys[j];
+        const float z = zs[j];
+        const float c0 = p.r00 * x + p.r01 * y + p.r02 * z + p.t0;
+        const float c1 = p.r10 * x + p.r11 * y + p.r12 * z + p.t1;
+        const float c2 = p.r20 * x + p.r21 * y + p.r22 * z + p.t2;
+        const float u = -c1 / c0;
+        const float v = -c2 / c0;
+        const float r2 = u * u + v * v;
+        const float f = 1.0f + p.k1 * r2 + p.k2 * r2 * r2;
+        const float column = f * u * p.fx + p.cx;
+        const float row = f * v * p.fy + p.cy;
+        // Not seen: x next to zero, on or behind the camera, beyond the fold of the lens
+        // model (f <= 0), outside the image; NaN fails every test.
+        const bool seen = (std::fabs(x) >= kEpsilon) & (c0 >= kEpsilon) & (f > 0.0f) & (column > -0.5f) &
+                          (column < p.columnLimit) & (row > -0.5f) & (row < p.rowLimit);
+        // Only values in (-0.5, 2^23) reach the conversions.
+        const float cs = seen ? column : 0.0f;
+        const float rs = seen ? row : 0.0f;
+        int32_t ci = static_cast<int32_t>(cs);
+        int32_t ri = static_cast<int32_t>(rs);
+        ci += (cs - static_cast<float>(ci)) >= 0.5f;
+        ri += (rs - static_cast<float>(ri)) >= 0.5f;
+        columns[j] = seen ? ci : -1;
+        rows[j] = ri;
+    }
 }
 
 }  // namespace
@@ -45,37 +85,25 @@ void ColorizerAlgorithm::Colorize(orbel::sdk::IColorizableData& data, const orbe
     const size_t points = std::min({count, xs.size(), ys.size(), zs.size()});
 
     const AlignmentInformation& a = alignment_;
-    const float r00 = a.rotation[0], r01 = a.rotation[1], r02 = a.rotation[2];
-    const float r10 = a.rotation[3], r11 = a.rotation[4], r12 = a.rotation[5];
-    const float r20 = a.rotation[6], r21 = a.rotation[7], r22 = a.rotation[8];
-    const float t0 = a.translation[0], t1 = a.translation[1], t2 = a.translation[2];
-    const float k1 = a.k1, k2 = a.k2, fx = a.fx, fy = a.fy, cx = a.cx, cy = a.cy;
-    const double columnLimit = static_cast<double>(width) - 0.5;
-    const double rowLimit = static_cast<double>(height) - 0.5;
+    const Projection projection{
+        a.rotation[0], a.rotation[1], a.rotation[2], a.rotation[3], a.rotation[4], a.rotation[5], a.rotation[6],
+        a.rotation[7], a.rotation[8], a.translation[0], a.translation[1], a.translation[2], a.k1, a.k2, a.fx, a.fy,
+        a.cx, a.cy, std::min(static_cast<float>(width), kMaxIndex) - 0.5f,
+        std::min(static_cast<float>(height), kMaxIndex) - 0.5f};
     const uint8_t* const bytes = pixels.data();
     const uint64_t byteCount = pixels.size();
 
-    for (size_t i = 0; i < points; ++i) {
-        const float x = xs[i];
-        const float y = ys[i];
-        const float z = zs[i];
-        if (!(std::fabs(x) >= kEpsilon)) continue;
-        const float c0 = r00 * x + r01 * y + r02 * z + t0;
-        if (!(c0 >= kEpsilon)) continue;  // on or behind the camera
-        const float c1 = r10 * x + r11 * y + r12 * z + t1;
-        const float c2 = r20 * x + r21 * y + r22 * z + t2;
-        const float u = -c1 / c0;
-        const float v = -c2 / c0;
-        const float r2 = u * u + v * v;
-        const float f = 1.0f + k1 * r2 + k2 * r2 * r2;
-        if (!(f > 0.0f)) continue;  // beyond the fold of the lens model
-        const int64_t px = PixelIndex(f * u * fx + cx, columnLimit);
-        if (px < 0) continue;
-        const int64_t py = PixelIndex(f * v * fy + cy, rowLimit);
-        if (py < 0) continue;
-        const uint64_t b = 3 * (static_cast<uint64_t>(py) * width + static_cast<uint64_t>(px));
-        if (b + 2 >= byteCount) continue;
-        colors[i] = {bytes[b], bytes[b + 1], bytes[b + 2]};
+    int32_t columns[kBlock];
+    int32_t rows[kBlock];
+    for (size_t start = 0; start < points; start += kBlock) {
+        const size_t n = std::min(kBlock, points - start);
+        ProjectBlock(projection, xs.data() + start, ys.data() + start, zs.data() + start, n, columns, rows);
+        for (size_t j = 0; j < n; ++j) {
+            const uint64_t b = 3 * (static_cast<uint64_t>(rows[j]) * width + static_cast<uint64_t>(columns[j]));
+            // Unseen points and pixels beyond the bytes read a black pixel of our own.
+            const uint8_t* pixel = (columns[j] >= 0) & (b + 2 < byteCount) ? bytes + b : kBlack;
+            colors[start + j] = {pixel[0], pixel[1], pixel[2]};
+        }
     }
     data.SetColors(colors);
 }
