@@ -77,6 +77,7 @@ struct RefusedFile {
     std::vector<uint8_t> bytes;
     const char* reason;  // a fragment of the message, besides the file's name
 };
+void PrintTo(const RefusedFile& c, std::ostream* os) { *os << c.name; }
 
 std::vector<RefusedFile> RefusedFiles() {
     auto with = [](size_t index, float value) {

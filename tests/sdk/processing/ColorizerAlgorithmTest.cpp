@@ -36,6 +36,7 @@ struct ProjectionCase {
     std::function<void(AlignmentInformation&)> align = nullptr;
     size_t imageBytes = 48;
 };
+void PrintTo(const ProjectionCase& c, std::ostream* os) { *os << c.name; }
 
 std::vector<ProjectionCase> ProjectionCases() {
     return {

@@ -62,6 +62,7 @@ struct Scenario {
     uint64_t bufferSize = 560;
     bool callbackFirst = true;
 };
+void PrintTo(const Scenario& c, std::ostream* os) { *os << c.name; }
 
 std::vector<Scenario> Scenarios() {
     return {
