@@ -89,14 +89,20 @@ void ColorizerPanel::PressButton(const std::shared_ptr<AppState>& appState) {
     }
     colorizer_ = make_ ? make_() : std::make_shared<ColorizerSDK>();
     active_ = std::make_shared<std::atomic<bool>>(true);
-    appState->tasks[AppState::kProcessingTaskSlot] =
-        std::async(std::launch::async, [colorizer = colorizer_, active = active_, inputs = Inputs(), appState] {
-            struct Ended {
-                std::atomic<bool>& active;
-                ~Ended() { active = false; }
-            } ended{*active};
-            RunColorizationTask(*colorizer, inputs, appState);
-        });
+    // The task's state lives in the future that AppState holds: the task lets go of what it
+    // captured as it ends, or AppState would keep itself alive through its own future.
+    auto task = [colorizer = colorizer_, active = active_, inputs = Inputs(),
+                 state = std::shared_ptr<AppState>(appState)]() mutable {
+        const auto run = std::move(colorizer);
+        const auto flag = std::move(active);
+        const auto appStateHeld = std::move(state);
+        struct Ended {
+            std::atomic<bool>& active;
+            ~Ended() { active = false; }
+        } ended{*flag};
+        RunColorizationTask(*run, inputs, appStateHeld);
+    };
+    appState->tasks[AppState::kProcessingTaskSlot] = std::async(std::launch::async, std::move(task));
 }
 
 void ColorizerPanel::DrawColorizerPanel(const std::shared_ptr<AppState>& appState) {
