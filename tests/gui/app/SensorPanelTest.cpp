@@ -153,6 +153,7 @@ protected:
         config->camera_ip = "127.0.0.2";
         config->enable_camera = false;
         context->dispatcher->Subscribe<AppAction>(&actions);
+        threadsBefore = orbel::testing::ThreadCount();
         panel = std::make_unique<SensorPanel>(
             context, config, [this](std::shared_ptr<SensorConfig> c, std::shared_ptr<AppContext> ctx) {
                 ++monitorsMade;
@@ -163,6 +164,8 @@ protected:
     void TearDown() override {
         panel.reset();
         context->dispatcher->Unsubscribe<AppAction>(&actions);
+        // The SDK lets its threads end on their own; the next test counts threads.
+        EXPECT_TRUE(Eventually([&] { return orbel::testing::ThreadCount() <= threadsBefore; }));
     }
 
     // Plays the GUI thread's frames until the panel's tasks are collected.
@@ -185,6 +188,7 @@ protected:
     std::shared_ptr<SensorConfig> config = std::make_shared<SensorConfig>();
     Actions actions;
     int monitorsMade = 0;
+    size_t threadsBefore = 0;
     std::unique_ptr<SensorPanel> panel;
 };
 
