@@ -280,8 +280,10 @@ int Run() {
                 }
             }
         } else {
+            // The phase lines are written at once: whoever waits for them reads the file.
             if (phases.TakeFirstMainFrame()) {
                 Log(kMainPhaseLogText, 2);
+                FlushLog();
                 maximise.Request(window);
             }
             if (maximise.Settle(window)) {
@@ -291,6 +293,7 @@ int Run() {
                 Log(std::string(kWindowReadyLogText) + " (" + std::to_string(width) + " x " + std::to_string(height) +
                         ")",
                     2);
+                FlushLog();
             }
             clear = ImVec4(0.05f, 0.05f, 0.08f, 1.0f);
             const double now = glfwGetTime();
