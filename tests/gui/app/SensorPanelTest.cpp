@@ -307,7 +307,10 @@ TEST_F(SensorPanelTest, SensorOfflineStopsAndReleasesTheStreamer) {
         context->dispatcher->Publish(std::make_shared<AppAction>(AppActionType::SensorOffline, &monitor));
     }).join();
     context->dispatcher->Unsubscribe<AppAction>(panel.get());
-    EXPECT_TRUE(panel->HasStreamer()) << "the report is acted on by the GUI thread, not the monitor's";
+    // Nothing was started on the monitor's thread: a stop begun there would join the monitor
+    // from its own thread.
+    EXPECT_FALSE(panel->TaskPending()) << "the report is acted on by the GUI thread, not the monitor's";
+    EXPECT_FALSE(State().busy);
     panel->Update();
     EXPECT_FALSE(State().connected);
     EXPECT_FALSE(State().cameraRunning);
