@@ -5,8 +5,9 @@
 // a close request like a window manager's ends it. Every step leaves a screenshot in
 // e2e-artefacts/ of the test build folder.
 //
-// Needs a display, xdotool and ImageMagick's import; without them the test is skipped, or
-// fails where ORBEL_REQUIRE_DISPLAY asks for a display.
+// Runs on an Xvfb of its own (or, without Xvfb, on DISPLAY) and needs xdotool and ImageMagick's
+// import; without them the test is skipped, or fails where ORBEL_REQUIRE_DISPLAY asks for a
+// display.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -156,13 +157,61 @@ std::vector<Button> FindButtons(const Screenshot& shot, int maxX, int maxY) {
     return buttons;
 }
 
+// An X server of the test's own (Xvfb, 1920 x 1080), so that nothing else drawn on a shared
+// display can cover the program or take its clicks. DISPLAY names it for the test and every
+// program the test starts.
+class PrivateXServer {
+public:
+    bool Start() {
+        int fds[2];
+        if (pipe(fds) != 0) return false;
+        const std::string fd = std::to_string(fds[1]);
+        std::vector<std::string> arguments = {"Xvfb", "-displayfd", fd, "-screen", "0", "1920x1080x24", "-nolisten",
+                                              "tcp"};
+        std::vector<char*> argv;
+        for (std::string& argument : arguments) argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addclose(&actions, fds[0]);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        const int error = posix_spawnp(&pid_, "Xvfb", &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        close(fds[1]);
+        if (error != 0) {
+            close(fds[0]);
+            pid_ = 0;
+            return false;
+        }
+        // Xvfb writes its display number once it accepts clients.
+        std::string number;
+        char c = 0;
+        while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+        close(fds[0]);
+        if (number.empty()) return false;
+        setenv("DISPLAY", (":" + number).c_str(), 1);
+        return true;
+    }
+    ~PrivateXServer() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+
+private:
+    pid_t pid_ = 0;
+};
+
 class StudioEndToEndTest : public ::testing::Test {
 protected:
     void SetUp() override {
         const bool required = std::getenv("ORBEL_REQUIRE_DISPLAY") != nullptr;
         std::string missing;
-        if (std::getenv("DISPLAY") == nullptr) missing = "no display (DISPLAY)";
-        else if (!ToolExists("xdotool")) missing = "xdotool is not installed";
+        if (!(ToolExists("Xvfb") && xServer.Start()) && std::getenv("DISPLAY") == nullptr) {
+            missing = "no display: neither Xvfb nor DISPLAY";
+        } else if (!ToolExists("xdotool")) missing = "xdotool is not installed";
         else if (!ToolExists("import")) missing = "ImageMagick's import is not installed";
         if (!missing.empty()) {
             if (required) FAIL() << missing;
@@ -262,6 +311,7 @@ protected:
         ASSERT_EQ(RunTool({"xdotool", "mousemove", "960", "700"}), 0);
     }
 
+    PrivateXServer xServer;
     orbel::emulator::SensorEmulator emulator;
     fs::path artefacts;
     fs::path dataRoot;
