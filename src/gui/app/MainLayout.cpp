@@ -166,7 +166,7 @@ void MainLayout::Draw(AppState& state, AppPanels& panels, plugins::PluginRegistr
 
     const float centreWidth = CentreWidth(availableWidth, leftCollapsed, rightCollapsed);
     if (ImGui::BeginChild("Center", ImVec2(std::max(centreWidth, 1.0f), 0.0f), true, kRegionFlags)) {
-        DrawCentre(panels, *state.viewerConfig, centreWidth);
+        DrawCentre(panels, *state.viewerConfig);
     }
     ImGui::EndChild();
     ImGui::SameLine();
@@ -265,7 +265,7 @@ void MainLayout::DrawProgress(AppState& state) {
     ImGui::EndChild();
 }
 
-void MainLayout::DrawCentre(AppPanels& panels, ViewerConfig& config, float centreWidth) {
+void MainLayout::DrawCentre(AppPanels& panels, ViewerConfig& config) {
     const ImVec2 available = ImGui::GetContentRegionAvail();
     const bool show2D = config.show_2d_view;
     const bool showCamera = config.show_camera;
@@ -282,7 +282,7 @@ void MainLayout::DrawCentre(AppPanels& panels, ViewerConfig& config, float centr
     const auto camera = [&](const char* splitterId, float height) {
         ImGui::SameLine();
         const ImVec2 drag = Splitter(splitterId, ImVec2(thickness, height), ImGuiMouseCursor_ResizeEW);
-        config.camera_split_ratio = DragSplitRatio(config.camera_split_ratio, drag.x, centreWidth);
+        config.camera_split_ratio = DragSplitRatio(config.camera_split_ratio, drag.x, available.x);
         ImGui::SameLine();
         Region("CameraContent", ImVec2(geometry.cameraWidth, height), [&] { panels.DrawCamera(); });
     };

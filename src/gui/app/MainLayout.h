@@ -78,7 +78,7 @@ public:
 
 private:
     void DrawLeftColumn(AppState& state, AppPanels& panels, plugins::PluginRegistry& plugins);
-    void DrawCentre(AppPanels& panels, ViewerConfig& config, float width);
+    void DrawCentre(AppPanels& panels, ViewerConfig& config);
     void DrawRightColumn(AppPanels& panels);
     void DrawProgress(AppState& state);
     void DrawToast(AppState& state, float frameSeconds);

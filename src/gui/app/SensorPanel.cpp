@@ -78,6 +78,14 @@ private:
     bool on_;
 };
 
+// The panel's switches show the accent colour when on.
+bool AccentToggleSwitch(const char* label, bool* value) {
+    ImGui::PushStyleColor(ImGuiCol_Button, kAccentColor);
+    const bool flipped = ToggleSwitch(label, value, ToggleFlags::Animated);
+    ImGui::PopStyleColor();
+    return flipped;
+}
+
 }  // namespace
 
 bool IsValidIPv4(const char* text) {
@@ -413,10 +421,8 @@ void SensorPanel::DrawSensorPanel() {
             EditPort(port);
         }
     }
-    // The panel's switches show the accent colour when on.
-    ImGui::PushStyleColor(ImGuiCol_Button, kAccentColor);
     bool camera = cameraSwitch_;
-    if (ToggleSwitch("Enable camera", &camera, ToggleFlags::Animated)) {
+    if (AccentToggleSwitch("Enable camera", &camera)) {
         SetCameraSwitch(camera);
     }
     if (cameraSwitch_) {
@@ -427,7 +433,7 @@ void SensorPanel::DrawSensorPanel() {
             }
         }
         bool colorizer = colorizerSwitch_;
-        if (ToggleSwitch("Enable colorizer", &colorizer, ToggleFlags::Animated)) {
+        if (AccentToggleSwitch("Enable colorizer", &colorizer)) {
             SetColorizerSwitch(colorizer);
         }
         if (ImGui::Button("Browse calibration")) {
@@ -441,7 +447,6 @@ void SensorPanel::DrawSensorPanel() {
             SetQextPath(qextPath_.data());
         }
     }
-    ImGui::PopStyleColor();
     ImGui::EndDisabled();
 
     const float rowStart = ImGui::GetCursorPosX();

@@ -50,6 +50,7 @@ void RunInitThread(StartupHandOver& handOver) {
         handOver.appState = handOver.controller->Context()->appState;
     } catch (const std::exception& e) {
         Log(std::string("Start-up failed: ") + e.what(), 4);
+        std::fprintf(stderr, "orbelstudio: start-up failed: %s\n", e.what());
         handOver.controller.reset();
     } catch (...) {
         Log("Start-up failed", 4);
