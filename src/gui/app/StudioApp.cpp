@@ -288,6 +288,9 @@ int Run() {
                 maximise.Request(window);
             }
             if (maximise.Settle(window)) {
+                // The focus that showing the window asked for can be lost when the window was
+                // not on screen yet; without a window manager nobody else would give it.
+                glfwFocusWindow(window);
                 int width = 0;
                 int height = 0;
                 glfwGetWindowSize(window, &width, &height);

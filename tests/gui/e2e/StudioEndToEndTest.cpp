@@ -303,13 +303,15 @@ protected:
         return shot.Valid() ? FindButtons(shot, 360, 320) : std::vector<Button>{};
     }
 
+    // The pointer stays on the button: the program reads its position once per frame, so it
+    // must still be there on the frames that see the press and the release.
     void Click(const Button& button) {
         ASSERT_EQ(RunTool({"xdotool", "mousemove", std::to_string(button.CentreX()), std::to_string(button.CentreY()),
                            "click", "1"}),
                   0);
-        // Away again, so that the next screenshot shows the buttons unhovered.
-        ASSERT_EQ(RunTool({"xdotool", "mousemove", "960", "700"}), 0);
     }
+    // Once the click has shown its effect: away, so that screenshots show the buttons unhovered.
+    void MoveAway() { ASSERT_EQ(RunTool({"xdotool", "mousemove", "960", "700"}), 0); }
 
     PrivateXServer xServer;
     orbel::emulator::SensorEmulator emulator;
@@ -349,6 +351,7 @@ TEST_F(StudioEndToEndTest, StreamStopDisconnectAndClose) {
     ASSERT_TRUE(emulator.WaitForFrames(orbel::emulator::ids::kStart, 1, kStepDeadline)) << "the sensor was not started";
     ASSERT_TRUE(Eventually([&] { return LogHas("Frames arriving: frame "); }, kStepDeadline)) << Log();
     EXPECT_TRUE(LogHas("Sensor started"));
+    MoveAway();
     // Streaming: the same place now holds "Stop streaming"; "Disconnect" stays greyed out.
     ASSERT_TRUE(Eventually([&] { return (buttons = SensorPanelButtons("02-streaming")).size() == 1; }, kStepDeadline))
         << Describe(buttons);
@@ -356,12 +359,14 @@ TEST_F(StudioEndToEndTest, StreamStopDisconnectAndClose) {
     Click(buttons.back());
     ASSERT_TRUE(emulator.WaitForFrames(orbel::emulator::ids::kStop, 1, kStepDeadline)) << "the sensor was not stopped";
     ASSERT_TRUE(Eventually([&] { return LogHas("Sensor stopped"); }, kStepDeadline)) << Log();
+    MoveAway();
     // Stopped and still connected: "Disconnect" and "Start streaming" are both enabled.
     ASSERT_TRUE(Eventually([&] { return (buttons = SensorPanelButtons("03-stopped")).size() == 2; }, kStepDeadline))
         << Describe(buttons);
 
     Click(buttons.front());
     ASSERT_TRUE(emulator.WaitForNoClient(kStepDeadline)) << "the connection was not closed";
+    MoveAway();
     ASSERT_TRUE(Eventually([&] { return (buttons = SensorPanelButtons("04-disconnected")).size() == 1; }, kStepDeadline))
         << Describe(buttons);
     EXPECT_EQ(emulator.ConnectionCount(), 1u);
