@@ -40,7 +40,7 @@ SensorPingMonitor::SensorPingMonitor(std::shared_ptr<SensorConfig> sensorConfig,
     : shared_(std::make_shared<Shared>()) {
     shared_->sensorConfig = std::move(sensorConfig);
     shared_->context = std::move(context);
-    shared_->probe = std::move(probe);
+    shared_->probe = probe != nullptr ? std::move(probe) : platform::CreateIcmpProbe();
     shared_->interval = interval;
     shared_->sender = this;
 }
@@ -53,7 +53,9 @@ SensorPingMonitor::~SensorPingMonitor() {
             std::lock_guard lock(shared_->pauseMutex);
             shared_->running = false;
         }
-        thread_.detach();
+        if (thread_.joinable()) {
+            thread_.detach();
+        }
         return;
     }
     Stop();
