@@ -62,16 +62,18 @@ SensorPingMonitor::~SensorPingMonitor() {
 }
 
 void SensorPingMonitor::Start() {
+    // The thread waits for this gate, so a subscriber that destroys the monitor on the first
+    // round finds thread_ set and Start no longer touching the monitor. The gate is released
+    // last: it lives in the shared part, which the thread keeps alive.
+    std::shared_ptr<Shared> shared = shared_;
+    std::lock_guard gate(shared->pauseMutex);
     std::lock_guard lock(threadMutex_);
     if (started_) {
         return;
     }
     started_ = true;
-    // The thread waits for this gate, so a subscriber that destroys the monitor on the
-    // first round finds thread_ already set.
-    std::lock_guard gate(shared_->pauseMutex);
-    shared_->running = true;
-    thread_ = std::thread(&SensorPingMonitor::Run, shared_);
+    shared->running = true;
+    thread_ = std::thread(&SensorPingMonitor::Run, shared);
 }
 
 void SensorPingMonitor::Stop() {
