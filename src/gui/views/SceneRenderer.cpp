@@ -240,6 +240,15 @@ bool SceneRenderer::HasObject(const std::string& name) const {
     return scene_.count(name) > 0;
 }
 
+std::optional<SceneObject> SceneRenderer::FindObject(const std::string& name) const {
+    std::lock_guard lock(sceneMutex_);
+    const auto found = scene_.find(name);
+    if (found == scene_.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
 void SceneRenderer::ClearScene() {
     std::lock_guard lock(sceneMutex_);
     if (!scene_.empty()) {

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "views/Math3D.h"
@@ -42,6 +43,8 @@ public:
     void AddObject(const std::string& name, SceneObject object);
     void RemoveObject(const std::string& name);
     bool HasObject(const std::string& name) const;
+    // A copy of the object of that name, if there is one.
+    std::optional<SceneObject> FindObject(const std::string& name) const;
     void ClearScene();
     // Lines from the origin along +x, +y, +z, each added only when missing.
     void AddAxes(float length);
