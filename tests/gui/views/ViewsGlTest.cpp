@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <stb_image.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "views/Lidar2DViewPanel.h"
 #include "views/View3DPanel.h"
 #include "views/ViewerConfigPanel.h"
+#include "views/ViewOverlays.h"
 #include "views/ZoneEditor.h"
 
 namespace orbel::studio::gui {
@@ -337,6 +340,128 @@ TEST(ViewsGlTest, PanelsDrawThroughImGuiAndReleaseEveryGlObject) {
     EXPECT_FALSE(glIsTexture(texture));
     EXPECT_EQ(view3d.Renderer().ColorTexture(), 0u);
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+}  // namespace
+}  // namespace orbel::studio::gui
+
+namespace orbel::studio::gui {
+namespace {
+
+// Counts the ViewerConfigChanged actions published.
+struct ChangeCounter : IConsumer<AppAction> {
+    void Consume(std::shared_ptr<AppAction> action) override { changes += action->Is(AppActionType::ViewerConfigChanged); }
+    int changes = 0;
+};
+
+TEST(ViewsGlTest, AfterAGizmoDragTheCloudKeepsItsChannelColours) {
+    ORBEL_GL_CONTEXT_OR_SKIP(context);
+    testing::HeadlessImGui imgui(ImVec2(1000.0f, 700.0f));
+    auto app = std::make_shared<AppState>();
+    ViewerConfig& config = *app->viewerConfig;
+    config.cloud_transform_mode = 1;
+    config.view3d_scalar_type = ScalarType::Signal;
+    View3DPanel panel;
+    panel.Camera().eye = {0.0f, -20000.0f, 5000.0f};
+    panel.Camera().target = {0.0f, 0.0f, 0.0f};
+    panel.Camera().up = {0.0f, 0.0f, 1.0f};
+    auto frame = std::make_shared<FrameData>();
+    frame->xyz.assign({1000, 0, 3000, 2000, 0, 3000});
+    frame->signal = {42, 43};
+    panel.Consume(frame);
+    auto draw = [&] {
+        ImGui::BeginChild("Center3D", ImVec2(800.0f, 600.0f));
+        panel.DrawView3DPanel(app);
+        ImGui::EndChild();
+    };
+    imgui.Frame(draw);
+    ASSERT_EQ(panel.Renderer().FindObject("lidar")->scalars, (std::vector<float>{42, 43}));
+
+    // The x arrow, as the panel projects it in its 800 x 600 image.
+    const Vec2 rectMin = ToVec2(ImGui::GetStyle().WindowPadding);
+    const Mat4 mvp = OverlayProjection(800.0f, 600.0f) * panel.Camera().ViewMatrix();
+    const Vec2 o = Project({0, 0, 0}, mvp, rectMin, rectMin + Vec2{800, 600}).position;
+    const Vec2 tip = Project({kGizmoAxisLengthMetres, 0, 0}, mvp, rectMin, rectMin + Vec2{800, 600}).position;
+    const Vec2 grab = o + (tip - o) * 0.6f;
+    imgui.MoveMouse(ToImVec(grab));
+    imgui.Frame(draw);
+    imgui.SetMouseButton(0, true);
+    imgui.Frame(draw);
+    imgui.MoveMouse(ToImVec(grab + (tip - o) * 0.5f));
+    imgui.Frame(draw);
+    imgui.SetMouseButton(0, false);
+    imgui.Frame(draw);
+    imgui.Frame(draw);
+
+    EXPECT_NEAR(config.cloud_offset_x_meters.load(), 0.675f, 0.05f);
+    const auto lidar = panel.Renderer().FindObject("lidar");
+    ASSERT_TRUE(lidar.has_value());
+    EXPECT_NEAR(lidar->positions[0].x, 1000.0f + 675.0f, 50.0f);
+    EXPECT_EQ(lidar->scalars, (std::vector<float>{42, 43}));  // still the signal, not the height
+    panel.ReleaseGl();
+    Resources::Instance().DeleteTextures();
+}
+
+TEST(ViewsGlTest, FitsTellTheViewsWhenTheyEndAndAResetWaitsForThem) {
+    ORBEL_GL_CONTEXT_OR_SKIP(context);
+    testing::HeadlessImGui imgui(ImVec2(400.0f, 1000.0f));
+    auto appContext = std::make_shared<AppContext>();
+    auto app = appContext->appState;
+    ChangeCounter counter;
+    appContext->dispatcher->Subscribe<AppAction>(&counter);
+
+    auto frame = std::make_shared<FrameData>();
+    constexpr int kPoints = 56 * 40000;  // large enough that a fit outlasts one draw
+    frame->signal.resize(kPoints);
+    frame->xyz.resize(3 * kPoints);
+    for (int i = 0; i < kPoints; ++i) {
+        frame->signal[static_cast<std::size_t>(i)] = static_cast<float>((static_cast<int64_t>(i) * 7919) % 200);
+        frame->xyz[static_cast<std::size_t>(3 * i + 2)] = static_cast<float>((static_cast<int64_t>(i) * 104729) % 4000) - 2000.0f;
+    }
+    frame->ambient = frame->signal;
+    frame->width = 40000;
+    frame->height = 56;
+
+    {
+        ViewerConfigPanel panel;
+        panel.SetAppContext(appContext);
+        panel.Consume(frame);
+        auto draw = [&] { panel.DrawViewerConfigPanel(app); };
+        imgui.Frame(draw);
+        EXPECT_TRUE(panel.FitRunning3D());
+        EXPECT_TRUE(panel.FitRunning2D());
+        EXPECT_EQ(counter.changes, 0);  // a fit that starts has changed nothing yet
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while ((panel.FitRunning3D() || panel.FitRunning2D()) && std::chrono::steady_clock::now() < deadline) {
+            imgui.Frame(draw);
+        }
+        EXPECT_GE(counter.changes, 1);
+        EXPECT_NEAR(app->viewerConfig->view2d_min_scalar_value.load(), 2.0f, 1.0f);
+        EXPECT_NEAR(app->viewerConfig->view2d_max_scalar_value.load(), 198.0f, 1.0f);
+        EXPECT_NEAR(app->viewerConfig->view3d_min_scalar_value.load(), -1960.0f, 5.0f);
+        EXPECT_FALSE(panel.Histogram3D().values.empty());
+        EXPECT_FALSE(panel.Histogram2D().values.empty());
+    }
+
+    // A reset right after the fits started: the defaults stay, whatever the fits find.
+    // (No histograms to build this time, so the draw ends long before the fit.)
+    app->viewerConfig->show_2d_view = false;
+    app->viewerConfig->view3d_colormap = COLORMAP_UNIFORM;
+    ViewerConfigPanel panel;
+    panel.SetAppContext(appContext);
+    panel.Consume(frame);
+    imgui.Frame([&] { panel.DrawViewerConfigPanel(app); });
+    EXPECT_TRUE(panel.FitRunning3D());
+    EXPECT_FALSE(panel.FitRunning2D());  // the 2D view is off: no 2D fit
+    panel.ResetConfiguration(*app->viewerConfig);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const ViewerConfig defaults;
+    EXPECT_EQ(app->viewerConfig->view3d_min_scalar_value.load(), defaults.view3d_min_scalar_value.load());
+    EXPECT_EQ(app->viewerConfig->view3d_max_scalar_value.load(), defaults.view3d_max_scalar_value.load());
+    EXPECT_TRUE(app->viewerConfig->show_2d_view.load());
+    EXPECT_EQ(app->viewerConfig->view3d_colormap, COLORMAP_JET);
+    EXPECT_FALSE(panel.FitRunning3D());
+    Resources::Instance().DeleteTextures();
 }
 
 }  // namespace
