@@ -278,8 +278,10 @@ void View3DPanel::DrawToolbar(ZoneEditorState* zones, Vec2 origin) {
 
 void View3DPanel::DrawView3DPanel(const std::shared_ptr<AppState>& appState) {
     renderer_.InitGL();
+    // No background of its own: the rendered picture covers the whole region anyway.
     ImGui::BeginChild("View3D", ImVec2(0.0f, 0.0f), false,
-                      ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse);
+                      ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse |
+                          ImGuiWindowFlags_NoBackground);
     const ImVec2 available = ImGui::GetContentRegionAvail();
     if (available.x < 1.0f || available.y < 1.0f || !appState || !appState->viewerConfig) {
         ImGui::EndChild();
