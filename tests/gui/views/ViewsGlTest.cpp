@@ -327,10 +327,16 @@ TEST(ViewsGlTest, PanelsDrawThroughImGuiAndReleaseEveryGlObject) {
     ASSERT_NE(viewer.CurrentFrame(), nullptr);
     EXPECT_FALSE(viewer.Histogram3D().values.empty());
 
-    // Zone editing on, through the same draw.
-    ZoneEditor::SetEditing(*app->zoneEditorState, true);
+    // Zone editing is switched on by the toolbar's "Edit zones" switch over the picture,
+    // and the click does not reach the camera.
+    const Vec3 eye = view3d.Camera().eye;
+    const ImVec2 origin = ImGui::GetStyle().WindowPadding;
+    imgui.Click(ImVec2(origin.x + 20.0f, origin.y + 18.0f), draw);
+    EXPECT_TRUE(app->zoneEditorState->editing);
     imgui.Frame(draw);
     EXPECT_TRUE(view3d.Renderer().HasObject("zone_top_fill_1"));
+    EXPECT_FALSE(view3d.Camera().Dragging());
+    EXPECT_EQ(view3d.Camera().eye.x, eye.x);
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 
     const unsigned texture = view3d.Renderer().ColorTexture();
