@@ -2,6 +2,7 @@
 //  - RebuildLidar (colours, scalars, transform and the staged vertex arrays) for three
 //    colourings, against a memcpy of the frame's coordinates;
 //  - picking the point under the mouse; a range fit and the histogram of one channel;
+//  - the 3D view's off-screen render alone (empty scene, and the frame with grid and axes);
 //  - under the machine's OpenGL (llvmpipe under Xvfb) at 1920 x 1080: one whole GUI frame
 //    with the 3D view, the 2D view and the viewer panel laid out as in the program, with a
 //    new lidar frame and with none (steady), against a frame that only clears and swaps
@@ -281,6 +282,29 @@ void BM_ClearAndSwap(benchmark::State& state) {
     state.SetLabel("clear and swap, 1920 x 1080");
 }
 
+// The 3D view's off-screen render alone, 1170 x 830 as in the layout: an empty scene, then
+// the lidar frame with grid and axes.
+void BM_Render3D(benchmark::State& state) {
+    if (!RequireGui(state)) {
+        return;
+    }
+    View3DPanel panel;
+    auto app = std::make_shared<AppState>();
+    if (state.range(0) == 1) {
+        panel.Consume(g_gui->frames[0]);
+    } else {
+        app->viewerConfig->show_grid = false;
+        app->viewerConfig->show_origin = false;
+    }
+    panel.UpdateScene(app);
+    for (auto _ : state) {
+        panel.Render(1170.0f, 830.0f, *app->viewerConfig);
+        glFinish();
+    }
+    panel.ReleaseGl();
+    state.SetLabel(state.range(0) == 1 ? "3D render: frame, grid, axes" : "3D render: empty scene");
+}
+
 void BM_GuiFrameLayoutOnly(benchmark::State& state) {
     if (!RequireGui(state)) {
         return;
@@ -325,6 +349,7 @@ BENCHMARK(BM_RebuildLidar)->DenseRange(0, 2);
 BENCHMARK(BM_PickPoint);
 BENCHMARK(BM_FitAndHistogram);
 BENCHMARK(BM_ClearAndSwap)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_Render3D)->DenseRange(0, 1)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_GuiFrameLayoutOnly)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_GuiFrameNewLidarFrame)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_GuiFrameSteady)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
@@ -339,6 +364,7 @@ public:
             if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
                 const double perIteration =
                     (run.benchmark_name().find("Gui") != std::string::npos ||
+                     run.benchmark_name().find("Render3D") != std::string::npos ||
                      run.benchmark_name().find("ClearAndSwap") != std::string::npos)
                         ? run.GetAdjustedRealTime()
                         : run.GetAdjustedCPUTime();
@@ -353,7 +379,8 @@ public:
         const Result* swapBase = Find("BM_ClearAndSwap");
         std::printf("\n%-52s %12s %12s\n", "per frame of 10,752 points", "us", "x baseline");
         for (const Result& r : results_) {
-            const bool gui = r.name.find("Gui") != std::string::npos || r.name.find("ClearAndSwap") != std::string::npos;
+            const bool gui = r.name.find("Gui") != std::string::npos || r.name.find("Render3D") != std::string::npos ||
+                             r.name.find("ClearAndSwap") != std::string::npos;
             const Result* base = gui ? swapBase : memcpyBase;
             const double ratio = base != nullptr && base->ns > 0.0 ? r.ns / base->ns : 0.0;
             std::printf("%-52s %12.1f %12.2f\n", r.label.c_str(), r.ns / 1e3, ratio);
