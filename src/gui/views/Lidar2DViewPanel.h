@@ -4,8 +4,8 @@
 //
 // Contract: Consume may be called on any thread (it touches only the two queues, each
 // with its own mutex; at most 5 frames and 5 actions are kept, the oldest dropped). Every
-// other call runs on the GUI thread; Update makes no OpenGL call, the draw uploads the
-// picture. OpenGL objects (picture and logo textures) are deleted by ReleaseGl, which the
+// other call runs on the GUI thread with the context current; Update touches OpenGL only
+// to delete the picture's texture on a clear, the draw uploads the picture. OpenGL objects (picture and logo textures) are deleted by ReleaseGl, which the
 // owner calls while the context still exists; the destructor makes no OpenGL call.
 #pragma once
 
@@ -40,8 +40,8 @@ public:
 
     // Draws the view into the current ImGui window's available region.
     void DrawLidar2DViewPanel(const std::shared_ptr<AppState>& appState);
-    // The part of a draw without OpenGL: one queued action, then the oldest queued frame
-    // (or a recolour of the current one on ViewerConfigChanged) into the picture's bytes.
+    // The first half of a draw: one queued action, then the oldest queued frame (or a
+    // recolour of the current one on ViewerConfigChanged) into the picture's bytes.
     void Update(const std::shared_ptr<AppState>& appState);
     // Writes the picture as PNG; an empty path picks the screenshots folder and receives
     // the file's path. Tells the user through the toast and the log.
