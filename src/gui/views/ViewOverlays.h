@@ -1,4 +1,4 @@
-// Small ImGui drawing pieces shared by the views: the three-arrow translate gizmo, the
+// Small ImGui drawing helpers shared by the views: the three-arrow translate gizmo, the
 // fading of a control's vertices with the mouse's distance, and conversions between our
 // vectors and ImGui's. GUI thread, inside an ImGui frame.
 #pragma once
