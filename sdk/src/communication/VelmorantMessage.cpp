@@ -169,6 +169,11 @@ uint8_t* VelmorantMessage::GetPayload() { return payload_; }
 
 const uint8_t* VelmorantMessage::GetPayload() const { return payload_; }
 
+void VelmorantMessage::ReleaseStorage() {
+    std::vector<uint8_t>(kFrameOverhead, 0).swap(frame_);
+    _Allocate(0);
+}
+
 uint32_t VelmorantMessage::GetPayloadSize() const { return static_cast<uint32_t>(total_ - kFrameOverhead); }
 
 void VelmorantMessage::_Allocate(const size_t& payloadSize) {

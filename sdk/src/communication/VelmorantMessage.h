@@ -67,6 +67,12 @@ public:
     const uint8_t* GetPayload() const;
     uint32_t GetPayloadSize() const;
 
+    // Bytes the message's storage holds, which may exceed its frame: a reused message
+    // keeps the storage of the largest frame it held.
+    size_t StorageBytes() const { return frame_.capacity(); }
+    // Gives the storage back and becomes an empty message (32 zero bytes).
+    void ReleaseStorage();
+
 private:
     void _Allocate(const size_t& payloadSize);
     void _SetPointers();
