@@ -6,6 +6,7 @@
 #include <atomic>
 #include <future>
 #include <mutex>
+#include <ostream>
 #include <thread>
 
 #include "sdk/api/EmulatedSensor.h"
@@ -209,8 +210,8 @@ TEST(SensorFactoryLifetime, BuildFailingOnItsCameraClosesItsLink) {
     });
 }
 
-std::string Name(const ::testing::TestParamInfo<Where>& info) {
-    switch (info.param) {
+const char* WhereName(Where where) {
+    switch (where) {
         case Where::MainThreadWhileStreaming: return "MainThreadWhileStreaming";
         case Where::PointCloudCallback: return "InsidePointCloudCallback";
         case Where::ErrorCallbackAfterPeerClose: return "InsideErrorCallbackAfterPeerClose";
@@ -219,6 +220,10 @@ std::string Name(const ::testing::TestParamInfo<Where>& info) {
     }
     return "Unknown";
 }
+
+void PrintTo(Where where, std::ostream* os) { *os << WhereName(where); }
+
+std::string Name(const ::testing::TestParamInfo<Where>& info) { return WhereName(info.param); }
 
 INSTANTIATE_TEST_SUITE_P(SensorSdk, Teardown,
                          ::testing::Values(Where::MainThreadWhileStreaming, Where::PointCloudCallback,

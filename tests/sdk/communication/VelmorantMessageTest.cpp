@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,11 @@ struct GoldenFrame {
     uint8_t headerChecksum;
     uint8_t frameChecksum;
 };
+
+void PrintTo(const GoldenFrame& golden, std::ostream* os) {
+    *os << "id 0x" << std::hex << golden.id << std::dec << ", counter " << golden.counter << ", "
+        << golden.payload.size() << " payload bytes";
+}
 
 class GoldenFrames : public ::testing::TestWithParam<GoldenFrame> {};
 
@@ -161,6 +167,8 @@ std::vector<uint8_t> BadHeaderChecksumOnly() {
     bytes[24] = orbel::testing::SumBytes(bytes.data(), 24);
     return bytes;
 }
+
+void PrintTo(const Rejection& rejection, std::ostream* os) { *os << rejection.reason; }
 
 class Rejections : public ::testing::TestWithParam<Rejection> {};
 
