@@ -50,6 +50,7 @@ void AppendBlockSums(const uint8_t* data, size_t blocks, std::vector<uint8_t>& p
 }  // namespace
 
 uint8_t RunningByteSums::Direct(const uint8_t* data, size_t length) {
+    if (length == 0) return 0;
     summed_ += length;
     return ByteSum(data, length);
 }
