@@ -34,7 +34,11 @@ WaitOutcome WaitWhileConnected(std::future<T>& future, orbel::communication::IMe
         const auto left = deadline - std::chrono::steady_clock::now();
         if (future.wait_for(std::min<std::chrono::steady_clock::duration>(left, kSlice)) == std::future_status::ready)
             return WaitOutcome::Ready;
-        if (!dispatcher.IsConnected()) return WaitOutcome::LinkLost;
+        if (!dispatcher.IsConnected()) {
+            // An answer that came just before the peer closed was handled before the link went down.
+            return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready ? WaitOutcome::Ready
+                                                                                          : WaitOutcome::LinkLost;
+        }
         if (std::chrono::steady_clock::now() >= deadline) return WaitOutcome::TimedOut;
     }
 }
