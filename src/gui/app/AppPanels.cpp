@@ -11,25 +11,38 @@ AppPanels::AppPanels(std::shared_ptr<SensorConfig> sensorConfigIn, std::shared_p
                      SensorPanel::PingMonitorFactory pingMonitors)
     : sensorConfig(std::move(sensorConfigIn)),
       context(std::move(contextIn)),
+      lidar2DView(),
       logPanel(),
-      sensorPanel(context, sensorConfig, std::move(pingMonitors)) {}
+      sensorPanel(context, sensorConfig, std::move(pingMonitors)),
+      view3D(),
+      viewerConfig() {}
 
 AppPanels::~AppPanels() {
     ObjectDispatcher& dispatcher = *context->dispatcher;
+    dispatcher.Unsubscribe<FrameData>(&view3D);
+    dispatcher.Unsubscribe<FrameData>(&lidar2DView);
+    dispatcher.Unsubscribe<FrameData>(&viewerConfig);
+    dispatcher.Unsubscribe<AppAction>(&view3D);
+    dispatcher.Unsubscribe<AppAction>(&lidar2DView);
     dispatcher.Unsubscribe<AppAction>(&sensorPanel);
 }
 
 void AppPanels::Subscribe() {
     ObjectDispatcher& dispatcher = *context->dispatcher;
-    // FrameData: the 3D view, the 2D view, the viewer-configuration panel.
+    dispatcher.Subscribe<FrameData>(&view3D);
+    dispatcher.Subscribe<FrameData>(&lidar2DView);
+    dispatcher.Subscribe<FrameData>(&viewerConfig);
     // CameraData: the camera panel.
-    // AppAction: the 3D view, the 2D view, the lidar and camera replay panels, the recorder
-    // panel; then the sensor panel, which only notes SensorOffline.
+    dispatcher.Subscribe<AppAction>(&view3D);
+    dispatcher.Subscribe<AppAction>(&lidar2DView);
+    // AppAction, still to come: the lidar and camera replay panels, the recorder panel.
+    // Then the sensor panel, which only notes SensorOffline.
     dispatcher.Subscribe<AppAction>(&sensorPanel);
 }
 
 void AppPanels::Connect() {
-    // The replay panels get the dispatcher; the viewer-configuration and colorizer panels the context.
+    // The replay panels get the dispatcher; the colorizer panel the context.
+    viewerConfig.SetAppContext(context);
 }
 
 void AppPanels::RelayReplay(const AppAction&) {
@@ -37,7 +50,8 @@ void AppPanels::RelayReplay(const AppAction&) {
 }
 
 void AppPanels::ReleaseGraphics() {
-    // The views' render targets and textures go here.
+    view3D.ReleaseGl();
+    lidar2DView.ReleaseGl();
 }
 
 void AppPanels::DrawSensor() { sensorPanel.DrawSensorPanel(); }
@@ -46,10 +60,10 @@ void AppPanels::DrawLidarReplay() {}
 void AppPanels::DrawCameraReplay() {}
 void AppPanels::DrawConverter() {}
 void AppPanels::DrawColorizer() {}
-void AppPanels::DrawView3D() {}
+void AppPanels::DrawView3D() { view3D.DrawView3DPanel(context->appState); }
 void AppPanels::DrawCamera() {}
-void AppPanels::DrawView2D() {}
-void AppPanels::DrawViewerConfig() {}
+void AppPanels::DrawView2D() { lidar2DView.DrawLidar2DViewPanel(context->appState); }
+void AppPanels::DrawViewerConfig() { viewerConfig.DrawViewerConfigPanel(context->appState); }
 void AppPanels::DrawLog() { logPanel.DrawLogPanel(); }
 
 }  // namespace orbel::studio::gui

@@ -23,6 +23,9 @@
 #include "app/LogPanel.h"
 #include "app/SensorConfig.h"
 #include "app/SensorPanel.h"
+#include "views/Lidar2DViewPanel.h"
+#include "views/View3DPanel.h"
+#include "views/ViewerConfigPanel.h"
 
 namespace orbel::studio::gui {
 
@@ -99,13 +102,15 @@ struct AppPanels {
     std::shared_ptr<SensorConfig> sensorConfig;
     std::shared_ptr<AppContext> context;
 
-    // The panels in construction order. Still to come at their places: CameraPanel,
-    // ConverterPanel and Lidar2DViewPanel before the log panel; RecorderPanel and the two
-    // ReplayPanels (mode 0 lidar, mode 1 camera) before the sensor panel; View3DPanel after it;
-    // ViewerConfigPanel and ColorizerPanel after the settings record.
+    // The panels in construction order. Still to come at their places: CameraPanel and
+    // ConverterPanel before the 2D view; RecorderPanel and the two ReplayPanels (mode 0 lidar,
+    // mode 1 camera) before the sensor panel; ColorizerPanel after the viewer panel.
+    Lidar2DViewPanel lidar2DView;
     LogPanel logPanel;
     SensorPanel sensorPanel;
+    View3DPanel view3D;
     PanelSettingsRecord settingsRecord;
+    ViewerConfigPanel viewerConfig;
 };
 
 }  // namespace orbel::studio::gui
