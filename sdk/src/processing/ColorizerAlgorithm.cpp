@@ -19,6 +19,16 @@ constexpr size_t kBlock = 256;
 // told apart exactly from the half; no image comes near so many pixels a row.
 constexpr float kMaxIndex = 8388608.0f;
 constexpr uint8_t kBlack[3] = {0, 0, 0};
+// How many points ahead a pixel is asked for before its colour is read.
+constexpr size_t kPrefetchAhead = 24;
+
+inline void PrefetchForRead(const uint8_t* address) {
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(address);
+#else
+    (void)address;
+#endif
+}
 
 // The alignment's values and the image's limits, as the projection loop reads them.
 struct Projection {
@@ -99,6 +109,13 @@ void ColorizerAlgorithm::Colorize(orbel::sdk::IColorizableData& data, const orbe
         const size_t n = std::min(kBlock, points - start);
         ProjectBlock(projection, xs.data() + start, ys.data() + start, zs.data() + start, n, columns, rows);
         for (size_t j = 0; j < n; ++j) {
+            // Neighbouring points of a scan line cross image rows (lens distortion, parallax),
+            // which the processor's own prefetching does not follow.
+            if (j + kPrefetchAhead < n && columns[j + kPrefetchAhead] >= 0) {
+                const uint64_t ahead = 3 * (static_cast<uint64_t>(rows[j + kPrefetchAhead]) * width +
+                                            static_cast<uint64_t>(columns[j + kPrefetchAhead]));
+                if (ahead < byteCount) PrefetchForRead(bytes + ahead);
+            }
             const uint64_t b = 3 * (static_cast<uint64_t>(rows[j]) * width + static_cast<uint64_t>(columns[j]));
             // Unseen points and pixels beyond the bytes read a black pixel of our own.
             const uint8_t* pixel = (columns[j] >= 0) & (b + 2 < byteCount) ? bytes + b : kBlack;
