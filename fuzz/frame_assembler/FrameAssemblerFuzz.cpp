@@ -5,8 +5,9 @@
 // arrays have the sizes its width and its 56 rows give, it holds at most one row of
 // points per line slot, every point has its time stamp and, when coloured, its colour.
 //
-// Input: a series of lines, each
-//   frame u8 (the low two bits pick one of four frame numbers) | line index u8 |
+// Input: a series of runs of lines, each
+//   frame u8 (the low two bits pick one of four frame numbers) | first line index u8 |
+//   lines u8 (1 + v % 64, with consecutive line indices, wrapping at 256) |
 //   type u8 (0x60, 0x66 or 0x6F by v % 3) | points u16 (v % 512) | seed u8;
 // the points' values come from the seed. A last line of a new frame publishes the rest.
 #include <cstddef>
@@ -85,13 +86,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         worker.Process(*cloud);
     };
 
-    while (input.Remaining() >= 6) {
+    while (input.Remaining() >= 7) {
         const uint32_t frame = 100 + (input.Byte() & 3);
-        const uint8_t index = input.Byte();
+        const uint8_t first = input.Byte();
+        const int lines = 1 + input.Byte() % 64;
         const uint8_t type = kTypes[input.Byte() % 3];
         const uint32_t points = input.U16() % 512;
         const uint8_t seed = input.Byte();
-        process(Line(frame, index, type, points, seed));
+        for (int i = 0; i < lines; ++i) {
+            process(Line(frame, static_cast<uint8_t>(first + i), type, points, static_cast<uint8_t>(seed + i)));
+        }
     }
     process(Line(200, 0, 0x60, 1, 0));
 

@@ -84,6 +84,21 @@ Bytes FalseHeaders(size_t count) {
     return all;
 }
 
+// One 0x02 followed by a valid frame whose counter is chosen so that the candidate one
+// byte earlier (its start sequence is the 0x02 and the frame's first seven bytes) has a
+// valid header checksum too. That candidate is rejected later, by the frame check (its
+// size field is the frame's id byte 3 and size bytes 0..2) or by the size limit; the
+// frame itself then begins one byte after a rejected candidate.
+Bytes ShiftedCandidate(uint8_t idHigh, size_t payloadSize) {
+    for (uint32_t counter = 0; counter < 256; ++counter) {
+        const Bytes frame = RawFrame(uint32_t{idHigh} << 24 | 0x1000, counter, Garbage(payloadSize, 9));
+        Bytes shifted{0x02};
+        shifted.insert(shifted.end(), frame.begin(), frame.end());
+        if (shifted[22] == orbel::testing::SumBytes(shifted.data(), 22)) return shifted;
+    }
+    return {};
+}
+
 void StreamSeeds(const std::string& target, bool parser) {
     const Bytes frames = Cat({RawFrame(0x3000, 1, {0}), RawFrame(0x1000, 2, Cloud(0x60, 3)), RawFrame(0x5008, 3, {0, 1}),
                               RawFrame(0x7000, 4, StatusPayload(0x01, 0))});
@@ -122,6 +137,9 @@ void StreamSeeds(const std::string& target, bool parser) {
     seed("mixed-random-reads", 9, 0xFFFF, 1000, 0x00A1B20B, 0, mixed);
     seed("rejected-candidates", 8, 0xFFFF, 0, 0x00C0FF07, 0, rejected);
     seed("too-large-small-ring", 1, 400, 350, 0x0012340A, 0, tooLarge);
+    // Rejected by the frame check (a 48-byte candidate), then by the size limit.
+    const Bytes shifted = Cat({ShiftedCandidate(0x10, 0), Garbage(16, 4), ShiftedCandidate(0x00, 300)});
+    seed("shifted-candidates", 8, 0xFFF0, 0, 0x00000D0C, 0, shifted);
     seed("false-headers", 8, 0xFFFF, 0, 0x00000009, 0, Cat({FalseHeaders(40), RawFrame(0x3000, 15, {0})}));
     if (parser) {
         seed("throw-then-again", 2, 0xFFFF, 0, 0x00000105, 1, frames);
@@ -254,7 +272,7 @@ void HandlerSeeds() {
     const Bytes events = Cat({RawFrame(0x5008, 20, {0, 1}), RawFrame(0x500E, 21, {0}), RawFrame(0x3006, 22, {}),
                               RawFrame(0x2809, 23, {0}), RawFrame(0x4806, 24, {0}), RawFrame(0x1001, 25, {0}),
                               RawFrame(0x1000, 26, {1, 2, 3}), RawFrame(0x3001, 27, {0})});
-    session("session", 240, status, started, stopped, Cat({lines, events}));
+    session("session", 240, status, started, stopped, Cat({lines, events, lines}));
     session("small-ring", 0, status, started, stopped, Cat({lines, lines, lines}));
     session("refused-commands", 5, RawFrame(0x7000, 4, {0, 1}), RawFrame(0x4803, 5, {0}), RawFrame(0x280B, 6, {0}),
             events);
@@ -275,27 +293,30 @@ void TextSeeds() {
 }
 
 void FrameAssemblerSeeds() {
-    auto line = [](Bytes& b, uint8_t frame, uint8_t index, uint8_t type, uint16_t points, uint8_t seed) {
-        b.insert(b.end(), {frame, index, type});
+    // A run of `lines` lines with consecutive indices from `first`.
+    auto run = [](Bytes& b, uint8_t frame, uint8_t first, uint8_t lines, uint8_t type, uint16_t points,
+                  uint8_t seed) {
+        b.insert(b.end(), {frame, first, static_cast<uint8_t>(lines - 1), type});
         Put16(b, points);
         b.push_back(seed);
     };
     Bytes two;
-    for (uint8_t i = 0; i < 4; ++i) line(two, 0, i, 0, 6, i);
-    for (uint8_t i = 0; i < 4; ++i) line(two, 1, static_cast<uint8_t>(3 - i), 1, 6, i);
+    run(two, 0, 0, 4, 0, 6, 1);
+    run(two, 1, 2, 2, 1, 6, 2);
+    run(two, 1, 0, 2, 1, 6, 3);
     Write("frame_assembler", "two-frames", two);
 
     Bytes misfits;
-    line(misfits, 0, 0, 2, 5, 1);
-    line(misfits, 0, 60, 2, 5, 2);   // an index past the 56 rows
-    line(misfits, 0, 1, 2, 7, 3);    // another width
-    line(misfits, 0, 1, 0, 5, 4);    // the same index again
-    line(misfits, 0, 2, 0, 0, 5);    // no points
-    line(misfits, 1, 0, 0, 5, 6);
+    run(misfits, 0, 0, 1, 2, 5, 1);
+    run(misfits, 0, 60, 1, 2, 5, 2);  // an index past the 56 rows
+    run(misfits, 0, 1, 1, 2, 7, 3);   // another width
+    run(misfits, 0, 1, 1, 0, 5, 4);   // the same index again
+    run(misfits, 0, 2, 1, 0, 0, 5);   // no points
+    run(misfits, 1, 0, 1, 0, 5, 6);
     Write("frame_assembler", "misfit-lines", misfits);
 
     Bytes full;
-    for (uint8_t i = 0; i < 56; ++i) line(full, 2, i, 1, 192, i);
+    run(full, 2, 0, 56, 1, 192, 7);
     Write("frame_assembler", "full-frame", full);
 }
 
