@@ -29,9 +29,9 @@ public:
     // Up to `count` bytes (fewer when the input ends first).
     std::span<const uint8_t> Take(size_t count) {
         const size_t n = std::min(count, Remaining());
-        const std::span<const uint8_t> piece(data_ + at_, n);
+        const std::span<const uint8_t> taken(data_ + at_, n);
         at_ += n;
-        return piece;
+        return taken;
     }
 
     std::span<const uint8_t> Rest() { return Take(Remaining()); }

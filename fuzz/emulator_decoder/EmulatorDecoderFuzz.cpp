@@ -51,7 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                              "no frame check before the size check");
             ORBEL_FUZZ_CHECK(!frame->sizeOk || frame->payload.size() == frame->sizeField,
                              "a fully checked candidate carries its whole payload");
-            ORBEL_FUZZ_CHECK(frame->sizeOk || !frame->headerChecksumOk || uint64_t{frame->sizeField} + 32 > maxFrameSize,
+            const bool overLimit = uint64_t{frame->sizeField} + 32 > maxFrameSize;
+            ORBEL_FUZZ_CHECK(frame->sizeOk || !frame->headerChecksumOk || overLimit,
                              "only frames over the limit fail the size check");
         }
         ORBEL_FUZZ_CHECK(decoder.SkippedBytes() + deliveredBytes + decoder.BufferedBytes() == fed,

@@ -2,7 +2,7 @@
 // then every accessor. Checked: a refused payload leaves the cloud as it was; every
 // array has one value per point and holds the payload's bytes for its field; colours are
 // taken, kept and serialised; Serialize gives bytes that a fresh cloud reads back to the
-// same arrays; and a cloud re-read from a piece of its own bytes stays intact.
+// same arrays; and a cloud re-read from a slice of its own bytes stays intact.
 //
 // Input: the payload itself (seeds are valid payloads of each point type).
 #include <cstddef>
@@ -159,7 +159,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                      "an uncoloured cloud serialises to its payload");
     CheckRoundTrip(*cloud, plain);
 
-    // A cloud re-read from a piece of its own bytes (the header and the first points).
+    // A cloud re-read from a slice of its own bytes (the header and the first points).
     {
         auto self = orbel::sdk::CreatePointCloud();
         self->Deserialize(data, size);
@@ -170,7 +170,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             self->Deserialize(own.data(), 265);
             ORBEL_FUZZ_CHECK(self->GetPointCount() == 0, "only an empty cloud fits in its header");
         } catch (const std::runtime_error&) {
-            ORBEL_FUZZ_CHECK(self->Serialize().size() == size, "a refused piece of its own bytes changes nothing");
+            ORBEL_FUZZ_CHECK(self->Serialize().size() == size, "a refused slice of its own bytes changes nothing");
         }
     }
 

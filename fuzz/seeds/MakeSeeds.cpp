@@ -100,10 +100,11 @@ Bytes ShiftedCandidate(uint8_t idHigh, size_t payloadSize) {
 }
 
 void StreamSeeds(const std::string& target, bool parser) {
-    const Bytes frames = Cat({RawFrame(0x3000, 1, {0}), RawFrame(0x1000, 2, Cloud(0x60, 3)), RawFrame(0x5008, 3, {0, 1}),
-                              RawFrame(0x7000, 4, StatusPayload(0x01, 0))});
-    const Bytes mixed = Cat({Garbage(40, 1), RawFrame(0x1000, 5, Cloud(0x66, 2)), Garbage(7, 2), RawFrame(0x2809, 6, {}),
-                             Bytes{0x02, 0x02, 0x07}, RawFrame(0x5001, 7, {0}), Garbage(3, 3)});
+    const Bytes frames = Cat({RawFrame(0x3000, 1, {0}), RawFrame(0x1000, 2, Cloud(0x60, 3)),
+                              RawFrame(0x5008, 3, {0, 1}), RawFrame(0x7000, 4, StatusPayload(0x01, 0))});
+    const Bytes mixed = Cat({Garbage(40, 1), RawFrame(0x1000, 5, Cloud(0x66, 2)), Garbage(7, 2),
+                             RawFrame(0x2809, 6, {}), Bytes{0x02, 0x02, 0x07}, RawFrame(0x5001, 7, {0}),
+                             Garbage(3, 3)});
     Bytes badChecksums = RawFrame(0x3000, 8, {1, 2, 3});
     badChecksums[22] ^= 1;  // header checksum
     Bytes badFrame = RawFrame(0x3000, 9, {1, 2, 3});

@@ -96,7 +96,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const size_t want = std::min(reads.Next(stream.size() - fed), stream.size() - fed);
         const size_t n = orbel::testing::ReceiveInto(ring, stream.data() + fed, want);
         ORBEL_FUZZ_CHECK(n > 0, "a ring the parser has emptied always has room");
-        if (silentTwin) ORBEL_FUZZ_CHECK(orbel::testing::ReceiveInto(twinRing, stream.data() + fed, n) == n, "both rings take a read");
+        if (silentTwin) {
+            ORBEL_FUZZ_CHECK(orbel::testing::ReceiveInto(twinRing, stream.data() + fed, n) == n,
+                             "both rings take the same read");
+        }
         fed += n;
         try {
             parser.Parse(ring);
