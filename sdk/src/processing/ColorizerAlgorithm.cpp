@@ -118,7 +118,7 @@ void ColorizerAlgorithm::Colorize(orbel::sdk::IColorizableData& data, const orbe
             }
             const uint64_t b = 3 * (static_cast<uint64_t>(rows[j]) * width + static_cast<uint64_t>(columns[j]));
             // Unseen points and pixels beyond the bytes read a black pixel of our own.
-            const uint8_t* pixel = (columns[j] >= 0) & (b + 2 < byteCount) ? bytes + b : kBlack;
+            const uint8_t* pixel = ((columns[j] >= 0) & (b + 2 < byteCount)) ? bytes + b : kBlack;
             colors[start + j] = {pixel[0], pixel[1], pixel[2]};
         }
     }
