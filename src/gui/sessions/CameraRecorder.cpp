@@ -41,7 +41,7 @@ void CameraRecorder::Consume(std::shared_ptr<orbel::sdk::IImage> image) {
     // Said at most once a second, with the running count, so a slow disk cannot flood the log.
     const int64_t now = SteadyMilliseconds();
     int64_t last = lastDropLog_ms_.load();
-    if (now - last >= kDropLogInterval_ms && lastDropLog_ms_.compare_exchange_strong(last, now)) {
+    if ((last == kNeverLogged || now - last >= kDropLogInterval_ms) && lastDropLog_ms_.compare_exchange_strong(last, now)) {
         Log(fmt::format("[Recorder] Camera images arrive faster than they are written: {} dropped so far", total),
             kLevelWarning);
     }

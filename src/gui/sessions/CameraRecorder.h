@@ -58,7 +58,8 @@ private:
     RecordingQueue<orbel::sdk::IImage> queue_;
     std::atomic<uint64_t> imagesWritten_{0};
     std::atomic<uint64_t> imagesDropped_{0};
-    std::atomic<int64_t> lastDropLog_ms_{INT64_MIN};
+    static constexpr int64_t kNeverLogged = INT64_MIN;
+    std::atomic<int64_t> lastDropLog_ms_{kNeverLogged};
 };
 
 }  // namespace orbel::studio::recorder

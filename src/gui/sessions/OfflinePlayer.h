@@ -9,7 +9,8 @@
 // may come from any thread and never block on a load, except Pause and Stop, which wait for
 // a play load in progress so that nothing from the play is published after they return.
 // Loads and publishing run on the player's one worker thread, in the order the calls came;
-// subscribers' Consume runs there. A file that cannot be read is logged and passed over.
+// subscribers' Consume runs there. Steps that come faster than files load are merged: the
+// newest index is shown. A file that cannot be read is logged and passed over.
 // The destructor ends the worker, after a load in progress.
 #pragma once
 

@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <orbel/sdk/IImage.h>
 #include <orbel/sdk/IPointCloud.h>
 
 #include "app/IConsumer.h"
@@ -99,6 +100,31 @@ inline std::vector<std::unique_ptr<sdk::IPointCloud>> Clouds(const std::vector<s
 inline fs::path WriteQpc(const fs::path& path, uint8_t type, uint32_t points, uint32_t frame = 7) {
     WriteBytes(path, Concatenate(FrameLines(type, points, frame)));
     return path;
+}
+
+// An RGB8 image made through the SDK's serialised form: pixel (x, y) is (x, y, frameId).
+inline std::shared_ptr<sdk::IImage> RgbImage(uint32_t frameId, uint64_t timestamp_us, uint32_t width = 16,
+                                             uint32_t height = 8) {
+    std::vector<uint8_t> bytes(64 + 3 * width * height, 0);
+    bytes[0] = 1;
+    for (size_t k = 0; k < 8; ++k) bytes[1 + k] = static_cast<uint8_t>(timestamp_us >> (8 * k));
+    for (size_t k = 0; k < 4; ++k) {
+        bytes[17 + k] = static_cast<uint8_t>(frameId >> (8 * k));
+        bytes[21 + k] = static_cast<uint8_t>(width >> (8 * k));
+        bytes[25 + k] = static_cast<uint8_t>(height >> (8 * k));
+    }
+    bytes[29] = static_cast<uint8_t>(sdk::PixelFormat::RGB8);
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            uint8_t* pixel = bytes.data() + 64 + 3 * (y * width + x);
+            pixel[0] = static_cast<uint8_t>(x * 16);
+            pixel[1] = static_cast<uint8_t>(y * 16);
+            pixel[2] = static_cast<uint8_t>(frameId);
+        }
+    }
+    std::shared_ptr<sdk::IImage> image = sdk::CreateImage();
+    image->Deserialize(bytes);
+    return image;
 }
 
 // Keeps every message the dispatcher delivers.
