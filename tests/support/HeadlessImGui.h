@@ -40,9 +40,20 @@ public:
         ImGui::Render();
     }
 
-    // Mouse input for the next frame (ImGui 1.86 input events).
-    void MoveMouse(ImVec2 position) { ImGui::GetIO().AddMousePosEvent(position.x, position.y); }
-    void SetMouseButton(int button, bool down) { ImGui::GetIO().AddMouseButtonEvent(button, down); }
+    // Mouse input for the next frame. ImGui 1.86 has no input-event queue: the state is
+    // read from the IO fields at the next NewFrame.
+    void MoveMouse(ImVec2 position) { ImGui::GetIO().MousePos = position; }
+    void SetMouseButton(int button, bool down) { ImGui::GetIO().MouseDown[button] = down; }
+
+    // A left click at `position` over two frames (press, then release), each running `draw`.
+    void Click(ImVec2 position, const std::function<void()>& draw) {
+        MoveMouse(position);
+        Frame(draw);  // hover first: ImGui 1.86 takes the hovered item from the previous frame
+        SetMouseButton(0, true);
+        Frame(draw);
+        SetMouseButton(0, false);
+        Frame(draw);
+    }
 
     ImGuiContext* Context() const { return context_; }
 

@@ -32,6 +32,11 @@ public:
     virtual DialogResult PickFolder(const std::filesystem::path& defaultFolder, std::filesystem::path& chosen) = 0;
 };
 
+// The file-name patterns of one filter as the GTK chooser matches them: one "*.ext" per
+// extension, case-insensitive ("*.[qQ][eE][xX][tT]"), blanks and leading dots dropped;
+// empty extensions are skipped.
+std::vector<std::string> FilterPatterns(const DialogFilter& filter);
+
 // Starts the platform's dialogs; false when they cannot be used (no display, no GTK).
 bool InitFileDialogs();
 void QuitFileDialogs();
