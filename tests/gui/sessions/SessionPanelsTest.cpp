@@ -273,12 +273,13 @@ protected:
 
     std::shared_ptr<ObjectDispatcher> dispatcher_ = std::make_shared<ObjectDispatcher>();
     std::shared_ptr<AppState> state_ = std::make_shared<AppState>();
-    ReplayPanel lidar_{0};
-    ReplayPanel camera_{1};
     Collector<AppAction> actions_;
     Collector<FrameData> frames_;
     Collector<CameraData> images_;
     std::set<const AppAction*> relayed_;
+    // After the collectors, so the panels' players are gone before what they publish to.
+    ReplayPanel lidar_{0};
+    ReplayPanel camera_{1};
 };
 
 TEST_F(ReplayPanels, ASessionLoadsInBothPanelsAndPlaysInStep) {
