@@ -8,6 +8,7 @@
 #include <optional>
 #include <tuple>
 
+#include <fmt/format.h>
 #include <stb_image.h>
 
 #include "app/Logging.h"
@@ -113,7 +114,7 @@ std::vector<fs::path> ListReplayFiles(const fs::path& folder, FileType type) {
         return images;
     }
 
-    std::vector<fs::path> listed = ListFilesRecursive(folder, "." + FileTypeToExtension(type));
+    std::vector<fs::path> listed = ListFilesRecursive(folder, fmt::format(".{}", FileTypeToExtension(type)));
     std::vector<std::pair<uint64_t, fs::path>> keyed;
     keyed.reserve(listed.size());
     for (auto& file : listed) {

@@ -323,48 +323,66 @@ void Reserve(FrameData& frame, uint64_t vertices) {
     frame.timestamps.reserve(n);
 }
 
+template <typename Bits>
+Bits Load(const uint8_t* at, bool swap) {
+    Bits bits;
+    std::memcpy(&bits, at, sizeof bits);
+    if constexpr (sizeof(Bits) == 2) {
+        return swap ? static_cast<Bits>(__builtin_bswap16(bits)) : bits;
+    } else if constexpr (sizeof(Bits) == 4) {
+        return swap ? __builtin_bswap32(bits) : bits;
+    } else if constexpr (sizeof(Bits) == 8) {
+        return swap ? __builtin_bswap64(bits) : bits;
+    } else {
+        return bits;
+    }
+}
+
+// One value of a binary body, in the byte order the format line names, as a real number
+// and, for integer types, as an integer.
+std::pair<double, int64_t> Decode(const uint8_t* at, Scalar type, bool swap) {
+    switch (type) {
+        case Scalar::Int8: { const auto v = static_cast<int8_t>(at[0]); return {v, v}; }
+        case Scalar::UInt8: return {at[0], at[0]};
+        case Scalar::Int16: { const auto v = static_cast<int16_t>(Load<uint16_t>(at, swap)); return {v, v}; }
+        case Scalar::UInt16: { const auto v = Load<uint16_t>(at, swap); return {v, v}; }
+        case Scalar::Int32: { const auto v = static_cast<int32_t>(Load<uint32_t>(at, swap)); return {v, v}; }
+        case Scalar::UInt32: { const auto v = Load<uint32_t>(at, swap); return {v, v}; }
+        case Scalar::Float32: return {std::bit_cast<float>(Load<uint32_t>(at, swap)), 0};
+        case Scalar::Float64: return {std::bit_cast<double>(Load<uint64_t>(at, swap)), 0};
+    }
+    return {0, 0};
+}
+
 // A binary body, every read checked against its end.
 class BinaryBody {
 public:
-    BinaryBody(std::span<const uint8_t> bytes, bool bigEndian) : bytes_(bytes), bigEndian_(bigEndian) {}
+    BinaryBody(std::span<const uint8_t> bytes, bool bigEndian)
+        : bytes_(bytes), swap_(bigEndian != (std::endian::native == std::endian::big)) {}
 
     size_t Remaining() const { return bytes_.size() - at_; }
+    bool Swap() const { return swap_; }
 
     // The value as a real number and, for integer types, as an integer.
     std::pair<double, int64_t> Read(Scalar type, const char* what) {
-        const size_t size = ScalarSize(type);
-        if (Remaining() < size) {
-            throw std::runtime_error(std::string("The file ends inside ") + what);
-        }
-        uint8_t raw[8];
-        std::memcpy(raw, bytes_.data() + at_, size);
-        at_ += size;
-        if (bigEndian_ != (std::endian::native == std::endian::big)) {
-            std::reverse(raw, raw + size);
-        }
-        switch (type) {
-            case Scalar::Int8: { int8_t v; std::memcpy(&v, raw, 1); return {v, v}; }
-            case Scalar::UInt8: return {raw[0], raw[0]};
-            case Scalar::Int16: { int16_t v; std::memcpy(&v, raw, 2); return {v, v}; }
-            case Scalar::UInt16: { uint16_t v; std::memcpy(&v, raw, 2); return {v, v}; }
-            case Scalar::Int32: { int32_t v; std::memcpy(&v, raw, 4); return {v, v}; }
-            case Scalar::UInt32: { uint32_t v; std::memcpy(&v, raw, 4); return {v, v}; }
-            case Scalar::Float32: { float v; std::memcpy(&v, raw, 4); return {v, 0}; }
-            case Scalar::Float64: { double v; std::memcpy(&v, raw, 8); return {v, 0}; }
-        }
-        return {0, 0};
+        return Decode(Take(ScalarSize(type), what), type, swap_);
     }
 
-    void Skip(uint64_t bytes, const char* what) {
+    // The next `bytes` bytes.
+    const uint8_t* Take(uint64_t bytes, const char* what) {
         if (Remaining() < bytes) {
             throw std::runtime_error(std::string("The file ends inside ") + what);
         }
+        const uint8_t* at = bytes_.data() + at_;
         at_ += static_cast<size_t>(bytes);
+        return at;
     }
+
+    void Skip(uint64_t bytes, const char* what) { Take(bytes, what); }
 
 private:
     std::span<const uint8_t> bytes_;
-    bool bigEndian_;
+    bool swap_;
     size_t at_ = 0;
 };
 
@@ -421,6 +439,32 @@ void ReadBinaryVertices(BinaryBody& body, const Element& vertices, FrameData& fr
                                              vertices.count, held));
     }
     Reserve(frame, vertices.count);
+
+    const bool hasList = std::any_of(vertices.properties.begin(), vertices.properties.end(),
+                                     [](const Property& property) { return property.isList; });
+    if (!hasList) {
+        // Fixed-size records, all of them held (checked above): read the used columns only.
+        struct Column {
+            size_t offset;
+            const Property* property;
+        };
+        std::vector<Column> used;
+        size_t stride = 0;
+        for (const Property& property : vertices.properties) {
+            if (property.target != Target::None) used.push_back({stride, &property});
+            stride += ScalarSize(property.type);
+        }
+        const uint8_t* records = body.Take(vertices.count * stride, "the vertices");
+        for (uint64_t i = 0; i < vertices.count; ++i, records += stride) {
+            Vertex vertex;
+            for (const Column& column : used) {
+                const auto [real, integer] = Decode(records + column.offset, column.property->type, body.Swap());
+                Store(vertex, *column.property, real, integer);
+            }
+            Append(frame, vertex);
+        }
+        return;
+    }
     for (uint64_t i = 0; i < vertices.count; ++i) {
         Vertex vertex;
         for (const Property& property : vertices.properties) {

@@ -43,7 +43,7 @@ fs::path FreshSessionFolder(const fs::path& chosen) {
     const fs::path base = chosen.has_filename() ? chosen : chosen.parent_path();
     for (unsigned n = 2;; ++n) {
         fs::path candidate = base;
-        candidate += "_" + std::to_string(n);
+        candidate += fmt::format("_{}", n);
         if (!HoldsSession(candidate)) {
             return candidate;
         }

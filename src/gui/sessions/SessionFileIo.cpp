@@ -34,6 +34,8 @@ void ReadWholeFile(const fs::path& path, uint64_t maxBytes, std::vector<uint8_t>
 AtomicFile::AtomicFile(fs::path finalPath) : finalPath_(std::move(finalPath)) {
     partPath_ = finalPath_;
     partPath_ += ".part";
+    buffer_ = std::make_unique<char[]>(kBufferBytes);
+    stream_.rdbuf()->pubsetbuf(buffer_.get(), static_cast<std::streamsize>(kBufferBytes));
     stream_.open(partPath_, std::ios::binary | std::ios::trunc);
     if (!stream_) {
         throw std::runtime_error("Cannot open output file: " + finalPath_.string());

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,9 @@ public:
 private:
     std::filesystem::path finalPath_;
     std::filesystem::path partPath_;
+    // A frame file is a few hundred KiB: one buffer of this size takes it in a few writes.
+    static constexpr size_t kBufferBytes = 256 * 1024;
+    std::unique_ptr<char[]> buffer_;
     std::ofstream stream_;
     bool committed_ = false;
 };
