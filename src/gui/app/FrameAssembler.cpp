@@ -12,8 +12,20 @@ void FrameAssembler::AddLine(int frameNumber, const std::vector<uint8_t>& bytes)
     auto cloud = orbel::sdk::CreatePointCloud();
     cloud->Deserialize(bytes);
     if (cloud->GetPointCount() == 0) return;
+    const unsigned index = cloud->GetMetadata().lineIndex;
     std::lock_guard lock(mutex_);
-    frames_[frameNumber].push_back(std::move(cloud));
+    Lines& lines = frames_[frameNumber];
+    // One line per index: the frame's arrays have one row per index, and a peer that
+    // repeats an index must not make a frame larger than they are.
+    const bool repeated = std::any_of(lines.begin(), lines.end(),
+                                      [index](const auto& line) { return line->GetMetadata().lineIndex == index; });
+    if (repeated) {
+        Log("Dropping repeated line " + std::to_string(index) + " of frame " + std::to_string(frameNumber) +
+                ": the frame already has that line",
+            3);
+        return;
+    }
+    lines.push_back(std::move(cloud));
 }
 
 FrameData FrameAssembler::BuildFrame(int frameNumber) {

@@ -233,12 +233,10 @@ void SensorStreamer::Start() {
     appState_->streaming = true;
     cloudQueue_.Clear();
     imageQueue_.Clear();
-    if (pointCloudWorker_.joinable()) pointCloudWorker_.join();  // ended on its own (link lost)
-    pointCloudWorker_ = std::thread([this] { RunPointCloudWorker(); });
-    if (camera) {
-        if (cameraWorker_.joinable()) cameraWorker_.join();
-        cameraWorker_ = std::thread([this] { RunCameraWorker(); });
-    }
+    // A worker that still runs (Start while streaming) goes on; one that has ended on its
+    // own (streaming cleared elsewhere) is replaced.
+    pointCloudWorker_.StartUnlessRunning([this] { RunPointCloudWorker(); });
+    if (camera) cameraWorker_.StartUnlessRunning([this] { RunCameraWorker(); });
     appState_->busy = false;
 }
 
@@ -252,8 +250,8 @@ void SensorStreamer::StopLocked() {
     appState_->busy = true;
     cloudQueue_.Clear();
     imageQueue_.Clear();
-    if (pointCloudWorker_.joinable()) pointCloudWorker_.join();
-    if (cameraWorker_.joinable()) cameraWorker_.join();
+    pointCloudWorker_.Join();
+    cameraWorker_.Join();
 
     std::shared_ptr<orbel::sdk::ISensor> sensor;
     std::shared_ptr<orbel::sdk::ICamera> camera;
@@ -316,7 +314,11 @@ void SensorStreamer::HandOverRelease() {
         // Only the sensor that failed is released, not one built since.
         if (!current || current != target.lock()) return;
         current.reset();
+        // Stop, then disconnected: StopLocked sends the sensor's Stop only while it is
+        // still counted as connected, as it is after an error reported by the sensor.
         StopLocked();
+        appState_->connected = false;
+        appState_->cameraRunning = false;
         ReleaseSensorAndCamera();
     }));
 }
@@ -384,7 +386,13 @@ void SensorStreamer::OnError(const orbel::sdk::Exception& error) {
     if (stopRequested_) return;
     Log(std::string("Sensor error: ") + error.what(), 4);
     if (stopRequested_) return;
-    appState_->connected = false;
+    // An error from the sensor leaves `connected` set until the task has sent the sensor
+    // its Stop. A lost link (peer close, link error) has nothing left to send a Stop over:
+    // it is marked disconnected at once so that the task does not wait for an answer.
+    const orbel::sdk::SensorError code = error.GetType();
+    if (code == orbel::sdk::SensorError::NOT_CONNECTED || code == orbel::sdk::SensorError::TCP_ERROR) {
+        appState_->connected = false;
+    }
     HandOverRelease();
 }
 
@@ -426,9 +434,40 @@ void SensorStreamer::OnColorized(std::shared_ptr<orbel::sdk::IColorizableData> d
     if (Accepting()) cloudQueue_.Push(std::move(cloud));
 }
 
+void SensorStreamer::WorkerThread::StartUnlessRunning(std::function<void()> loop) {
+    {
+        std::lock_guard lock(mutex_);
+        if (running_) return;
+        running_ = true;
+    }
+    if (thread_.joinable()) thread_.join();  // its loop has ended: the join is immediate
+    try {
+        thread_ = std::thread(std::move(loop));
+    } catch (...) {
+        std::lock_guard lock(mutex_);
+        running_ = false;
+        throw;
+    }
+}
+
+bool SensorStreamer::WorkerThread::Continue(const std::function<bool()>& condition) {
+    if (condition()) return true;
+    std::lock_guard lock(mutex_);
+    if (condition()) return true;
+    running_ = false;
+    return false;
+}
+
+void SensorStreamer::WorkerThread::Join() {
+    if (thread_.joinable()) thread_.join();
+    std::lock_guard lock(mutex_);
+    running_ = false;
+}
+
 void SensorStreamer::RunPointCloudWorker() {
     PointCloudWorker worker(dispatcher_);
-    while (appState_->streaming && appState_->connected && !stopRequested_) {
+    while (pointCloudWorker_.Continue(
+        [this] { return appState_->streaming && appState_->connected && !stopRequested_; })) {
         std::optional<std::shared_ptr<orbel::sdk::IPointCloud>> cloud;
         {
             auto lock = cloudQueue_.Lock();
@@ -442,7 +481,8 @@ void SensorStreamer::RunPointCloudWorker() {
 void SensorStreamer::RunCameraWorker() {
     CameraImageWorker converter(dispatcher_);
     converter.Start();
-    while (appState_->streaming && appState_->cameraRunning && !stopRequested_) {
+    while (cameraWorker_.Continue(
+        [this] { return appState_->streaming && appState_->cameraRunning && !stopRequested_; })) {
         std::optional<std::shared_ptr<orbel::sdk::IImage>> image;
         {
             auto lock = imageQueue_.Lock();

@@ -5,15 +5,19 @@
 // publishes camera images and their CameraData.
 //
 // Threads: Connect, Start and Stop run on a panel's std::async task or the GUI
-// thread, serialised by one mutex. The SDK callbacks touch only atomics, the two
-// queues and the colorizer; when they must stop streaming and release the sensor
-// (a lost sensor), they hand that to a task of the streamer's own, because an SDK
-// thread must never be the one that joins or destroys the SDK objects it belongs
-// to. The destructor waits for that task, clears the SDK's log callback and makes
-// every later callback a no-op before it tears anything down.
+// thread, serialised by one mutex; a Start while streaming leaves the running
+// workers as they are. The SDK callbacks touch only atomics, the two queues and the
+// colorizer; when they must stop streaming and release the sensor (an error from
+// the sensor, a lost sensor), they hand that to a task of the streamer's own,
+// because an SDK thread must never be the one that joins or destroys the SDK
+// objects it belongs to. After an error callback that task stops the sensor over
+// the link first and only then marks it disconnected, as a Stop by the user would.
+// The destructor waits for that task, clears the SDK's log callback and makes every
+// later callback a no-op before it tears anything down.
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -68,6 +72,24 @@ public:
 private:
     struct CallbackGate;
 
+    // One worker thread and whether its loop still runs. Start and Stop use it under the
+    // lifecycle mutex; the loop itself asks Continue before every round.
+    class WorkerThread {
+    public:
+        // Starts the loop unless it runs; a thread whose loop has ended is joined first.
+        void StartUnlessRunning(std::function<void()> loop);
+        // True while the condition holds. Once it fails, the loop is marked ended after a
+        // last look under the lock, so that a Start racing with the end either sees the
+        // loop go on or starts a new one, never neither.
+        bool Continue(const std::function<bool()>& condition);
+        void Join();
+
+    private:
+        std::thread thread_;
+        std::mutex mutex_;
+        bool running_ = false;
+    };
+
     void ConnectLocked();
     void StopLocked();
     void ReleaseSensorAndCamera();
@@ -94,8 +116,8 @@ private:
     std::shared_ptr<ObjectDispatcher> dispatcher_;
     ThreadSafeQueue<orbel::sdk::IPointCloud> cloudQueue_;
     ThreadSafeQueue<orbel::sdk::IImage> imageQueue_;
-    std::thread pointCloudWorker_;
-    std::thread cameraWorker_;
+    WorkerThread pointCloudWorker_;
+    WorkerThread cameraWorker_;
     std::atomic<bool> stopRequested_{false};
     std::mutex colorizerMutex_;  // guards the pointer; the colorizer locks itself
     std::shared_ptr<orbel::processing::IColorizer> colorizer_;

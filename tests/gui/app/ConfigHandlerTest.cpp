@@ -294,6 +294,7 @@ TEST_F(ConfigHandlerTest, UnusableValuesFallBackToTheirDefaults) {
         {"split ratio 1.5", [](ViewerConfigProto& p) { p.set_camera_split_ratio(1.5f); }, false},
         {"split ratio NaN", [](ViewerConfigProto& p) { p.set_camera_split_ratio(std::nanf("")); }, false},
         {"split ratio 0.2", [](ViewerConfigProto& p) { p.set_camera_split_ratio(0.2f); }, true},
+        {"split ratio 1.0", [](ViewerConfigProto& p) { p.set_camera_split_ratio(1.0f); }, true},
         {"scale factor -1", [](ViewerConfigProto& p) { p.set_lidar_2d_view_scale_factor(-1.0f); }, false},
         {"scale factor inf", [](ViewerConfigProto& p) { p.set_lidar_2d_view_scale_factor(INFINITY); }, false},
         {"scale factor 0.5", [](ViewerConfigProto& p) { p.set_lidar_2d_view_scale_factor(0.5f); }, true},

@@ -226,6 +226,29 @@ TEST(DispatcherTest, ConsumerMayPublishAndUnsubscribeItselfInsideConsume) {
     EXPECT_EQ(Drain(images.queue), (std::vector<int>{3}));
 }
 
+// Unsubscribes another consumer from inside its own Consume.
+class UnsubscribingConsumer : public IConsumer<Frame> {
+public:
+    UnsubscribingConsumer(ObjectDispatcher& hub, IConsumer<Frame>* other) : hub_(hub), other_(other) {}
+    void Consume(std::shared_ptr<Frame>) override { hub_.Unsubscribe<Frame>(other_); }
+
+private:
+    ObjectDispatcher& hub_;
+    IConsumer<Frame>* other_;
+};
+
+TEST(DispatcherTest, ConsumerUnsubscribedDuringADeliveryDoesNotReceiveIt) {
+    ObjectDispatcher hub;
+    std::vector<std::string> order;
+    NamedConsumer<Frame> before("before", order), later("later", order);
+    UnsubscribingConsumer remover(hub, &later);
+    hub.Subscribe<Frame>(&before);
+    hub.Subscribe<Frame>(&remover);
+    hub.Subscribe<Frame>(&later);
+    hub.Publish(std::make_shared<Frame>());
+    EXPECT_EQ(order, (std::vector<std::string>{"before"}));
+}
+
 // Holds a delivery open until told to finish, and records whether it has.
 class SlowConsumer : public IConsumer<Frame> {
 public:
@@ -278,9 +301,17 @@ TEST(DispatcherTest, ConcurrentPublishersAndSubscriptionChangesStaySafe) {
 TEST(ThreadSafeQueueTest, PopsInArrivalOrderAndClears) {
     ThreadSafeQueue<int> queue;
     EXPECT_FALSE(queue.TryPop().has_value());
-    for (int i = 0; i < 3; ++i) queue.Push(std::make_shared<int>(i));
-    EXPECT_EQ(queue.Size(), 3u);
+    for (int i = 0; i < 6; ++i) queue.Push(std::make_shared<int>(i));
+    EXPECT_EQ(queue.Size(), 6u);
+    // Consumers pop with TryPop, workers with PopLocked: both take the oldest.
     EXPECT_EQ(**queue.TryPop(), 0);
+    EXPECT_EQ(**queue.TryPop(), 1);
+    {
+        auto lock = queue.Lock();
+        EXPECT_EQ(**queue.PopLocked(lock), 2);
+        EXPECT_EQ(**queue.PopLocked(lock), 3);
+    }
+    EXPECT_EQ(queue.Size(), 2u);
     queue.Clear();
     EXPECT_EQ(queue.Size(), 0u);
     EXPECT_FALSE(queue.TryPop().has_value());

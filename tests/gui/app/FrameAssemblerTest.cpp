@@ -2,6 +2,8 @@
 // and misfit lines; and the camera images turned into CameraData.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <future>
 #include <mutex>
 
 #include "app/CameraImageWorker.h"
@@ -9,6 +11,7 @@
 #include "app/PointCloudWorker.h"
 #include "gui/app/ProgramLogCapture.h"
 #include "support/PointCloudPayloadBuilder.h"
+#include "support/Threads.h"
 
 namespace {
 
@@ -61,6 +64,46 @@ TEST(PointCloudWorker, PublishesAFrameWhenTheNextOneBegins) {
     ASSERT_EQ(published.frames.size(), 1u);
     EXPECT_EQ(published.frames[0]->frameNumber, 7);
     EXPECT_EQ(published.batches, std::vector<size_t>{2});
+    dispatcher->Unsubscribe<FrameData>(&published);
+    dispatcher->Unsubscribe<LineBatch>(&published);
+}
+
+// 57 coloured lines of one frame, one index sent twice: the frame keeps one line per
+// index, so nothing is written past its 56 rows (the colour buffer holds 56 x 192 points).
+TEST(PointCloudWorker, RepeatedLineIndexKeepsTheFirstLineOnly) {
+    orbel::testing::ProgramLogCapture log;
+    auto dispatcher = std::make_shared<orbel::studio::ObjectDispatcher>();
+    Published published;
+    dispatcher->Subscribe<FrameData>(&published);
+    dispatcher->Subscribe<LineBatch>(&published);
+    orbel::studio::PointCloudWorker worker(dispatcher);
+
+    auto line = [](uint8_t index, uint64_t timestamp) {
+        auto cloud = orbel::sdk::CreatePointCloud();
+        cloud->Deserialize(PointCloudPayloadBuilder()
+                               .PointType(0x66)
+                               .PointCount(192)
+                               .FrameNumber(5)
+                               .LineIndex(index)
+                               .Timestamp(timestamp)
+                               .Build());
+        return cloud;
+    };
+    for (uint8_t index = 0; index < 56; ++index) {
+        worker.Process(*line(index, 1'000 + index));
+        if (index == 30) worker.Process(*line(30, 7));  // the repeat
+    }
+    worker.Process(*Cloud(6, 0));
+
+    ASSERT_EQ(published.frames.size(), 1u);
+    const FrameData& frame = *published.frames[0];
+    EXPECT_EQ(frame.xyz.size(), 56u * 192 * 3);
+    EXPECT_EQ(frame.rgb.size(), 56u * 192 * 3);
+    ASSERT_EQ(frame.timestamps.size(), 56u * 192);
+    EXPECT_EQ(frame.timestamps[30 * 192], 1'030u);
+    EXPECT_EQ(std::count(frame.timestamps.begin(), frame.timestamps.end(), 7u), 0);
+    EXPECT_EQ(published.batches, std::vector<size_t>{56});
+    EXPECT_EQ(log.Count("Dropping repeated line 30 of frame 5", spdlog::level::warn), 1u);
     dispatcher->Unsubscribe<FrameData>(&published);
     dispatcher->Unsubscribe<LineBatch>(&published);
 }
@@ -179,6 +222,60 @@ TEST(CameraImageWorker, DescribesEachPixelFormat) {
         EXPECT_EQ(data->byteSize, 6u);
         EXPECT_EQ(data->width, 2u);
     }
+}
+
+// Holds the worker thread inside the first delivery until released, so that the
+// images pushed meanwhile pile up against the worker's own cap.
+struct HeldCameraData : orbel::studio::IConsumer<orbel::studio::CameraData> {
+    std::promise<void> entered;
+    std::shared_future<void> release;
+    std::mutex mutex;
+    std::vector<uint32_t> frameIds;
+    void Consume(std::shared_ptr<orbel::studio::CameraData> data) override {
+        bool first;
+        {
+            std::lock_guard lock(mutex);
+            first = frameIds.empty();
+            frameIds.push_back(data->imageFrameNumber);
+        }
+        if (first) {
+            entered.set_value();
+            release.wait();
+        }
+    }
+};
+
+std::shared_ptr<orbel::sdk::IImage> ImageWithId(uint8_t frameId) {
+    auto image = orbel::sdk::CreateImage();
+    std::vector<uint8_t> serialised(64 + 3, 0);
+    serialised[0] = 1;
+    serialised[17] = frameId;
+    serialised[21] = 1;  // width
+    serialised[25] = 1;  // height
+    serialised[29] = static_cast<uint8_t>(orbel::sdk::PixelFormat::RGB8);
+    image->Deserialize(serialised);
+    return image;
+}
+
+TEST(CameraImageWorker, ABusyWorkerKeepsTheElevenNewestImages) {
+    auto dispatcher = std::make_shared<orbel::studio::ObjectDispatcher>();
+    HeldCameraData held;
+    std::promise<void> release;
+    held.release = release.get_future().share();
+    dispatcher->Subscribe<orbel::studio::CameraData>(&held);
+    orbel::studio::CameraImageWorker worker(dispatcher);
+    worker.Start();
+
+    worker.Push(ImageWithId(0));
+    held.entered.get_future().wait();  // image 0 is being delivered; the queue is empty
+    for (uint8_t id = 1; id <= 20; ++id) worker.Push(ImageWithId(id));
+    EXPECT_EQ(worker.Waiting(), 11u);
+    release.set_value();
+    ASSERT_TRUE(orbel::testing::Eventually([&] { return worker.Waiting() == 0; }));
+    worker.Stop();  // joins: the image popped last has been delivered
+
+    EXPECT_EQ(held.frameIds, (std::vector<uint32_t>{0, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20}));
+    dispatcher->Unsubscribe<orbel::studio::CameraData>(&held);
 }
 
 TEST(CameraImageWorker, AStoppedWorkerQueuesNothing) {

@@ -51,9 +51,38 @@ TEST(ColormapFunctions, TableMapsHitEveryStopExactly) {
             ExpectColor(c.map(c.stops[i].t), c.stops[i].color);
         }
     }
-    ExpectColor(Viridis(0.0f), {0.267f, 0.005f, 0.329f});
-    ExpectColor(Magma(1.0f), {0.988f, 0.998f, 0.645f});
-    ExpectColor(Cividis(0.5f), {0.349f, 0.388f, 0.38f});
+}
+
+// Reference colours written out by hand: the ends, inner stops and one midpoint per map,
+// so that a wrong number in a stop table cannot pass by agreeing with itself.
+TEST(ColormapFunctions, TableMapsMatchTheReferenceColours) {
+    struct Case {
+        const char* name;
+        ColormapFn map;
+        float t;
+        ColorRgb expected;
+    };
+    const Case cases[] = {
+        {"Viridis", &Viridis, 0.0f, {0.267f, 0.005f, 0.329f}},
+        {"Viridis", &Viridis, 0.0625f, {0.275f, 0.073f, 0.3935f}},
+        {"Viridis", &Viridis, 0.375f, {0.207f, 0.372f, 0.553f}},
+        {"Viridis", &Viridis, 0.75f, {0.208f, 0.678f, 0.491f}},
+        {"Viridis", &Viridis, 1.0f, {0.993f, 0.906f, 0.144f}},
+        {"Magma", &Magma, 0.0f, {0.0f, 0.0f, 0.016f}},
+        {"Magma", &Magma, 0.25f, {0.373f, 0.074f, 0.432f}},
+        {"Magma", &Magma, 0.5625f, {0.832f, 0.2585f, 0.423f}},
+        {"Magma", &Magma, 0.625f, {0.902f, 0.341f, 0.38f}},
+        {"Magma", &Magma, 1.0f, {0.988f, 0.998f, 0.645f}},
+        {"Cividis", &Cividis, 0.0f, {0.0f, 0.135f, 0.304f}},
+        {"Cividis", &Cividis, 0.5f, {0.349f, 0.388f, 0.38f}},
+        {"Cividis", &Cividis, 0.875f, {0.769f, 0.643f, 0.122f}},
+        {"Cividis", &Cividis, 0.9375f, {0.8825f, 0.692f, 0.069f}},
+        {"Cividis", &Cividis, 1.0f, {0.996f, 0.741f, 0.016f}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " at " + std::to_string(c.t));
+        ExpectColor(c.map(c.t), c.expected);
+    }
 }
 
 TEST(ColormapFunctions, InterpolateStopsBlendsLinearlyBetweenNeighbours) {
