@@ -262,9 +262,6 @@ void ReplayPanel::DrawReplayPanel(std::shared_ptr<AppState> state) {
     if (ImGui::Button(">")) PressNext();
 
     ImGui::PopID();
-    if (mode_ == ReplayMode::Lidar) {
-        state->replaying.store(player_ != nullptr && player_->IsPlaying());
-    }
 }
 
 }  // namespace orbel::studio::gui
