@@ -202,7 +202,7 @@ std::vector<HostileCase> HostileCases() {
     cases.push_back({"shorter than 56 line headers", std::vector<uint8_t>(56 * 265 - 1, 0), "is too short for 56 lines"});
     {
         auto truncated = Concatenate(plain);
-        truncated.resize(truncated.size() - 1000);
+        truncated.erase(truncated.end() - 1000, truncated.end());
         cases.push_back({"truncated", truncated, "Line 0 needs 525 bytes for its 10 points"});
     }
     // Same size, another type and count: 29 plain points and 26 coloured ones take 754 bytes.
