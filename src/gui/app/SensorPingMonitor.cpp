@@ -40,7 +40,7 @@ SensorPingMonitor::SensorPingMonitor(std::shared_ptr<SensorConfig> sensorConfig,
     : shared_(std::make_shared<Shared>()) {
     shared_->sensorConfig = std::move(sensorConfig);
     shared_->context = std::move(context);
-    shared_->probe = std::move(probe);
+    shared_->probe = probe != nullptr ? std::move(probe) : platform::CreateIcmpProbe();
     shared_->interval = interval;
     shared_->sender = this;
 }
@@ -53,23 +53,27 @@ SensorPingMonitor::~SensorPingMonitor() {
             std::lock_guard lock(shared_->pauseMutex);
             shared_->running = false;
         }
-        thread_.detach();
+        if (thread_.joinable()) {
+            thread_.detach();
+        }
         return;
     }
     Stop();
 }
 
 void SensorPingMonitor::Start() {
+    // The thread waits for this gate, so a subscriber that destroys the monitor on the first
+    // round finds thread_ set and Start no longer touching the monitor. The gate is released
+    // last: it lives in the shared part, which the thread keeps alive.
+    std::shared_ptr<Shared> shared = shared_;
+    std::lock_guard gate(shared->pauseMutex);
     std::lock_guard lock(threadMutex_);
     if (started_) {
         return;
     }
     started_ = true;
-    // The thread waits for this gate, so a subscriber that destroys the monitor on the
-    // first round finds thread_ already set.
-    std::lock_guard gate(shared_->pauseMutex);
-    shared_->running = true;
-    thread_ = std::thread(&SensorPingMonitor::Run, shared_);
+    shared->running = true;
+    thread_ = std::thread(&SensorPingMonitor::Run, shared);
 }
 
 void SensorPingMonitor::Stop() {

@@ -98,6 +98,9 @@ private:
             gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), defaultFolder.c_str());
         }
         gtk_file_chooser_set_local_only(GTK_FILE_CHOOSER(dialog), TRUE);
+        // The dialog has no parent window of GTK's; without this a maximised program window
+        // may cover it while it waits for the user.
+        gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
 
         const gint response = gtk_dialog_run(GTK_DIALOG(dialog));
         DialogResult result = DialogResult::Cancel;

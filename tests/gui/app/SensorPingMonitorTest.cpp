@@ -217,12 +217,17 @@ TEST_F(PingMonitorTest, StoppingFromTheOfflineSubscriberEndsTheRoundsWithoutErro
 TEST_F(PingMonitorTest, DestroyingFromTheOfflineSubscriberLetsTheThreadEndOnItsOwn) {
     script->answer = EchoResult::NoReply;
     actions.onOffline = [&] { monitor.reset(); };
+    const size_t threadsBefore = orbel::testing::ThreadCount();
     Make(1ms).Start();
-    // The thread releases its probe when it ends.
-    std::unique_lock lock(script->mutex);
-    ASSERT_TRUE(script->changed.wait_for(lock, kWatchdog, [&] { return script->probeDestroyed; }));
-    EXPECT_EQ(script->asked.size(), 1u);
+    {
+        // The thread releases its probe as it ends.
+        std::unique_lock lock(script->mutex);
+        ASSERT_TRUE(script->changed.wait_for(lock, kWatchdog, [&] { return script->probeDestroyed; }));
+        EXPECT_EQ(script->asked.size(), 1u);
+    }
     EXPECT_EQ(actions.Received().size(), 1u);
+    // Nobody joins it, so it must be gone by itself.
+    EXPECT_TRUE(Eventually([&] { return orbel::testing::ThreadCount() == threadsBefore; }));
 }
 
 // The real probe, counted on its way through.

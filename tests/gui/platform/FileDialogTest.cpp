@@ -107,7 +107,8 @@ TEST(FileDialogs, InitialisationFailsWithoutADisplay) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         unsetenv("DISPLAY");
-        unsetenv("WAYLAND_DISPLAY");
+        // Without this GTK would try a Wayland compositor's default socket.
+        setenv("GDK_BACKEND", "x11", 1);
         _exit(orbel::studio::platform::InitFileDialogs() ? 1 : 0);
     }
     int status = 0;
