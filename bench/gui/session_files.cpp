@@ -10,7 +10,8 @@
 //    BayerRG8, JPEG quality 80) beside them: frames and images written, dropped and refused
 //    (all must be 0 lost), and each writer's busy share of its 50 ms period.
 // The folder is $ORBEL_BENCH_DIR, else a fresh one under the system's temporary folder
-// (usually a disk; a RAM-backed folder shows the CPU side alone).
+// (usually a disk; a RAM-backed folder shows the CPU side alone). On a busy machine run it
+// with --benchmark_repetitions=5: the ratios then use each case's median.
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -404,11 +405,14 @@ class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
+            // With --benchmark_repetitions the median stands for the case.
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if ((run.run_type != Run::RT_Iteration && !median) || run.error_occurred) continue;
             const auto bytes = run.counters.find("bytes_per_second");
             const auto items = run.counters.find("items_per_second");
-            rates_[run.benchmark_name()] = {bytes != run.counters.end() ? bytes->second.value : 0.0,
-                                            items != run.counters.end() ? items->second.value : 0.0};
+            rates_[median ? run.run_name.str() : run.benchmark_name()] = {
+                bytes != run.counters.end() ? bytes->second.value : 0.0,
+                items != run.counters.end() ? items->second.value : 0.0};
         }
         ConsoleReporter::ReportRuns(runs);
     }
