@@ -10,8 +10,17 @@ elseif(ORBEL_SANITIZE STREQUAL "thread")
   # asio uses std::atomic_thread_fence, which ThreadSanitizer does not model; it warns on every use.
   add_compile_options(-fsanitize=thread -fno-omit-frame-pointer -Wno-tsan)
   add_link_options(-fsanitize=thread)
+elseif(ORBEL_SANITIZE STREQUAL "fuzzer")
+  # ASan and UBSan with libFuzzer's coverage in every object; only the fuzz targets link
+  # libFuzzer's main (fuzz/CMakeLists.txt).
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "ORBEL_SANITIZE=fuzzer needs clang (see scripts/fuzz)")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
 elseif(NOT ORBEL_SANITIZE STREQUAL "")
-  message(FATAL_ERROR "ORBEL_SANITIZE must be empty, 'address' or 'thread'")
+  message(FATAL_ERROR "ORBEL_SANITIZE must be empty, 'address', 'thread' or 'fuzzer'")
 endif()
 
 if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)

@@ -1,7 +1,8 @@
 // Receive-path throughput: the stream parser over the real receive ring, fed read by
 // read as the TCP connection feeds it, against a baseline of memcpy plus a byte sum
 // over the same bytes in the same reads; and resynchronisation over garbage at
-// several sizes, whose bytes per second stay flat when the cost is linear.
+// several sizes (random bytes, runs of 0x02, false frames, and headers that all claim
+// one shared end), whose bytes per second stay flat when the cost is linear.
 // A summary of parser / baseline per frame size and read size is printed at the end.
 #include <benchmark/benchmark.h>
 
@@ -54,9 +55,12 @@ const Bytes& FrameStream(size_t frameSize) {
     return stream;
 }
 
-enum GarbageKind : int64_t { kRandom = 0, kStartRuns = 1, kBadFooters = 2 };
+enum GarbageKind : int64_t { kRandom = 0, kStartRuns = 1, kBadFooters = 2, kSharedEnd = 3 };
 
 Bytes GarbageStream(GarbageKind kind, size_t size) {
+    // Back-to-back headers that all claim one far-away end, each failing its frame
+    // checksum: every header is a candidate spanning the rest of the stream.
+    if (kind == kSharedEnd) return orbel::testing::SharedEndHeaders(size);
     std::mt19937 random(static_cast<uint32_t>(size + static_cast<size_t>(kind)));
     Bytes stream;
     stream.reserve(size + 4096);
@@ -85,6 +89,8 @@ Bytes GarbageStream(GarbageKind kind, size_t size) {
                 stream.insert(stream.end(), 8, badEnd ? 0x04 : 0x03);
                 break;
             }
+            case kSharedEnd:
+                break;  // built above
         }
     }
     stream.resize(size);
@@ -192,8 +198,8 @@ public:
             }
         }
         std::printf("\nresynchronisation over garbage (flat MB/s across sizes = linear cost)\n");
-        const char* kinds[] = {"random bytes", "runs of 0x02", "bad footers"};
-        for (int64_t kind = 0; kind < 3; ++kind) {
+        const char* kinds[] = {"random bytes", "runs of 0x02", "bad footers", "shared end"};
+        for (int64_t kind = 0; kind < 4; ++kind) {
             std::printf("%-14s", kinds[kind]);
             for (int64_t size : kGarbageSizes) {
                 const auto found = rates_.find(Name("BM_Resync", kind, size));
@@ -222,7 +228,7 @@ void RegisterAll() {
             benchmark::RegisterBenchmark("BM_RingFeed", BM_RingFeed)->Args({frame, read});
         }
     }
-    for (int64_t kind : {kRandom, kStartRuns, kBadFooters}) {
+    for (int64_t kind : {kRandom, kStartRuns, kBadFooters, kSharedEnd}) {
         for (int64_t size : kGarbageSizes) benchmark::RegisterBenchmark("BM_Resync", BM_Resync)->Args({kind, size});
     }
 }

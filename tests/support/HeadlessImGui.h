@@ -28,15 +28,24 @@ public:
 
     // One frame: `draw` runs inside a full-display window named "Test".
     void Frame(const std::function<void()>& draw, float deltaSeconds = 1.0f / 60.0f) {
+        BareFrame(
+            [&] {
+                ImGui::SetNextWindowPos(ImVec2(0.0f, 0.0f));
+                ImGui::SetNextWindowSize(ImGui::GetIO().DisplaySize);
+                ImGui::Begin("Test", nullptr,
+                             ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
+                                 ImGuiWindowFlags_NoSavedSettings);
+                draw();
+                ImGui::End();
+            },
+            deltaSeconds);
+    }
+
+    // One frame in which `draw` makes its own windows (a whole layout).
+    void BareFrame(const std::function<void()>& draw, float deltaSeconds = 1.0f / 60.0f) {
         ImGui::GetIO().DeltaTime = deltaSeconds;
         ImGui::NewFrame();
-        ImGui::SetNextWindowPos(ImVec2(0.0f, 0.0f));
-        ImGui::SetNextWindowSize(ImGui::GetIO().DisplaySize);
-        ImGui::Begin("Test", nullptr,
-                     ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
-                         ImGuiWindowFlags_NoSavedSettings);
         draw();
-        ImGui::End();
         ImGui::Render();
     }
 
@@ -45,14 +54,16 @@ public:
     void MoveMouse(ImVec2 position) { ImGui::GetIO().MousePos = position; }
     void SetMouseButton(int button, bool down) { ImGui::GetIO().MouseDown[button] = down; }
 
-    // A left click at `position` over two frames (press, then release), each running `draw`.
-    void Click(ImVec2 position, const std::function<void()>& draw) {
+    // A left click at `position`: a frame to hover, one to press and one to release, each
+    // running `draw` (in the "Test" window, or bare).
+    void Click(ImVec2 position, const std::function<void()>& draw, bool bare = false) {
+        const auto frame = [&] { bare ? BareFrame(draw) : Frame(draw); };
         MoveMouse(position);
-        Frame(draw);  // hover first: ImGui 1.86 takes the hovered item from the previous frame
+        frame();  // hover first: ImGui 1.86 finds the hovered window from the previous frame
         SetMouseButton(0, true);
-        Frame(draw);
+        frame();
         SetMouseButton(0, false);
-        Frame(draw);
+        frame();
     }
 
     ImGuiContext* Context() const { return context_; }

@@ -69,6 +69,19 @@ public:
         return data;
     }
 
+    // Reads and discards until the other side closes the link; false when the deadline passes first.
+    bool WaitForClose(std::chrono::milliseconds deadline = std::chrono::seconds(5)) {
+        const auto end = std::chrono::steady_clock::now() + deadline;
+        uint8_t buffer[4096];
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return false;
+            pollfd p{client_, POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+            if (::recv(client_, buffer, sizeof(buffer), 0) <= 0) return true;
+        }
+    }
+
     void Write(const std::vector<uint8_t>& bytes) {
         size_t sent = 0;
         while (sent < bytes.size()) {

@@ -157,6 +157,7 @@ TCPClient::~TCPClient() {
 }
 
 void TCPClient::Dispatch(std::shared_ptr<IMessage> message) { impl_->Dispatch(std::move(message)); }
+bool TCPClient::IsConnected() { return impl_->connection_->IsConnected(); }
 void TCPClient::SetErrorHandler(ErrorHandler handler) { impl_->SetErrorHandler(std::move(handler)); }
 void TCPClient::HandleTCPErrors(const std::string& text, const std::error_code& error) {
     impl_->HandleTCPErrors(text, error);

@@ -35,6 +35,7 @@ public:
 
     // Throws std::length_error "Outgoing message queue full. Message will not be transmitted".
     void Dispatch(std::shared_ptr<IMessage> message) override;
+    bool IsConnected() override;
     void SetErrorHandler(ErrorHandler handler);
     void HandleTCPErrors(const std::string& text, const std::error_code& error);
 

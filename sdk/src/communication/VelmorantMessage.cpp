@@ -26,19 +26,28 @@ void WriteU32(uint8_t* p, uint32_t value) {
     p[3] = static_cast<uint8_t>(value >> 24);
 }
 
-bool IsConsistentFrame(const uint8_t* data, size_t length) {
+// Everything of a consistent frame but its frame checksum.
+bool IsConsistentFrameShape(const uint8_t* data, size_t length) {
     if (data == nullptr || length < kHeaderSize) return false;
     if (std::memcmp(data, kStartSequence.data(), kStartSequence.size()) != 0) return false;
     if (data[kHeaderChecksumOffset] != ByteSum(data, kHeaderChecksumOffset)) return false;
     // In 64 bits: a size field of 0xFFFFFFFF must not wrap round to a 31-byte frame.
     const uint64_t expected = static_cast<uint64_t>(ReadU32(data + kSizeOffset)) + kFrameOverhead;
     if (static_cast<uint64_t>(length) != expected) return false;
-    if (std::memcmp(data + length - kEndSequence.size(), kEndSequence.data(), kEndSequence.size()) != 0) return false;
+    return std::memcmp(data + length - kEndSequence.size(), kEndSequence.data(), kEndSequence.size()) == 0;
+}
+
+}  // namespace
+
+bool IsConsistentFrame(const uint8_t* data, size_t length) {
+    if (!IsConsistentFrameShape(data, length)) return false;
     const size_t checksumAt = length - kFrameChecksumFromEnd;
     return data[checksumAt] == ByteSum(data, checksumAt);
 }
 
-}  // namespace
+bool IsConsistentFrame(const uint8_t* data, size_t length, uint8_t sumBeforeChecksum) {
+    return IsConsistentFrameShape(data, length) && data[length - kFrameChecksumFromEnd] == sumBeforeChecksum;
+}
 
 uint8_t ByteSum(const uint8_t* data, size_t size) {
     uint64_t sum = 0;
@@ -88,12 +97,22 @@ VelmorantMessage::VelmorantMessage(const uint8_t* data, const size_t& length) {
 
 bool VelmorantMessage::Load(const uint8_t* data, size_t length) {
     if (!IsConsistentFrame(data, length)) return false;
+    Assign(data, length);
+    return true;
+}
+
+bool VelmorantMessage::Load(const uint8_t* data, size_t length, uint8_t sumBeforeChecksum) {
+    if (!IsConsistentFrame(data, length, sumBeforeChecksum)) return false;
+    Assign(data, length);
+    return true;
+}
+
+void VelmorantMessage::Assign(const uint8_t* data, size_t length) {
     // assign copies straight from the source, without zero-filling first, and keeps
     // the capacity of a reused message.
     frame_.assign(data, data + length);
     total_ = length;
     _SetPointers();
-    return true;
 }
 
 VelmorantMessage::VelmorantMessage(const VelmorantMessage& other)
@@ -149,6 +168,11 @@ uint64_t VelmorantMessage::GetSize() const { return total_; }
 uint8_t* VelmorantMessage::GetPayload() { return payload_; }
 
 const uint8_t* VelmorantMessage::GetPayload() const { return payload_; }
+
+void VelmorantMessage::ReleaseStorage() {
+    std::vector<uint8_t>(kFrameOverhead, 0).swap(frame_);
+    _Allocate(0);
+}
 
 uint32_t VelmorantMessage::GetPayloadSize() const { return static_cast<uint32_t>(total_ - kFrameOverhead); }
 

@@ -46,6 +46,9 @@ public:
     // The validating construction into an existing message, reusing its storage; false
     // (and the message unchanged) when the bytes are not one consistent frame.
     bool Load(const uint8_t* data, size_t length);
+    // The same with the sum of the bytes before the frame checksum (modulo 256) given by
+    // a caller that already knows it; every other check is made here.
+    bool Load(const uint8_t* data, size_t length, uint8_t sumBeforeChecksum);
 
     VelmorantMessage(const VelmorantMessage& other);
     VelmorantMessage& operator=(const VelmorantMessage& other);
@@ -64,10 +67,17 @@ public:
     const uint8_t* GetPayload() const;
     uint32_t GetPayloadSize() const;
 
+    // Bytes the message's storage holds, which may exceed its frame: a reused message
+    // keeps the storage of the largest frame it held.
+    size_t StorageBytes() const { return frame_.capacity(); }
+    // Gives the storage back and becomes an empty message (32 zero bytes).
+    void ReleaseStorage();
+
 private:
     void _Allocate(const size_t& payloadSize);
     void _SetPointers();
     void _UpdateChecksums();
+    void Assign(const uint8_t* data, size_t length);
 
     std::vector<uint8_t> frame_;
     uint64_t total_ = 0;
@@ -78,6 +88,12 @@ private:
 
 // Additive checksum of the frame format: the sum of the bytes modulo 256.
 uint8_t ByteSum(const uint8_t* data, size_t size);
+
+// Whether `length` bytes are exactly one consistent frame: start sequence, header
+// checksum, size field, end sequence and frame checksum. The second form takes the
+// sum of the bytes before the frame checksum instead of computing it.
+bool IsConsistentFrame(const uint8_t* data, size_t length);
+bool IsConsistentFrame(const uint8_t* data, size_t length, uint8_t sumBeforeChecksum);
 
 // The frame's little-endian 32-bit fields.
 inline uint32_t ReadU32(const uint8_t* p) {

@@ -43,10 +43,13 @@ size_t FindStartSequence(const uint8_t* p, size_t available) {
 // The unread bytes of one Parse call. Nothing but the calling thread adds to or takes
 // from the ring meanwhile, so the piece found stays valid until it is used up. Bytes
 // skipped over (rejected or consumed) are given back to the ring in one index move,
-// on Commit, on Refill and when the cursor goes, even by an exception.
+// on Commit, on Refill and when the cursor goes, even by an exception; the running
+// sums learn of every skipped byte at once.
 class ReadCursor {
 public:
-    explicit ReadCursor(orbel::utilities::CircularBuffer<uint8_t>& ring) : ring_(ring) {}
+    ReadCursor(orbel::utilities::CircularBuffer<uint8_t>& ring, RunningByteSums& sums, size_t& readIndex,
+               const uint8_t* data, size_t available)
+        : ring_(ring), sums_(sums), readIndex_(readIndex), data_(data), available_(available) {}
     ~ReadCursor() { Commit(); }
     ReadCursor(const ReadCursor&) = delete;
     ReadCursor& operator=(const ReadCursor&) = delete;
@@ -63,9 +66,10 @@ public:
         data_ += count;
         available_ -= count;
         skipped_ += count;
+        sums_.Advance(count);
     }
     void Commit() {
-        if (skipped_ > 0) ring_.AdvanceRead(skipped_);
+        if (skipped_ > 0) readIndex_ = ring_.AdvanceRead(skipped_);
         skipped_ = 0;
     }
     const uint8_t* Data() const { return data_; }
@@ -73,8 +77,10 @@ public:
 
 private:
     orbel::utilities::CircularBuffer<uint8_t>& ring_;
-    const uint8_t* data_ = nullptr;
-    size_t available_ = 0;
+    RunningByteSums& sums_;
+    size_t& readIndex_;
+    const uint8_t* data_;
+    size_t available_;
     size_t skipped_ = 0;
 };
 
@@ -83,17 +89,27 @@ private:
 VelmorantParser::VelmorantParser(std::function<void(VelmorantMessage&)> onMessage)
     : onMessage_(std::move(onMessage)) {}
 
+bool VelmorantParser::HeaderChecksumOk(const uint8_t* p) {
+    headerSummed_ += kHeaderChecksumOffset;
+    return p[kHeaderChecksumOffset] == ByteSum(p, kHeaderChecksumOffset);
+}
+
 void VelmorantParser::Parse(orbel::utilities::CircularBuffer<uint8_t>& ring) {
-    ReadCursor cursor(ring);
+    const auto view = ring.ReadState();
+    if (view.clears != ringClears_ || view.readIndex != ringRead_) {
+        // The unread bytes are not the ones this parser left: what it summed is of no use.
+        sums_.Forget();
+        ringClears_ = view.clears;
+        ringRead_ = view.readIndex;
+    }
+    ReadCursor cursor(ring, sums_, ringRead_, view.data, view.size);
     const bool fullMirror = ring.MirrorSize() >= ring.Capacity();
-    bool refilled = false;
     for (;;) {
         if (cursor.Available() == 0) {
             // With a mirror as large as the ring the first piece held every unread byte;
             // without one, more may lie past the piece just used up.
-            if (refilled && fullMirror) return;
+            if (fullMirror) return;
             if (!cursor.Refill()) return;
-            refilled = true;
         }
         const uint8_t* p = cursor.Data();
         const size_t available = cursor.Available();
@@ -118,8 +134,7 @@ void VelmorantParser::Parse(orbel::utilities::CircularBuffer<uint8_t>& ring) {
         }
 
         if (state_ == State::StartFound) {
-            if (available >= kHeaderSize && IsStartSequence(p) &&
-                p[kHeaderChecksumOffset] == ByteSum(p, kHeaderChecksumOffset)) {
+            if (available >= kHeaderSize && IsStartSequence(p) && HeaderChecksumOk(p)) {
                 state_ = State::HeaderValid;
             } else if (available < kHeaderSize + 1) {
                 return;
@@ -145,15 +160,15 @@ void VelmorantParser::Parse(orbel::utilities::CircularBuffer<uint8_t>& ring) {
         if (available < frameSize) return;
         const size_t size = static_cast<size_t>(frameSize);
 
-        // The end sequence first: it rejects most false frames without summing them. With a
-        // callback, the frame checksum is checked by the message's validating construction,
-        // which reads the frame anyway, so a valid frame is summed once.
+        // The end sequence first: it rejects most false frames without summing them. The
+        // frame checksum comes from the running sums, so however many candidates share
+        // bytes, each byte is summed once; the message's validation makes every other check.
         bool valid = IsEndSequence(p + size - kSequenceSize);
         const bool deliver = valid && onMessage_;
-        if (deliver) {
-            valid = received_.Load(p, size);
-        } else if (valid) {
-            valid = p[size - kFrameChecksumFromEnd] == ByteSum(p, size - kFrameChecksumFromEnd);
+        if (valid) {
+            const uint8_t sum = sums_.Sum(p, size - kFrameChecksumFromEnd);
+            headerSummed_ += kHeaderChecksumOffset;  // the validation's own header check
+            valid = deliver ? received_.Load(p, size, sum) : IsConsistentFrame(p, size, sum);
         }
         if (!valid) {
             ORBEL_LOG_DEBUG(L"TCPConnection: Found header with illegal footer.");

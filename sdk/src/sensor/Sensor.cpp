@@ -3,6 +3,7 @@
 #include <atomic>
 #include <future>
 #include <mutex>
+#include <stdexcept>
 
 #include "communication/VelmorantMessage.h"
 #include "utilities/Capture.h"
@@ -50,6 +51,30 @@ public:
             throw Exception(std::string("Cannot send message. No dispatcher connected."), SensorError::NO_DISPATCHER);
     }
 
+    // Commands on a lost link fail at once: the SDK never reconnects, so nothing queued
+    // would ever be sent.
+    void RequireLink() const {
+        RequireDispatcher();
+        if (!dispatcher->IsConnected())
+            throw Exception(std::string(orbel::utilities::kLinkLost), SensorError::NOT_CONNECTED);
+    }
+
+    // The send queue's own error stays inside the client; callers of the sensor only
+    // ever see an orbel::sdk::Exception.
+    [[noreturn]] void ThrowQueueFull(const std::length_error& error) const {
+        throw Exception(std::string(error.what()),
+                        dispatcher->IsConnected() ? SensorError::TCP_ERROR : SensorError::NOT_CONNECTED);
+    }
+
+    void Send(std::shared_ptr<orbel::communication::IMessage> message) {
+        RequireLink();
+        try {
+            dispatcher->Dispatch(std::move(message));
+        } catch (const std::length_error& error) {
+            ThrowQueueFull(error);
+        }
+    }
+
     SensorState SendAndWaitForState(uint32_t id, const std::chrono::milliseconds& timeout);
     std::vector<SensorError> InterpretSensorStatusMessage(const std::vector<uint8_t>& payload);
 
@@ -69,7 +94,7 @@ public:
 };
 
 SensorState Sensor::Impl::SendAndWaitForState(uint32_t id, const std::chrono::milliseconds& timeout) {
-    RequireDispatcher();
+    RequireLink();
     // A fresh message per command: a Stop must not rewrite a Start still waiting in the queue.
     commandMessage = MakeCommand(id);
     std::future<SensorState> future;
@@ -84,9 +109,15 @@ SensorState Sensor::Impl::SendAndWaitForState(uint32_t id, const std::chrono::mi
         std::atomic<bool>& flag;
         ~ClearPending() { flag = false; }
     } clear{commandPending};
-    dispatcher->Dispatch(commandMessage);
-    if (future.wait_for(timeout) != std::future_status::ready) {
-        throw Exception(std::string("The command timed out. Did not receive response."), SensorError::COMMAND_TIMEOUT);
+    Send(commandMessage);
+    switch (orbel::utilities::WaitWhileConnected(future, *dispatcher, timeout)) {
+        case orbel::utilities::WaitOutcome::Ready:
+            break;
+        case orbel::utilities::WaitOutcome::LinkLost:
+            throw Exception(std::string(orbel::utilities::kLinkLost), SensorError::NOT_CONNECTED);
+        case orbel::utilities::WaitOutcome::TimedOut:
+            throw Exception(std::string("The command timed out. Did not receive response."),
+                            SensorError::COMMAND_TIMEOUT);
     }
     return future.get();
 }
@@ -157,15 +188,9 @@ void Sensor::Stop(const std::chrono::milliseconds& timeout) {
                         SensorError::UNABLE_TO_STOP);
 }
 
-void Sensor::Initialize() {
-    impl_->RequireDispatcher();
-    impl_->dispatcher->Dispatch(MakeCommand(kInitialize));
-}
+void Sensor::Initialize() { impl_->Send(MakeCommand(kInitialize)); }
 
-void Sensor::Close() {
-    impl_->RequireDispatcher();
-    impl_->dispatcher->Dispatch(MakeCommand(kClose));
-}
+void Sensor::Close() { impl_->Send(MakeCommand(kClose)); }
 
 orbel::sdk::SerialNumber Sensor::GetSerialNumber() {
     std::lock_guard lock(impl_->serialMutex);
@@ -179,8 +204,15 @@ std::vector<orbel::sdk::SensorError> Sensor::RequestStatus(const std::chrono::mi
     if (!impl_->handlerList)
         throw Exception(std::string("Cannot request the status. No handler list connected."),
                         SensorError::NO_DISPATCHER);
+    impl_->RequireLink();
     orbel::utilities::CaptureRequest request(*impl_->dispatcher, MakeCommand(kStatusRequest), *impl_->handlerList);
-    return impl_->InterpretSensorStatusMessage(request.SendAndWait(kStatusResponse, timeout));
+    std::vector<uint8_t> payload;
+    try {
+        payload = request.SendAndWait(kStatusResponse, timeout);
+    } catch (const std::length_error& error) {
+        impl_->ThrowQueueFull(error);
+    }
+    return impl_->InterpretSensorStatusMessage(payload);
 }
 
 std::shared_ptr<orbel::sdk::ICamera> Sensor::GetCamera() { return impl_->camera; }

@@ -6,6 +6,10 @@
 // OnSensorStateChanged / OnSensorStateChangeError run on the connection's I/O
 // thread under the handler list's lock. The promise (guarded by its own mutex) is
 // the only hand-over between the two. Each command gets its own message object.
+//
+// Errors: every failure reaches the caller as an orbel::sdk::Exception. A command on
+// a lost link (the SDK never reconnects) fails at once with NOT_CONNECTED, and a wait
+// ends as soon as the link goes; a full send queue is reported as TCP_ERROR.
 #pragma once
 
 #include <chrono>

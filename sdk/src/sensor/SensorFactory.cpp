@@ -2,6 +2,11 @@
 // handlers to a new sensor, asks for its status once and, when images are
 // wanted, attaches a camera. Everything runs on the caller's thread; the threads
 // it starts belong to the objects that start them.
+//
+// The factory keeps nothing of a sensor once Build returns or throws: the returned
+// handle owns the whole chain (sensor, handler list, client, link and their threads),
+// so dropping its last copy closes the link; a failed Build closes its gate and
+// releases what it had built, its link included, before the exception leaves.
 #include <orbel/sdk/SensorFactory.h>
 
 #include <stdexcept>
@@ -36,10 +41,17 @@ public:
         alertCallback = nullptr;
         errorCallback = nullptr;
         pointCloudCallback = nullptr;
+        ReleaseBuilt();
+    }
+
+    // Drops the factory's share of what the last Build made. A sensor still held here
+    // was not returned: its link and threads end now, on the caller's thread.
+    void ReleaseBuilt() noexcept {
         sensor.reset();
         handlerList.reset();
         tcpClient.reset();
         tcpConnection.reset();
+        gate.reset();
     }
 
     void BuildTCPLayer(const std::string_view& ip, int port);
@@ -154,19 +166,29 @@ void SensorFactory::SetPointCloudBufferSize(size_t size) {
 void SensorFactory::SetImageOutputFormat(PixelFormat format) { impl_->imageOutputFormat = format; }
 
 std::shared_ptr<ISensor> SensorFactory::Build(const std::string_view& ip, int port) {
+    struct ReleaseOnExit {
+        Impl& impl;
+        ~ReleaseOnExit() { impl.ReleaseBuilt(); }
+    } release{*impl_};
     impl_->gate = std::make_shared<orbel::utilities::CallbackGate>();
-    impl_->BuildTCPLayer(ip, port);
-    impl_->BuildSensorObjectUsingTCPLayer();
-    impl_->handlerList = std::make_shared<HandlerList>();
-    impl_->AttachMessageStateHandler();
-    impl_->AttachMessageDataHandler();
-    impl_->AttachErrorMessageHandler();
-    impl_->AttachAlertMessageHandler();
-    impl_->sensor->SetHandlerList(impl_->handlerList);
-    impl_->ConnectIncomingTCPMessagesToHandlers();
-    ORBEL_LOG_INFO(L"Sensor fully constructed");
-    impl_->sensor->RequestStatus(std::chrono::milliseconds(5000));
-    impl_->BuildCameraIfConfigured();
+    try {
+        impl_->BuildTCPLayer(ip, port);
+        impl_->BuildSensorObjectUsingTCPLayer();
+        impl_->handlerList = std::make_shared<HandlerList>();
+        impl_->AttachMessageStateHandler();
+        impl_->AttachMessageDataHandler();
+        impl_->AttachErrorMessageHandler();
+        impl_->AttachAlertMessageHandler();
+        impl_->sensor->SetHandlerList(impl_->handlerList);
+        impl_->ConnectIncomingTCPMessagesToHandlers();
+        ORBEL_LOG_INFO(L"Sensor fully constructed");
+        impl_->sensor->RequestStatus(std::chrono::milliseconds(5000));
+        impl_->BuildCameraIfConfigured();
+    } catch (...) {
+        // No callback of a sensor that was never returned runs from here on.
+        impl_->gate->Close();
+        throw;
+    }
     // The caller's handle closes the gate when its last copy goes: from then on no
     // callback of this sensor runs, even while an SDK thread still holds the sensor
     // for a moment and finishes its teardown.

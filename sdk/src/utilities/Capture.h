@@ -1,9 +1,11 @@
 // Command/response capture: a short-lived handler that catches one answer id,
 // and the exchange that registers it, sends the command, waits and unregisters.
 // The promise hands the payload from the I/O thread to the waiting thread, which
-// holds no lock while it waits.
+// holds no lock while it waits. A wait ends early when the link is lost: the SDK
+// never reconnects, so no answer can come any more.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <future>
@@ -15,6 +17,31 @@
 #include "sensor/IMessageHandler.h"
 
 namespace orbel::utilities {
+
+// The detail of the NOT_CONNECTED error of a command on a lost link.
+inline constexpr const char* kLinkLost = "The connection to the sensor is lost. Build the sensor again.";
+
+enum class WaitOutcome { Ready, TimedOut, LinkLost };
+
+// Waits at most `timeout` for the future, looking at the dispatcher's link between
+// short slices so that a lost link ends the wait at once rather than at the time-out.
+template <typename T>
+WaitOutcome WaitWhileConnected(std::future<T>& future, orbel::communication::IMessageDispatcher& dispatcher,
+                               const std::chrono::milliseconds& timeout) {
+    constexpr auto kSlice = std::chrono::milliseconds(50);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const auto left = deadline - std::chrono::steady_clock::now();
+        if (future.wait_for(std::min<std::chrono::steady_clock::duration>(left, kSlice)) == std::future_status::ready)
+            return WaitOutcome::Ready;
+        if (!dispatcher.IsConnected()) {
+            // An answer that came just before the peer closed was handled before the link went down.
+            return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready ? WaitOutcome::Ready
+                                                                                          : WaitOutcome::LinkLost;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) return WaitOutcome::TimedOut;
+    }
+}
 
 class MessageCapturer : public orbel::sensor::IMessageHandler {
 public:
@@ -37,8 +64,9 @@ public:
     CaptureRequest(orbel::communication::IMessageDispatcher& dispatcher,
                    std::shared_ptr<orbel::communication::IMessage> request, orbel::sensor::HandlerList& handlers);
 
-    // Throws COMMAND_TIMEOUT when no answer arrives in time; a full queue's
-    // std::length_error passes through. The capturer is removed in every case.
+    // Throws COMMAND_TIMEOUT when no answer arrives in time and NOT_CONNECTED once the
+    // link is lost; a full queue's std::length_error passes through. The capturer is
+    // removed in every case.
     std::vector<uint8_t> SendAndWait(uint32_t answerId, const std::chrono::milliseconds& timeout);
 
 private:

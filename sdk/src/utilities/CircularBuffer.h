@@ -79,6 +79,20 @@ public:
         return {storage_.get() + read_, std::min(capacity_ + mirror_ - read_, UsedLocked())};
     }
 
+    // ReadSpan with the number of Clear calls so far, in one look: a reader that keeps
+    // what it learnt about unread elements between calls sees from a changed count
+    // (or a read index it did not leave there) that they are other elements now.
+    struct ReadView {
+        T* data;
+        size_t size;
+        size_t readIndex;
+        uint64_t clears;
+    };
+    ReadView ReadState() {
+        std::lock_guard lock(mutex_);
+        return {storage_.get() + read_, std::min(capacity_ + mirror_ - read_, UsedLocked()), read_, clears_};
+    }
+
     // CommitWrite followed by the write index's move. When no mirror copy is due
     // (the common case) both happen under one lock.
     void FinishWrite(size_t count) {
@@ -103,12 +117,14 @@ public:
         std::lock_guard lock(mutex_);
         read_ = 0;
         write_ = 0;
+        ++clears_;
     }
 
-    // Index moves; each takes the mutex itself.
-    void AdvanceRead(size_t count) {
+    // Index moves; each takes the mutex itself. AdvanceRead returns the new read index.
+    size_t AdvanceRead(size_t count) {
         std::lock_guard lock(mutex_);
         read_ = (read_ + count) % capacity_;
+        return read_;
     }
     void AdvanceWrite(size_t count) {
         std::lock_guard lock(mutex_);
@@ -146,6 +162,7 @@ private:
     size_t write_ = 0;
     std::mutex mutex_;
     size_t mirror_;
+    uint64_t clears_ = 0;  // guarded by mutex_
 };
 
 }  // namespace orbel::utilities

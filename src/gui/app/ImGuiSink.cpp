@@ -16,7 +16,12 @@ ImGuiSink::ImGuiSink(std::size_t capacity) : capacity_(capacity) {
 
 ImGuiSink::Snapshot ImGuiSink::Lines() {
     std::lock_guard<std::mutex> lock(mutex_);
-    return {std::vector<std::string>(lines_.begin(), lines_.end()), appended_};
+    return {std::vector<std::string>(lines_.begin(), lines_.end()), appended_, changes_};
+}
+
+uint64_t ImGuiSink::Changes() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return changes_;
 }
 
 std::size_t ImGuiSink::Count() {
@@ -28,6 +33,7 @@ void ImGuiSink::Clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     lines_.clear();
     appended_ = 0;
+    ++changes_;
 }
 
 void ImGuiSink::sink_it_(const spdlog::details::log_msg& message) {
@@ -41,6 +47,7 @@ void ImGuiSink::sink_it_(const spdlog::details::log_msg& message) {
     }
     lines_.emplace_back(formatted.data(), size);
     ++appended_;
+    ++changes_;
     while (lines_.size() > capacity_) {
         lines_.pop_front();
     }

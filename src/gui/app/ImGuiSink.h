@@ -30,6 +30,9 @@ public:
         // Lines appended since the last Clear, including those the capacity has
         // already pushed out: unlike the list's size it keeps growing once full.
         uint64_t appended = 0;
+        // Changes (appended lines and clears) over the sink's life: equal numbers mean
+        // equal lists.
+        uint64_t changes = 0;
     };
 
     // The program's sink, created on first use with the default capacity.
@@ -39,6 +42,8 @@ public:
 
     Snapshot Lines();
     std::size_t Count();
+    // What Snapshot::changes would say now, without copying the lines.
+    uint64_t Changes();
     void Clear();
 
 protected:
@@ -49,6 +54,7 @@ private:
     const std::size_t capacity_;
     std::deque<std::string> lines_;
     uint64_t appended_ = 0;
+    uint64_t changes_ = 0;
 };
 
 }  // namespace orbel::studio::gui

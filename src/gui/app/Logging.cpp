@@ -78,4 +78,10 @@ void Log(const std::string& message, int level) {
     }
 }
 
+void FlushLog() {
+    if (const std::shared_ptr<spdlog::logger> logger = ProgramLogger()) {
+        logger->flush();
+    }
+}
+
 }  // namespace orbel::studio

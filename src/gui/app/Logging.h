@@ -21,4 +21,8 @@ void AddLogSink(std::shared_ptr<spdlog::sinks::sink> sink);
 // Levels 0 to 5: trace, debug, info, warn, error, critical; any other level writes nothing.
 void Log(const std::string& message, int level);
 
+// Writes what the sinks still buffer (info lines are not flushed one by one). The program
+// calls it about once a second, so the log file is never far behind.
+void FlushLog();
+
 }  // namespace orbel::studio

@@ -1,5 +1,6 @@
-// Zone geometry in the x-y plane. The simple-polygon test compares every pair of
-// non-adjacent edges for a proper crossing or a touch, with a 1e-5 tolerance.
+// Zone geometry in the x-y plane. The simple-polygon test refuses corners that are not
+// finite and neighbouring edges that fold back onto each other, then compares every pair
+// of non-adjacent edges for a proper crossing or a touch, with a 1e-5 tolerance.
 #include "views/Zone.h"
 
 #include <algorithm>
@@ -27,6 +28,19 @@ bool EdgesConflict(const ZoneCorner& a0, const ZoneCorner& a1, const ZoneCorner&
     }
     return IsPointOnSegment(a0, a1, b0) || IsPointOnSegment(a0, a1, b1) || IsPointOnSegment(b0, b1, a0) ||
            IsPointOnSegment(b0, b1, a1);
+}
+
+// Two consecutive edges p -> q -> r fold back when r lies on the line through p and q on
+// the same side of q as p: the polygon then retraces itself (a zero-length edge counts).
+bool FoldsBack(const ZoneCorner& p, const ZoneCorner& q, const ZoneCorner& r) {
+    if (std::fabs(Cross(q, p, r)) > kEps) {
+        return false;
+    }
+    return (p.x - q.x) * (r.x - q.x) + (p.y - q.y) * (r.y - q.y) >= 0.0f;
+}
+
+bool IsFinite(const ZoneCorner& c) {
+    return std::isfinite(c.x) && std::isfinite(c.y) && std::isfinite(c.bottom) && std::isfinite(c.top);
 }
 
 }  // namespace
@@ -60,6 +74,11 @@ bool IsSimplePolygon(const Zone& zone) {
         return false;
     }
     const auto& c = zone.corners;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!IsFinite(c[i]) || FoldsBack(c[(i + n - 1) % n], c[i], c[(i + 1) % n])) {
+            return false;
+        }
+    }
     // Edge i runs from corner i - 1 to corner i mod n; it is compared with every later
     // edge j -> (j + 1) mod n that shares none of its corners.
     for (std::size_t i = 1; i <= n; ++i) {
@@ -102,11 +121,14 @@ bool MoveCorner(Zone& zone, int index, float x, float y, float bottom, float top
     if (index < 0 || static_cast<std::size_t>(index) >= zone.corners.size()) {
         return false;
     }
-    ZoneCorner& corner = zone.corners[static_cast<std::size_t>(index)];
-    const ZoneCorner previous = corner;
-    corner = ZoneCorner{x, y, bottom, std::max(bottom + kMinHeight, top)};
+    if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(bottom) || !std::isfinite(top)) {
+        return false;
+    }
+    const auto i = static_cast<std::size_t>(index);
+    const ZoneCorner previous = zone.corners[i];
+    zone.corners[i] = ZoneCorner{x, y, bottom, std::max(bottom + kMinHeight, top)};
     if (!IsSimplePolygon(zone)) {
-        corner = previous;
+        zone.corners[i] = previous;
         return false;
     }
     return true;

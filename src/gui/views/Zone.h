@@ -35,7 +35,8 @@ ZoneCorner Centroid(const Zone& zone);
 // True when p lies on the segment a-b in x-y, within 1e-5.
 bool IsPointOnSegment(const ZoneCorner& a, const ZoneCorner& b, const ZoneCorner& p);
 
-// At least 3 corners, and no two non-adjacent edges cross or touch (x and y only).
+// At least 3 finite corners, no two neighbouring edges folding back onto each other, and
+// no two non-adjacent edges crossing or touching (x and y only).
 bool IsSimplePolygon(const Zone& zone);
 
 // Inserts the mean of corner edge and corner (edge + 1) mod n after corner edge when the
@@ -43,7 +44,8 @@ bool IsSimplePolygon(const Zone& zone);
 bool InsertMidpoint(Zone& zone, int edge);
 
 // Moves corner `index` to (x, y) with top raised to at least bottom + 0.1 when the zone
-// stays simple; otherwise leaves the zone as it was and returns false.
+// stays simple; otherwise (an index out of range, a value that is not finite, a polygon
+// that would not be simple) leaves the zone as it was and returns false.
 bool MoveCorner(Zone& zone, int index, float x, float y, float bottom, float top);
 
 }  // namespace orbel::studio::gui

@@ -469,5 +469,50 @@ TEST_F(HeadlessLogPanel, AFullLogStillFollowsNewLines) {
     EXPECT_THAT(sink_->Lines().lines.back(), EndsWith("line 61"));
 }
 
+TEST_F(HeadlessLogPanel, SteppingOverLinesOutOfViewKeepsTheLogsFullHeight) {
+    // Lines of every kind: tagged and not, short, and long enough to wrap several times.
+    for (int i = 0; i < 50; ++i) {
+        const std::string text(static_cast<size_t>(i * 7 % 130), static_cast<char>('a' + i % 26));
+        if (i % 3 == 0) {
+            logger_.warn("warning {} {}", i, text);
+        } else if (i % 3 == 1) {
+            logger_.info("info {} {}", i, text);
+        } else {
+            logger_.critical("untagged {} {}", i, text);
+        }
+    }
+    Frames();
+    // New lines on a full list: only they are measured, and the view follows them.
+    AddLines(5);
+    Frames();
+    EXPECT_TRUE(AtBottom());
+    ScrollToTop();
+    const float panelHeight = ScrollRegion()->ContentSize.y;
+
+    // The same lines drawn one after the other into a region of the same size.
+    const ImGuiSink::Snapshot snapshot = sink_->Lines();
+    // A region's content size is that of its previous frame, and the scroll bar comes in the
+    // second: the third frame holds the final height.
+    float fullHeight = 0.0f;
+    for (int frame = 0; frame < 3; ++frame) {
+        ImGui::NewFrame();
+        ImGui::SetNextWindowPos(ImVec2(0.0f, 0.0f));
+        ImGui::SetNextWindowSize(ImVec2(400.0f, 300.0f));
+        ImGui::Begin("Reference", nullptr,
+                     ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
+                         ImGuiWindowFlags_NoSavedSettings);
+        ImGui::Button("Clear");
+        ImGui::Separator();
+        ImGui::BeginChild("scroll", ImVec2(0.0f, 0.0f), false);
+        for (const std::string& line : snapshot.lines) gui::DrawLogLine(line);
+        fullHeight = ImGui::GetCurrentWindow()->ContentSize.y;
+        ImGui::EndChild();
+        ImGui::End();
+        ImGui::Render();
+    }
+    EXPECT_GT(fullHeight, 1000.0f);
+    EXPECT_EQ(panelHeight, fullHeight);
+}
+
 }  // namespace
 }  // namespace orbel::studio

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <thread>
 
 #include "sdk/api/EmulatedSensor.h"
@@ -127,6 +128,30 @@ TEST(SensorEndToEnd, PeerCloseIsNotConnectedAndResetIsATcpError) {
         std::lock_guard lock(rig.recorded.mutex);
         ASSERT_EQ(rig.recorded.errors.size(), 1u);
         EXPECT_EQ(rig.recorded.errors[0].first, code);
+    }
+}
+
+// The SDK never reconnects: once the link is gone, every command fails at once with
+// NOT_CONNECTED, however many are tried (none is queued, so the send queue never fills).
+TEST(SensorEndToEnd, CommandsOnALostLinkFailAtOnceWithNotConnected) {
+    for (const auto mode : {orbel::emulator::CloseMode::Graceful, orbel::emulator::CloseMode::Reset}) {
+        Rig rig;
+        rig.Build();
+        ASSERT_TRUE(rig.emulator.CloseClient(mode));
+        ASSERT_TRUE(rig.recorded.WaitUntil([&] { return !rig.recorded.errors.empty(); }));
+        const std::function<void()> commands[] = {[&] { rig.sensor->Start(3s); },
+                                                  [&] { rig.sensor->RequestStatus(3s); },
+                                                  [&] { rig.sensor->Initialize(); }, [&] { rig.sensor->Close(); }};
+        for (int round = 0; round < 4; ++round) {
+            for (size_t i = 0; i < std::size(commands); ++i) {
+                try {
+                    commands[i]();
+                    ADD_FAILURE() << "command " << i << " succeeded on a lost link";
+                } catch (const Exception& e) {
+                    EXPECT_EQ(e.GetType(), SensorError::NOT_CONNECTED) << "command " << i << ": " << e.what();
+                }
+            }
+        }
     }
 }
 

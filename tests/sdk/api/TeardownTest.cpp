@@ -1,13 +1,17 @@
 // Dropping the last reference to a sensor anywhere, the SDK's own callback
-// threads included, tears it down without a crash, a hang or a thread left behind.
+// threads included, tears it down without a crash, a hang or a thread left behind;
+// the factory keeps no share of what it built, whether Build returned or threw.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <future>
 #include <mutex>
+#include <ostream>
 #include <thread>
 
 #include "sdk/api/EmulatedSensor.h"
+#include "support/LoopbackPeer.h"
+#include "support/RawFrame.h"
 #include "support/Threads.h"
 
 namespace {
@@ -150,8 +154,64 @@ TEST(SensorHandle, NoCallbackRunsOnceTheLastHandleIsGone) {
     });
 }
 
-std::string Name(const ::testing::TestParamInfo<Where>& info) {
-    switch (info.param) {
+TEST(SensorFactoryLifetime, DroppingTheLastHandleClosesTheLinkWhileTheFactoryLives) {
+    orbel::testing::WithinDeadline([] {
+        SensorEmulator emulator;
+        const size_t threadsBefore = orbel::testing::ThreadCount();
+        SensorFactory factory;
+        factory.SetPointCloudCallback([](std::unique_ptr<orbel::sdk::IPointCloud>) {});
+        auto sensor = factory.Build("127.0.0.1", emulator.Port());
+        sensor->Start(5s);
+        ASSERT_TRUE(emulator.WaitForStreamedFrames(1, 10s));
+        sensor.reset();
+        EXPECT_TRUE(emulator.WaitForNoClient(5s)) << "the link outlived the sensor's last handle";
+        EXPECT_TRUE(orbel::testing::Eventually([&] { return orbel::testing::ThreadCount() == threadsBefore; }))
+            << orbel::testing::ThreadCount() << " threads, " << threadsBefore << " before";
+        // The same factory builds again on the next connection.
+        EXPECT_EQ(factory.Build("127.0.0.1", emulator.Port())->GetState(), orbel::sdk::SensorState::Idle);
+    });
+}
+
+TEST(SensorFactoryLifetime, BuildRefusingAGarbledPeerClosesItsLink) {
+    orbel::testing::WithinDeadline([] {
+        orbel::testing::LoopbackPeer peer;
+        const size_t threadsBefore = orbel::testing::ThreadCount();
+        SensorFactory factory;
+        auto build = std::async(std::launch::async, [&] { return factory.Build("127.0.0.1", peer.Port()); });
+        ASSERT_TRUE(peer.Accept());
+        ASSERT_EQ(peer.Read(33).size(), 33u);  // the status request
+        std::vector<uint8_t> answer(500);
+        for (size_t i = 0; i < answer.size(); ++i) answer[i] = static_cast<uint8_t>(0x30 + i % 64);
+        // A status response one byte short of what the SDK reads.
+        const auto tooShort = orbel::testing::RawFrame(0x7000, 0, {0, 1, 2, 3, 4, 5});
+        answer.insert(answer.end(), tooShort.begin(), tooShort.end());
+        peer.Write(answer);
+        try {
+            build.get();
+            FAIL() << "built on a garbled status answer";
+        } catch (const orbel::sdk::Exception& e) {
+            EXPECT_EQ(e.GetType(), orbel::sdk::SensorError::PAYLOAD_INCORRECT);
+        }
+        EXPECT_TRUE(peer.WaitForClose(5s)) << "the failed build left its link open";
+        EXPECT_TRUE(orbel::testing::Eventually([&] { return orbel::testing::ThreadCount() == threadsBefore; }));
+    });
+}
+
+TEST(SensorFactoryLifetime, BuildFailingOnItsCameraClosesItsLink) {
+    orbel::testing::WithinDeadline([] {
+        SensorEmulator emulator;
+        const size_t threadsBefore = orbel::testing::ThreadCount();
+        SensorFactory factory;
+        factory.SetImageCallback([](std::unique_ptr<orbel::sdk::IImage>) {});
+        factory.SetCameraIPAddress("127.0.0.1");
+        EXPECT_THROW(factory.Build("127.0.0.1", emulator.Port()), orbel::sdk::Exception);
+        EXPECT_TRUE(emulator.WaitForNoClient(5s)) << "the failed build left its link open";
+        EXPECT_TRUE(orbel::testing::Eventually([&] { return orbel::testing::ThreadCount() == threadsBefore; }));
+    });
+}
+
+const char* WhereName(Where where) {
+    switch (where) {
         case Where::MainThreadWhileStreaming: return "MainThreadWhileStreaming";
         case Where::PointCloudCallback: return "InsidePointCloudCallback";
         case Where::ErrorCallbackAfterPeerClose: return "InsideErrorCallbackAfterPeerClose";
@@ -160,6 +220,10 @@ std::string Name(const ::testing::TestParamInfo<Where>& info) {
     }
     return "Unknown";
 }
+
+void PrintTo(Where where, std::ostream* os) { *os << WhereName(where); }
+
+std::string Name(const ::testing::TestParamInfo<Where>& info) { return WhereName(info.param); }
 
 INSTANTIATE_TEST_SUITE_P(SensorSdk, Teardown,
                          ::testing::Values(Where::MainThreadWhileStreaming, Where::PointCloudCallback,

@@ -5,11 +5,17 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ostream>
 #include <vector>
 
 namespace orbel::testing {
 
 enum class BayerColour { Red = 0, Green = 1, Blue = 2 };
+
+inline void PrintTo(BayerColour colour, std::ostream* os) {
+    static const char* names[] = {"Red", "Green", "Blue"};
+    *os << names[static_cast<int>(colour)];
+}
 
 // Row 0 is R G R G ..., row 1 is G B G B ....
 inline BayerColour SiteColour(uint32_t x, uint32_t y) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <random>
 #include <string>
 #include <tuple>
@@ -54,6 +55,8 @@ std::vector<uint8_t> Convert(Layout layout, const std::vector<uint8_t>& source, 
 }
 
 // --- Uniform mosaics ---------------------------------------------------------
+
+void PrintTo(Layout layout, std::ostream* os) { *os << LayoutName(layout); }
 
 using UniformCase = std::tuple<Layout, BayerColour, std::pair<uint32_t, uint32_t>>;
 
@@ -218,6 +221,8 @@ struct RefusalCase {
     size_t destinationBytes;
     const char* detail;
 };
+
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
 
 class ConversionRefusal : public ::testing::TestWithParam<RefusalCase> {};
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ostream>
 #include <random>
 #include <vector>
 
@@ -29,6 +30,10 @@ struct Sizes {
     size_t capacity, mirror, read, write;
     size_t readable, writable;
 };
+
+void PrintTo(const Sizes& s, std::ostream* os) {
+    *os << "capacity " << s.capacity << ", mirror " << s.mirror << ", read " << s.read << ", write " << s.write;
+}
 
 class ContiguousSizes : public ::testing::TestWithParam<Sizes> {};
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,11 @@ struct GoldenFrame {
     uint8_t headerChecksum;
     uint8_t frameChecksum;
 };
+
+void PrintTo(const GoldenFrame& golden, std::ostream* os) {
+    *os << "id 0x" << std::hex << golden.id << std::dec << ", counter " << golden.counter << ", "
+        << golden.payload.size() << " payload bytes";
+}
 
 class GoldenFrames : public ::testing::TestWithParam<GoldenFrame> {};
 
@@ -107,6 +113,11 @@ TEST(VelmorantMessage, EmptyAndTotalSizeConstructors) {
     EXPECT_EQ(byTotal.GetPayloadSize(), 8u);
     EXPECT_EQ(byTotal.GetData()[18], 8);
 
+    // The overhead alone is a frame with an empty payload.
+    const VelmorantMessage overheadOnly(32, false);
+    EXPECT_EQ(Bytes(overheadOnly), std::vector<uint8_t>(32, 0));
+    EXPECT_EQ(overheadOnly.GetPayloadSize(), 0u);
+
     // A total below the overhead would wrap round to a payload of nearly 2^64 bytes.
     try {
         VelmorantMessage tooSmall(31, false);
@@ -150,6 +161,15 @@ std::vector<uint8_t> WrappingSizeField() {
     return bytes;
 }
 
+// Only the header check can refuse this one: the frame checksum was computed over the bad byte.
+std::vector<uint8_t> BadHeaderChecksumOnly() {
+    auto bytes = Changed(Golden(), 22, 1);
+    bytes[24] = orbel::testing::SumBytes(bytes.data(), 24);
+    return bytes;
+}
+
+void PrintTo(const Rejection& rejection, std::ostream* os) { *os << rejection.reason; }
+
 class Rejections : public ::testing::TestWithParam<Rejection> {};
 
 TEST_P(Rejections, ThrowPayloadIncorrect) {
@@ -169,6 +189,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Rejection{"22 bytes", Truncated(Golden(), 22)},
                       Rejection{"a bad start sequence", Changed(Golden(), 3, 1)},
                       Rejection{"a bad header checksum", Changed(Golden(), 22, 1)},
+                      Rejection{"a bad header checksum alone", BadHeaderChecksumOnly()},
                       Rejection{"one trailing byte", WithTrailingByte()},
                       Rejection{"a bad last byte", Changed(Golden(), 32, 1)},
                       Rejection{"a frame checksum off by one", Changed(Golden(), 24, 1)},

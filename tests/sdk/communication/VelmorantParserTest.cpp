@@ -30,6 +30,7 @@ using orbel::testing::LogCapture;
 using orbel::testing::RawFrame;
 using orbel::testing::RawHeader;
 using orbel::testing::ReceiveInto;
+using orbel::testing::SharedEndHeaders;
 using Bytes = std::vector<uint8_t>;
 using State = VelmorantParser::State;
 
@@ -171,12 +172,22 @@ TEST_P(RejectedCandidate, CostsOneByteAndParsingGoesOn) {
 
 const Bytes kBadFrame = RawFrame(0x5000, 2, Payload(20));
 
+// A header checksum off by one under a frame checksum that agrees with it: only the
+// header check can refuse this frame.
+Bytes BadHeaderChecksumOnly() {
+    Bytes frame = Changed(kBadFrame, 22, 1);
+    frame[frame.size() - 9] = orbel::testing::SumBytes(frame.data(), frame.size() - 9);
+    return frame;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Kinds, RejectedCandidate,
     ::testing::Combine(
         ::testing::Values(
             Rejected{"garbage", Garbage(30), L"", Severity::DEBUG},
+            Rejected{"partial start sequence", {0x02, 0x02, 0x07}, L"", Severity::DEBUG},
             Rejected{"bad header checksum", Changed(RawHeader(1, 0, 0), 22, -1), kIllegalHeader, Severity::DEBUG},
+            Rejected{"bad header checksum only", BadHeaderChecksumOnly(), kIllegalHeader, Severity::DEBUG},
             Rejected{"size beyond the ring", RawHeader(2, 0, kCapacity - 32), kTooLarge, Severity::INFO},
             // 0xFFFFFFFF + 32 wraps to 31 in 32 bits; eight 0x03 would then pass as a footer.
             Rejected{"wrapping size field", Concat({RawHeader(1, 0, 0xFFFFFFFF), Bytes(8, 0x03)}), kTooLarge,
@@ -309,6 +320,26 @@ TEST_F(ParserTest, ThrowingCallbackLeavesFrameUnconsumedAndValid) {
     EXPECT_EQ(parser.GetState(), State::Searching);
 }
 
+// The connection clears a ring that a throwing callback left full. Whatever the parser
+// kept about the bytes it had seen (its state, its sums) must not decide on the new ones.
+TEST_F(ParserTest, AfterAThrowingCallbackAndAClearTheNewBytesAreParsedAfresh) {
+    bool fail = true;
+    VelmorantParser parser([&](VelmorantMessage& message) {
+        if (fail) throw std::runtime_error("handler failed");
+        delivered_.emplace_back(message.GetData(), message.GetData() + message.GetSize());
+    });
+    const Bytes first = RawFrame(0x3000, 1, Payload(300));
+    ASSERT_EQ(ReceiveInto(Ring(), first.data(), first.size()), first.size());
+    EXPECT_THROW(parser.Parse(Ring()), std::runtime_error);
+    Ring().Clear();
+
+    fail = false;
+    const Bytes second = RawFrame(0x1000, 2, Bytes(300, 0x41));
+    FeedInReads(Ring(), parser, Concat({Garbage(5), second}), kWhole);
+    EXPECT_EQ(delivered_, std::vector<Bytes>{second});
+    EXPECT_EQ(Ring().Used(), 0u);
+}
+
 class MixedStream : public ParserTest, public ::testing::WithParamInterface<size_t> {};
 
 TEST_P(MixedStream, DeliversEveryFrameInOrder) {
@@ -327,5 +358,82 @@ TEST_P(MixedStream, DeliversEveryFrameInOrder) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Reads, MixedStream, ::testing::Values(1, 13, 1448, 65'536));
+
+// Streams built to make a parser read the same bytes again and again. Each is fed
+// in reads of `read` bytes (after a first read of `head` bytes), then a valid frame.
+struct Hostile {
+    const char* name;
+    Bytes stream;
+    size_t head;
+    size_t read;
+};
+
+void PrintTo(const Hostile& hostile, std::ostream* os) { *os << hostile.name; }
+
+// Headers that each wait for one more read, and fail once it has come: a parser that
+// forgot its sums between calls would sum nearly the whole stream per read.
+Bytes Staircase(size_t headers, size_t step) {
+    const size_t headerBytes = 23 * headers;
+    Bytes stream;
+    for (size_t i = 0; i < headers; ++i) {
+        const size_t end = headerBytes + step * (i + 1);
+        const Bytes header = orbel::testing::RawHeader(0x1000, 0, static_cast<uint32_t>(end - 23 * i - 32));
+        stream.insert(stream.end(), header.begin(), header.end());
+    }
+    stream.resize(headerBytes + step * headers, 0x03);  // every candidate finds its end sequence
+    // From the last header back, move a counter wherever a frame checksum would hold by chance.
+    for (size_t i = headers; i-- > 0;) {
+        const size_t at = 23 * i;
+        const size_t checksumAt = headerBytes + step * (i + 1) - 9;
+        while (orbel::testing::SumBytes(&stream[at], checksumAt - at) == stream[checksumAt]) {
+            ++stream[at + 10];
+            stream[at + 22] = orbel::testing::SumBytes(&stream[at], 22);
+        }
+    }
+    return stream;
+}
+
+// Every false candidate of the start-run stream of the benchmark's kind, with headers between.
+Bytes StartRuns(size_t size) {
+    std::mt19937 random(5);
+    Bytes stream;
+    while (stream.size() < size) {
+        stream.insert(stream.end(), 1 + random() % 64, 0x02);
+        stream.push_back(static_cast<uint8_t>(0x10 + random() % 0x80));
+    }
+    return stream;
+}
+
+class HostileStream : public ParserTest, public ::testing::WithParamInterface<Hostile> {
+protected:
+    HostileStream() : ParserTest(1 << 20, 5 << 20) {}
+};
+
+// However the bytes are crafted, the checksum work stays a small constant per byte
+// received (a parser that re-sums each candidate's frame does hundreds of times more
+// here, and quadratically more as the stream grows), and no frame behind them is lost.
+TEST_P(HostileStream, CostsAConstantPerByteAndHidesNoFrame) {
+    const Hostile& hostile = GetParam();
+    ASSERT_FALSE(hostile.stream.empty());
+    const Bytes frame = RawFrame(0x1000, 8, Payload(300));
+    const size_t head = std::min(hostile.head, hostile.stream.size());
+    Feed(Bytes(hostile.stream.begin(), hostile.stream.begin() + static_cast<std::ptrdiff_t>(head)));
+    Feed(Concat({Bytes(hostile.stream.begin() + static_cast<std::ptrdiff_t>(head), hostile.stream.end()), frame}),
+         hostile.read);
+
+    EXPECT_EQ(delivered_, std::vector<Bytes>{frame});
+    EXPECT_EQ(Ring().Used(), 0u);
+    const size_t received = hostile.stream.size() + frame.size();
+    EXPECT_LE(parser_.SummedBytes(), 32 * received) << parser_.SummedBytes() / received << " per byte";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Streams, HostileStream,
+    ::testing::Values(Hostile{"shared_end_whole", SharedEndHeaders(64 << 10), 0, kWhole},
+                      Hostile{"shared_end_in_reads", SharedEndHeaders(64 << 10), 0, 1448},
+                      Hostile{"staircase", Staircase(750, 64), 750 * 23, 64},
+                      Hostile{"start_runs", StartRuns(64 << 10), 0, 1448},
+                      Hostile{"garbage", Garbage(64 << 10), 0, 1448}),
+    [](const ::testing::TestParamInfo<Hostile>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -87,6 +88,8 @@ struct DeserializeRefusal {
     bool null;
     const char* detail;
 };
+
+void PrintTo(const DeserializeRefusal& c, std::ostream* os) { *os << c.name; }
 
 class ImageDeserializeRefusal : public ::testing::TestWithParam<DeserializeRefusal> {};
 
@@ -173,6 +176,8 @@ std::vector<uint8_t> SamplesLE(size_t count, uint16_t value) {
     return orbel::testing::PackRG12(std::vector<uint16_t>(count, value));
 }
 
+void PrintTo(const JpegCase& c, std::ostream* os) { *os << c.name; }
+
 class ImageSaveAsJpeg : public ::testing::TestWithParam<JpegCase> {
 protected:
     TempFolder folder_;
@@ -245,6 +250,8 @@ struct ShortPixels {
     size_t bytes;
     const char* detail;
 };
+
+void PrintTo(const ShortPixels& c, std::ostream* os) { *os << c.name; }
 
 class ImageSaveAsJpegRefusal : public ::testing::TestWithParam<ShortPixels> {
 protected:

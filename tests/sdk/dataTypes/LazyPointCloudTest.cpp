@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -121,6 +122,8 @@ const InvalidCase kInvalidCases[] = {
      "Insufficient data for point cloud message."},
 };
 
+void PrintTo(const InvalidCase& c, std::ostream* os) { *os << c.name; }
+
 class InvalidPayload : public ::testing::TestWithParam<InvalidCase> {};
 
 TEST_P(InvalidPayload, ThrowsItsTextAndLeavesBothFormsOfALoadedCloudUnchanged) {
@@ -156,6 +159,10 @@ struct MinimumSize {
     uint32_t n;
     size_t bytes;
 };
+
+void PrintTo(const MinimumSize& m, std::ostream* os) {
+    *os << "type 0x" << std::hex << int{m.type} << std::dec << ", " << m.n << " points";
+}
 
 class ExactMinimumSize : public ::testing::TestWithParam<MinimumSize> {};
 

@@ -3,8 +3,11 @@
 // status response.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
+#include <optional>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 
 #include "communication/IMessageDispatcher.h"
@@ -26,15 +29,20 @@ using orbel::sensor::Sensor;
 using namespace std::chrono_literals;
 
 // Keeps every dispatched message and answers it, on another thread, as scripted.
+// It can be disconnected, or have a full queue.
 class ScriptedLink : public orbel::communication::IMessageDispatcher {
 public:
     using Answer = std::function<void(uint32_t id)>;
     ~ScriptedLink() override { JoinAll(); }
     void Dispatch(std::shared_ptr<IMessage> message) override {
+        if (full) throw std::length_error("Outgoing message queue full. Message will not be transmitted");
         std::lock_guard lock(mutex_);
         queued_.push_back(message);
         if (answer_) threads_.emplace_back(answer_, message->GetId());
     }
+    bool IsConnected() override { return connected; }
+    std::atomic<bool> connected{true};
+    std::atomic<bool> full{false};
     void OnDispatch(Answer answer) { answer_ = std::move(answer); }
     std::vector<std::shared_ptr<IMessage>> Queued() {
         std::lock_guard lock(mutex_);
@@ -263,6 +271,70 @@ TEST(Sensor, CommandsWithoutDispatcherFail) {
         } catch (const Exception& e) {
             EXPECT_EQ(e.GetType(), SensorError::NO_DISPATCHER);
         }
+    }
+}
+
+struct Command {
+    const char* name;
+    std::function<void(Sensor&)> run;
+    SensorState from;  // the state in which the command is allowed
+};
+
+const Command kCommands[] = {
+    {"Start", [](Sensor& s) { s.Start(3s); }, SensorState::Idle},
+    {"Stop", [](Sensor& s) { s.Stop(3s); }, SensorState::Running},
+    {"RequestStatus", [](Sensor& s) { s.RequestStatus(3s); }, SensorState::Idle},
+    {"Initialize", [](Sensor& s) { s.Initialize(); }, SensorState::Idle},
+    {"Close", [](Sensor& s) { s.Close(); }, SensorState::Idle},
+};
+
+// Runs the command and returns the SDK exception it throws; anything else fails the test.
+std::optional<Exception> Thrown(const Command& command, Sensor& sensor) {
+    try {
+        command.run(sensor);
+    } catch (const Exception& e) {
+        return e;
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << command.name << " let a non-SDK exception out: " << e.what();
+    }
+    return std::nullopt;
+}
+
+TEST(Sensor, CommandsOnALostLinkFailAtOnceWithNotConnected) {
+    for (const Command& command : kCommands) {
+        SensorRig rig;
+        rig.sensor->OnSensorStateChanged(command.from);
+        rig.link->connected = false;
+        const auto error = Thrown(command, *rig.sensor);
+        ASSERT_TRUE(error.has_value()) << command.name;
+        EXPECT_EQ(error->GetType(), SensorError::NOT_CONNECTED) << command.name;
+        EXPECT_TRUE(rig.link->Queued().empty()) << command.name << " queued a message that can never be sent";
+    }
+}
+
+TEST(Sensor, LinkLostWhileACommandWaitsEndsTheWait) {
+    for (const Command& command : kCommands) {
+        if (command.name == std::string("Initialize") || command.name == std::string("Close")) continue;
+        SensorRig rig;
+        rig.sensor->OnSensorStateChanged(command.from);
+        rig.link->OnDispatch([&](uint32_t) { rig.link->connected = false; });  // sent, then the peer is gone
+        const auto error = Thrown(command, *rig.sensor);  // waits 3 s unless the loss ends it
+        ASSERT_TRUE(error.has_value()) << command.name;
+        EXPECT_EQ(error->GetType(), SensorError::NOT_CONNECTED) << command.name;
+    }
+}
+
+TEST(Sensor, AFullSendQueueReachesTheCallerAsAnSdkException) {
+    for (const Command& command : kCommands) {
+        SensorRig rig;
+        rig.sensor->OnSensorStateChanged(command.from);
+        rig.link->full = true;
+        const auto error = Thrown(command, *rig.sensor);
+        ASSERT_TRUE(error.has_value()) << command.name;
+        EXPECT_EQ(error->GetType(), SensorError::TCP_ERROR) << command.name;
+        EXPECT_NE(std::string(error->what()).find("Outgoing message queue full. Message will not be transmitted"),
+                  std::string::npos)
+            << error->what();
     }
 }
 

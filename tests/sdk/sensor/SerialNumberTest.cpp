@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <ostream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -46,6 +47,8 @@ const Decoded kDecoded[] = {
     {"UidFullWidth", 0xFFFF0F00u | Byte0(3, 0), SensorType::MK7, SensorVariation::MK7Variant, 0, true, 0xFFFFF,
      "MK7 - 1048575"},
 };
+
+void PrintTo(const Decoded& d, std::ostream* os) { *os << d.name; }
 
 class SerialNumberDecoding : public ::testing::TestWithParam<Decoded> {};
 

@@ -2,6 +2,7 @@
 // resynchronisation and per-check flags.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include <orbel/emulator/WireFrame.h>
@@ -115,6 +116,48 @@ INSTANTIATE_TEST_SUITE_P(Damages, FrameDecoderFlags,
                              for (char& c : name) c = c == ' ' ? '_' : c;
                              return name;
                          });
+
+// Back-to-back headers whose size fields all reach one shared end sequence: each is a
+// candidate spanning the rest of the stream, and each fails its frame checksum (a
+// header's bytes sum to an even number, the shared checksum byte is odd). Checking them
+// must cost a constant per byte, not a pass over the rest of the stream per header.
+TEST(FrameDecoder, HeadersSharingOneEndCostAConstantPerByte) {
+    constexpr size_t kHeaders = 3000;
+    const size_t end = kHeaders * kHeaderSize + 9;
+    std::vector<uint8_t> stream;
+    for (size_t i = 0; i < kHeaders; ++i) {
+        std::vector<uint8_t> header = EncodeFrame(0x1000, static_cast<uint32_t>(i), {});
+        header.resize(kHeaderSize);
+        const auto size = static_cast<uint32_t>(end - i * kHeaderSize - kFrameOverhead);
+        for (int b = 0; b < 4; ++b) header[kSizeOffset + b] = static_cast<uint8_t>(size >> (8 * b));
+        header[kHeaderChecksumOffset] = ByteSum(std::span(header).first(kHeaderChecksumOffset));
+        stream.insert(stream.end(), header.begin(), header.end());
+    }
+    stream.push_back(0x01);
+    stream.insert(stream.end(), kSequenceLength, kEndByte);
+    const uint8_t payload[] = {0x10, 0x20};
+    const std::vector<uint8_t> valid = EncodeFrame(0x5001, 1, payload);
+    stream.insert(stream.end(), valid.begin(), valid.end());
+
+    FrameDecoder decoder;
+    std::vector<DecodedFrame> frames;
+    for (size_t at = 0; at < stream.size(); at += 1448) {
+        decoder.Feed(std::span(stream).subspan(at, std::min<size_t>(1448, stream.size() - at)));
+        for (auto& frame : DecodeAll(decoder)) frames.push_back(std::move(frame));
+    }
+    // A header checksum of 0x02 lengthens the next start run: a few extra false starts.
+    ASSERT_GE(frames.size(), kHeaders + 1);
+    size_t sharedEnd = 0;
+    for (size_t i = 0; i + 1 < frames.size(); ++i) {
+        ASSERT_FALSE(frames[i].Valid()) << i;
+        ASSERT_TRUE(frames[i].payload.empty()) << i;
+        sharedEnd += frames[i].headerChecksumOk && frames[i].sizeOk && frames[i].endSequenceOk;
+    }
+    EXPECT_EQ(sharedEnd, kHeaders);
+    EXPECT_TRUE(frames.back().Valid());
+    EXPECT_EQ(frames.back().payload, std::vector<uint8_t>(std::begin(payload), std::end(payload)));
+    EXPECT_LE(decoder.ReadBytes(), 2 * stream.size()) << decoder.ReadBytes() / stream.size() << " per byte";
+}
 
 TEST(FrameDecoder, RejectsASizeFieldBeyondTheReceiverLimit) {
     // A receiver with a 10 MiB ring takes frames up to 10,485,759 bytes (payload 10,485,727).

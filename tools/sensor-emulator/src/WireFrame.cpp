@@ -51,12 +51,23 @@ std::vector<uint8_t> EncodeFrame(uint32_t id, uint32_t counter, std::span<const 
 FrameDecoder::FrameDecoder(size_t maxFrameSize) : maxFrameSize_(maxFrameSize) {}
 
 void FrameDecoder::Feed(std::span<const uint8_t> bytes) {
-    // Compact once the consumed prefix dominates, so a long session stays linear.
-    if (read_ > 0 && (read_ == buffer_.size() || read_ >= (64u << 10))) {
+    // Compact once the consumed prefix dominates, so a long session (or one huge
+    // frame awaited while its bytes trickle in) stays linear.
+    if (read_ > 0 && (read_ == buffer_.size() || (read_ >= (64u << 10) && read_ * 2 >= buffer_.size()))) {
         buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(read_));
+        sums_.erase(sums_.begin(), sums_.begin() + static_cast<std::ptrdiff_t>(read_));
         read_ = 0;
     }
     buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
+    // Running sums: a candidate's frame checksum is then one subtraction, however many
+    // candidates share the same bytes.
+    sums_.reserve(buffer_.size() + 1);
+    uint8_t running = sums_.back();
+    for (uint8_t b : bytes) {
+        running = static_cast<uint8_t>(running + b);
+        sums_.push_back(running);
+    }
+    readBytes_ += bytes.size();
 }
 
 void FrameDecoder::Drop(size_t count) {
@@ -88,7 +99,7 @@ std::optional<DecodedFrame> FrameDecoder::Next() {
         frame.counter = ReadLE32(p + kCounterOffset);
         frame.id = ReadLE32(p + kIdOffset);
         frame.sizeField = ReadLE32(p + kSizeOffset);
-        frame.headerChecksumOk = p[kHeaderChecksumOffset] == ByteSum({p, kHeaderChecksumOffset});
+        frame.headerChecksumOk = p[kHeaderChecksumOffset] == SumAt(read_, kHeaderChecksumOffset);
         if (!frame.headerChecksumOk) {
             Drop(1);
             return frame;
@@ -103,9 +114,12 @@ std::optional<DecodedFrame> FrameDecoder::Next() {
 
         const size_t checksumAt = static_cast<size_t>(frameSize) - kSequenceLength - 1;
         frame.endSequenceOk = std::all_of(p + checksumAt + 1, p + frameSize, [](uint8_t b) { return b == kEndByte; });
-        frame.frameChecksumOk = p[checksumAt] == ByteSum({p, checksumAt});
-        frame.payload.assign(p + kPayloadOffset, p + kPayloadOffset + frame.sizeField);
+        frame.frameChecksumOk = p[checksumAt] == SumAt(read_, checksumAt);
         if (frame.Valid()) {
+            // Only a valid frame's payload is copied: a rejected candidate may span
+            // megabytes that the next candidate shares.
+            frame.payload.assign(p + kPayloadOffset, p + kPayloadOffset + frame.sizeField);
+            readBytes_ += frame.sizeField;
             read_ += static_cast<size_t>(frameSize);
         } else {
             Drop(1);

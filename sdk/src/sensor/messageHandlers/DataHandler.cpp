@@ -29,10 +29,18 @@ bool IsUnhandledData(uint32_t id) { return (id >= 0x1001 && id <= 0x1008) || (id
 // Shared with the customer thread, which keeps it alive until it has ended.
 class DataHandler::Impl {
 public:
-    Impl(size_t bufferSize, std::chrono::milliseconds interval) : ring(bufferSize, 0), missLogInterval(interval) {}
+    Impl(size_t bufferSize, std::chrono::milliseconds interval, size_t limit)
+        : ring(bufferSize, 0), missLogInterval(interval), byteLimit(limit) {
+        size_t bytes = 0;
+        for (size_t i = 0; i < bufferSize; ++i) bytes += ring.Storage()[i].StorageBytes();
+        storedBytes = bytes;
+    }
 
     void RunCustomerThread();
     void LogMissedPointClouds();
+    void Miss();
+    bool Store(const VelmorantMessage& message, VelmorantMessage& slot);
+    bool MakeRoom(size_t needed, const VelmorantMessage& keep);
     bool HasMessage() { return ring.Used() > 0; }
 
     PointCloudCallback pointCloudCallback;
@@ -46,6 +54,9 @@ public:
     std::atomic<uint64_t> reportedCount{0};
     std::chrono::milliseconds missLogInterval;
     std::chrono::steady_clock::time_point lastMissLog = std::chrono::steady_clock::now();
+    size_t byteLimit;
+    // The storage of all slots; changed only by the I/O thread, which alone resizes slots.
+    std::atomic<size_t> storedBytes{0};
 };
 
 void DataHandler::Impl::RunCustomerThread() {
@@ -88,11 +99,52 @@ void DataHandler::Impl::LogMissedPointClouds() {
     lastMissLog = now;
 }
 
-DataHandler::DataHandler(size_t bufferSize, std::chrono::milliseconds missLogInterval) {
+void DataHandler::Impl::Miss() {
+    ++missedCount;
+    LogMissedPointClouds();
+}
+
+// Gives back the storage of free slots (neither waiting nor `keep`) until `needed`
+// more bytes fit the limit. Free slots belong to the I/O thread: the customer thread
+// has finished with a slot once it advanced the read index past it, and a read index
+// taken a moment ago only hides slots freed since.
+bool DataHandler::Impl::MakeRoom(size_t needed, const VelmorantMessage& keep) {
+    const size_t slots = ring.Capacity();
+    VelmorantMessage* storage = ring.Storage();
+    const size_t read = ring.ReadIndex();
+    for (size_t i = (static_cast<size_t>(&keep - storage) + 1) % slots; i != read; i = (i + 1) % slots) {
+        if (storedBytes + needed <= byteLimit) return true;
+        VelmorantMessage& free = storage[i];
+        const size_t before = free.StorageBytes();
+        free.ReleaseStorage();
+        storedBytes -= before - free.StorageBytes();
+    }
+    return storedBytes + needed <= byteLimit;
+}
+
+// Copies the message into the slot if the slots' storage stays within the limit.
+bool DataHandler::Impl::Store(const VelmorantMessage& message, VelmorantMessage& slot) {
+    const size_t size = static_cast<size_t>(message.GetSize());
+    size_t needed = 0;
+    if (size > slot.StorageBytes()) {
+        // Grown from empty storage, the slot takes exactly the message's size.
+        const size_t before = slot.StorageBytes();
+        slot.ReleaseStorage();
+        storedBytes -= before - slot.StorageBytes();
+        needed = size - slot.StorageBytes();
+    }
+    if (needed > 0 && !MakeRoom(needed, slot)) return false;
+    const size_t before = slot.StorageBytes();
+    slot = static_cast<const orbel::communication::IMessage&>(message);
+    storedBytes += slot.StorageBytes() - before;
+    return true;
+}
+
+DataHandler::DataHandler(size_t bufferSize, std::chrono::milliseconds missLogInterval, size_t byteLimit) {
     if (bufferSize < 2)
         throw std::invalid_argument("The point-cloud buffer must hold at least 2 messages, got " +
                                     std::to_string(bufferSize));
-    impl_ = std::make_shared<Impl>(bufferSize, missLogInterval);
+    impl_ = std::make_shared<Impl>(bufferSize, missLogInterval, byteLimit);
     auto impl = impl_;
     impl_->customerThread = std::thread([impl] {
         orbel::utilities::MarkSdkThread();
@@ -127,12 +179,10 @@ bool DataHandler::Handle(VelmorantMessage& message) {
     auto& ring = impl_->ring;
     // Without a mirror the free space at the write index is empty only when N - 1 wait.
     const auto [slot, free] = ring.WriteSpan();
-    if (free == 0) {
-        ++impl_->missedCount;
-        impl_->LogMissedPointClouds();
+    if (free == 0 || !impl_->Store(message, *slot)) {
+        impl_->Miss();
         return true;
     }
-    *slot = static_cast<const orbel::communication::IMessage&>(message);
     ring.AdvanceWrite(1);
     std::lock_guard lock(impl_->wakeMutex);
     impl_->wake.notify_all();
@@ -142,5 +192,6 @@ bool DataHandler::Handle(VelmorantMessage& message) {
 uint64_t DataHandler::ReceivedCount() const { return impl_->receivedCount; }
 uint64_t DataHandler::MissedCount() const { return impl_->missedCount; }
 uint64_t DataHandler::ReportedCount() const { return impl_->reportedCount; }
+uint64_t DataHandler::StoredBytes() const { return impl_->storedBytes; }
 
 }  // namespace orbel::sensor

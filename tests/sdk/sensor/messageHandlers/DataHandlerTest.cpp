@@ -1,5 +1,5 @@
-// The point-cloud ring and its customer thread: order, overflow and its log,
-// malformed messages, and release from inside the callback.
+// The point-cloud ring and its customer thread: order, overflow by slots and by
+// bytes and its log, malformed messages, and release from inside the callback.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -20,9 +20,14 @@ using orbel::testing::Eventually;
 using orbel::testing::PointCloudPayloadBuilder;
 using orbel::testing::Received;
 
-orbel::communication::VelmorantMessage Cloud(uint32_t frame, uint8_t line = 0) {
-    return Received(0x1000, PointCloudPayloadBuilder().PointType(0x60).PointCount(4).FrameNumber(frame).LineIndex(line).Build());
+orbel::communication::VelmorantMessage Cloud(uint32_t frame, uint8_t line = 0, uint32_t points = 4) {
+    return Received(0x1000,
+                    PointCloudPayloadBuilder().PointType(0x60).PointCount(points).FrameNumber(frame).LineIndex(line).Build());
 }
+
+// About 300 KB: three of them pass a 1 MB limit.
+constexpr uint32_t kLargePoints = 11'500;
+constexpr size_t kByteLimit = 1'000'000;
 
 // Holds the customer thread inside the callback until released.
 struct Gate {
@@ -88,6 +93,53 @@ TEST(DataHandler, FullRingDropsTheNewestAndCountsThem) {
     gate.Open();
     ASSERT_TRUE(Eventually([&] { return delivered == 112; }));
     EXPECT_EQ(handler.ReceivedCount(), 201u);
+}
+
+TEST(DataHandler, BytesBeyondTheLimitAreDroppedAndCountedLikeOtherMisses) {
+    Gate gate;
+    std::mutex mutex;
+    std::vector<uint32_t> frames;
+    DataHandler handler(112, std::chrono::milliseconds(10'000), kByteLimit);
+    struct OpenOnExit {
+        Gate& gate;
+        ~OpenOnExit() { gate.Open(); }  // before the handler joins its thread, even after a failed assertion
+    } openOnExit{gate};
+    handler.SetCallback([&](std::unique_ptr<orbel::sdk::IPointCloud> cloud) {
+        {
+            std::lock_guard lock(mutex);
+            frames.push_back(cloud->GetMetadata().frameNumber);
+        }
+        if (cloud->GetMetadata().frameNumber == 0) gate.Pass();
+    });
+    auto first = Cloud(0, 0, kLargePoints);
+    handler.Handle(first);
+    ASSERT_TRUE(gate.WaitEntered());
+
+    constexpr uint32_t kSent = 20;  // far fewer than the slots, far more than the bytes allow
+    for (uint32_t f = 1; f <= kSent; ++f) {
+        auto m = Cloud(f, 0, kLargePoints);
+        handler.Handle(m);
+        ASSERT_LE(handler.StoredBytes(), kByteLimit) << "after cloud " << f;
+    }
+    EXPECT_GT(handler.MissedCount(), 0u);
+    gate.Open();
+    ASSERT_TRUE(Eventually([&] { return handler.ReportedCount() + handler.MissedCount() == kSent + 1; }));
+    std::lock_guard lock(mutex);
+    ASSERT_GE(frames.size(), 2u);
+    for (size_t i = 0; i < frames.size(); ++i) EXPECT_EQ(frames[i], i) << "the waiting clouds come first, in order";
+}
+
+// Each slot in turn receiving one large cloud must not leave every slot holding that much.
+TEST(DataHandler, ReusedSlotsKeepNoMoreStorageThanTheLimit) {
+    DataHandler handler(112, std::chrono::milliseconds(10'000), kByteLimit);
+    handler.SetCallback([](std::unique_ptr<orbel::sdk::IPointCloud>) {});
+    for (uint32_t f = 0; f < 120; ++f) {
+        auto m = Cloud(f, 0, kLargePoints);
+        handler.Handle(m);
+        ASSERT_LE(handler.StoredBytes(), kByteLimit) << "after cloud " << f;
+        ASSERT_TRUE(Eventually([&] { return handler.ReportedCount() == f + 1; }));
+    }
+    EXPECT_EQ(handler.MissedCount(), 0u);
 }
 
 TEST(DataHandler, MissesAreLoggedOncePerInterval) {

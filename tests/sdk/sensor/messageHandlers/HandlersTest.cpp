@@ -17,6 +17,7 @@ using orbel::sdk::SensorState;
 using orbel::testing::Received;
 
 TEST(SensorStatusHandler, StateMessagesAndStateErrors) {
+    orbel::testing::LogCapture log;
     orbel::sensor::SensorStatusHandler handler;
     std::vector<SensorState> states;
     std::vector<SensorError> errors;
@@ -49,6 +50,9 @@ TEST(SensorStatusHandler, StateMessagesAndStateErrors) {
     }
     auto other = Received(0x7000);
     EXPECT_FALSE(handler.Handle(other));
+    // With an error callback set, the errors go there alone: an ERROR record would
+    // report each one a second time (the program treats every SDK ERROR as a lost sensor).
+    EXPECT_EQ(log.CountAt(orbel::sdk::Severity::ERROR), 0u);
 }
 
 TEST(SensorStatusHandler, StateErrorWithoutCallbackIsLogged) {

@@ -53,7 +53,7 @@ struct DecodedFrame {
     uint32_t id = 0;
     uint32_t counter = 0;
     uint32_t sizeField = 0;         // payload size as declared in the header
-    std::vector<uint8_t> payload;   // empty unless the whole frame was available
+    std::vector<uint8_t> payload;   // of a valid frame only
     bool headerChecksumOk = false;
     bool sizeOk = false;            // declared frame size within the decoder's limit
     bool frameChecksumOk = false;
@@ -66,7 +66,8 @@ struct DecodedFrame {
 // it searches for the start sequence, checks the header checksum, the size against
 // its limit, then the end sequence and the frame checksum; on any failure it drops
 // exactly one byte and searches again, so a frame hidden behind garbage or behind a
-// rejected candidate is still found. Not thread-safe: one owner feeds and reads it.
+// rejected candidate is still found. Its work is linear in the bytes fed, whatever
+// they are: checksums come from running sums. Not thread-safe: one owner feeds and reads it.
 class FrameDecoder {
 public:
     explicit FrameDecoder(size_t maxFrameSize = kReceiverMaxFrameSize);
@@ -79,14 +80,22 @@ public:
     // Bytes dropped one by one while searching (garbage and rejected candidates).
     uint64_t SkippedBytes() const { return skipped_; }
     size_t BufferedBytes() const { return buffer_.size() - read_; }
+    // Bytes read to sum and to copy out payloads, in total; a small multiple of the
+    // bytes fed however they are crafted.
+    uint64_t ReadBytes() const { return readBytes_; }
 
 private:
     void Drop(size_t count);
+    // The sum of the `count` buffered bytes from `at`, modulo 256.
+    uint8_t SumAt(size_t at, size_t count) const { return static_cast<uint8_t>(sums_[at + count] - sums_[at]); }
 
     size_t maxFrameSize_;
     std::vector<uint8_t> buffer_;
+    // sums_[i]: the sum of buffer_[0, i) modulo 256; one longer than buffer_.
+    std::vector<uint8_t> sums_ = std::vector<uint8_t>(1, 0);
     size_t read_ = 0;
     uint64_t skipped_ = 0;
+    uint64_t readBytes_ = 0;
 };
 
 }  // namespace orbel::emulator

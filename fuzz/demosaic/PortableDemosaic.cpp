@@ -1,0 +1,8 @@
+// The demosaicing source compiled a second time with its vector paths switched off and
+// its three entry points renamed, so one program can run the SIMD and the portable
+// code on the same mosaic and compare them byte for byte.
+#define ORBEL_DEMOSAIC_SCALAR 1
+#define DemosaicBayerRG8 PortableDemosaicBayerRG8
+#define DemosaicBayerRG12 PortableDemosaicBayerRG12
+#define DemosaicBayerRG12Packed PortableDemosaicBayerRG12Packed
+#include "camera/vendor/BayerDemosaic.cpp"

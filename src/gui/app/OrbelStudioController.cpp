@@ -1,0 +1,127 @@
+#include "app/OrbelStudioController.h"
+
+#include <string>
+#include <utility>
+
+#include "app/ConfigHandler.h"
+#include "app/FileHelpers.h"
+#include "app/Logging.h"
+
+namespace orbel::studio::gui {
+
+OrbelStudioController::OrbelStudioController() : OrbelStudioController(AppDataDir() / "settings.bin") {}
+
+OrbelStudioController::OrbelStudioController(std::filesystem::path settingsFile,
+                                             SensorPanel::PingMonitorFactory pingMonitors)
+    : settingsFile_(std::move(settingsFile)) {
+    Initialize(std::move(pingMonitors));
+}
+
+OrbelStudioController::~OrbelStudioController() {
+    ObjectDispatcher& dispatcher = *context_->dispatcher;
+    dispatcher.Unsubscribe<FrameData>(this);
+    dispatcher.Unsubscribe<CameraData>(this);
+    dispatcher.Unsubscribe<AppAction>(this);
+    // The panels go first (the sensor panel waits for its tasks and stops the stream) while
+    // the rest of the controller still exists.
+    panels_.reset();
+}
+
+void OrbelStudioController::Initialize(SensorPanel::PingMonitorFactory pingMonitors) {
+    sensorConfig_ = std::make_shared<SensorConfig>();
+    context_ = std::make_shared<AppContext>();
+    if (std::shared_ptr<ViewerConfig> loaded = ConfigHandler::Load(settingsFile_, sensorConfig_)) {
+        context_->appState->viewerConfig = std::move(loaded);
+    }
+    panels_ = std::make_shared<AppPanels>(sensorConfig_, context_, std::move(pingMonitors));
+    plugins_ = std::make_shared<plugins::PluginRegistry>(context_->dispatcher, context_->taskManager,
+                                                         context_->appState);
+    plugins_->StartAll();
+
+    panels_->Subscribe();
+    ObjectDispatcher& dispatcher = *context_->dispatcher;
+    dispatcher.Subscribe<FrameData>(this);
+    dispatcher.Subscribe<CameraData>(this);
+    dispatcher.Subscribe<AppAction>(this);
+    panels_->Connect();
+}
+
+void OrbelStudioController::Consume(std::shared_ptr<AppAction> action) {
+    if (action->Is(AppActionType::ClearViews)) {
+        frameSeen_ = false;
+    }
+    actions_.Push(std::move(action));
+}
+
+void OrbelStudioController::Consume(std::shared_ptr<FrameData> frame) {
+    if (!frameSeen_.exchange(true)) {
+        Log("Frames arriving: frame " + std::to_string(frame->frameNumber) + ", " + std::to_string(frame->height) +
+                " lines of " + std::to_string(frame->width) + " points",
+            2);
+    }
+}
+
+void OrbelStudioController::Consume(std::shared_ptr<CameraData> image) {
+    if (images_.Size() > kCameraQueueCap) {
+        images_.TryPop();
+    }
+    images_.Push(std::move(image));
+}
+
+void OrbelStudioController::Update(double frameMilliseconds) {
+    plugins_->UpdateAll(static_cast<float>(frameMilliseconds));
+    if (images_.TryPop()) {
+        context_->appState->viewerConfig->show_camera = true;
+    }
+    if (std::optional<std::shared_ptr<AppAction>> action = actions_.TryPop()) {
+        Apply(**action);
+    }
+}
+
+void OrbelStudioController::Apply(const AppAction& action) {
+    AppState& state = *context_->appState;
+    switch (static_cast<AppActionType>(action.type)) {
+        case AppActionType::ProgressUpdate:
+            if (action.payload.index() == payload_index::kProgress) {
+                const auto& progress = std::get<ProgressPayload>(action.payload);
+                state.progressFraction = progress.fraction;
+                state.SetProgressText(progress.text);
+                state.progressVisible = true;
+            }
+            break;
+        case AppActionType::Notification:
+            if (action.payload.index() == payload_index::kNotification) {
+                const auto& notice = std::get<NotificationPayload>(action.payload);
+                state.SetToast(notice.text, notice.level);
+            }
+            break;
+        case AppActionType::ClearViews:
+            state.viewerConfig->show_camera = false;
+            break;
+        case AppActionType::SetCameraViewVisible:
+            if (action.payload.index() == payload_index::kFlag) {
+                state.viewerConfig->show_camera = std::get<bool>(action.payload);
+            }
+            break;
+        case AppActionType::ReplayPlay:
+        case AppActionType::ReplayPause:
+        case AppActionType::ReplayReset:
+        case AppActionType::ReplaySeek:
+            panels_->RelayReplay(action);
+            break;
+        default:
+            break;
+    }
+}
+
+void OrbelStudioController::ReleaseGraphics() { panels_->ReleaseGraphics(); }
+
+void OrbelStudioController::Shutdown() {
+    if (!ConfigHandler::Save(context_->appState->viewerConfig, sensorConfig_, settingsFile_)) {
+        Log("Failed to save viewer configuration", 4);
+    }
+    panels_->sensorPanel.StopStreaming();
+    plugins_->ShutdownAll();
+}
+
+}  // namespace orbel::studio::gui

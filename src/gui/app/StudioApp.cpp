@@ -1,0 +1,360 @@
+// Start-up, frame loop and shutdown of orbelstudio on GLFW 3.3, OpenGL 3.3 core (libepoxy)
+// and Dear ImGui 1.86 with its GLFW and OpenGL3 backends.
+#include "app/StudioApp.h"
+
+#include <epoxy/gl.h>
+#include <GLFW/glfw3.h>
+#include <imgui.h>
+#include <backends/imgui_impl_glfw.h>
+#include <backends/imgui_impl_opengl3.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/FileHelpers.h"
+#include "app/GuiUtilities.h"
+#include "app/ImGuiSink.h"
+#include "app/Logging.h"
+#include "app/MainLayout.h"
+#include "app/OrbelStudioController.h"
+#include "app/Startup.h"
+#include "platform/CrashHandler.h"
+#include "platform/FileDialog.h"
+
+namespace orbel::studio::gui {
+namespace {
+
+// How long the window system gets to act on a maximise request before the program sizes the
+// window itself (a display without a window manager ignores the request).
+constexpr double kMaximisePatienceSeconds = 0.3;
+constexpr double kLogFlushSeconds = 1.0;
+
+// What the start-up thread hands over. The main thread reads the pointers only after it has
+// seen `done` set (release/acquire).
+struct StartupHandOver {
+    std::shared_ptr<OrbelStudioController> controller;
+    std::shared_ptr<AppState> appState;
+    std::atomic<bool> done{false};
+};
+
+void RunInitThread(StartupHandOver& handOver) {
+    try {
+        handOver.controller = std::make_shared<OrbelStudioController>();
+        handOver.appState = handOver.controller->Context()->appState;
+    } catch (const std::exception& e) {
+        Log(std::string("Start-up failed: ") + e.what(), 4);
+        std::fprintf(stderr, "orbelstudio: start-up failed: %s\n", e.what());
+        handOver.controller.reset();
+    } catch (...) {
+        Log("Start-up failed", 4);
+        handOver.controller.reset();
+    }
+    handOver.done.store(true, std::memory_order_release);
+}
+
+ImTextureID AsTextureId(unsigned texture) {
+    return reinterpret_cast<ImTextureID>(static_cast<std::uintptr_t>(texture));
+}
+
+std::vector<MonitorArea> MonitorAreas(GLFWmonitor** monitors, int count) {
+    std::vector<MonitorArea> areas;
+    for (int i = 0; i < count; ++i) {
+        MonitorArea area;
+        glfwGetMonitorPos(monitors[i], &area.x, &area.y);
+        if (const GLFWvidmode* mode = glfwGetVideoMode(monitors[i])) {
+            area.width = mode->width;
+            area.height = mode->height;
+        }
+        areas.push_back(area);
+    }
+    return areas;
+}
+
+void CentreOnCursorMonitor(GLFWwindow* window) {
+    int count = 0;
+    GLFWmonitor** monitors = glfwGetMonitors(&count);
+    if (monitors == nullptr || count == 0) {
+        return;
+    }
+    int windowX = 0;
+    int windowY = 0;
+    glfwGetWindowPos(window, &windowX, &windowY);
+    double cursorX = 0.0;
+    double cursorY = 0.0;
+    glfwGetCursorPos(window, &cursorX, &cursorY);
+    int primary = 0;
+    GLFWmonitor* primaryMonitor = glfwGetPrimaryMonitor();
+    for (int i = 0; i < count; ++i) {
+        if (monitors[i] == primaryMonitor) primary = i;
+    }
+    const auto [x, y] = CentredWindowPosition(windowX + static_cast<int>(cursorX), windowY + static_cast<int>(cursorY),
+                                              MonitorAreas(monitors, count), primary, kSplashWidth, kSplashHeight);
+    glfwSetWindowPos(window, x, y);
+}
+
+// The work area of the monitor that holds the window's centre, else of the primary monitor.
+void FillWorkArea(GLFWwindow* window) {
+    int count = 0;
+    GLFWmonitor** monitors = glfwGetMonitors(&count);
+    if (monitors == nullptr || count == 0) {
+        return;
+    }
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+    glfwGetWindowPos(window, &x, &y);
+    glfwGetWindowSize(window, &width, &height);
+    const std::vector<MonitorArea> areas = MonitorAreas(monitors, count);
+    GLFWmonitor* target = glfwGetPrimaryMonitor();
+    for (int i = 0; i < count; ++i) {
+        const MonitorArea& area = areas[static_cast<std::size_t>(i)];
+        const int cx = x + width / 2;
+        const int cy = y + height / 2;
+        if (cx >= area.x && cx < area.x + area.width && cy >= area.y && cy < area.y + area.height) {
+            target = monitors[i];
+            break;
+        }
+    }
+    int workX = 0;
+    int workY = 0;
+    int workWidth = 0;
+    int workHeight = 0;
+    glfwGetMonitorWorkarea(target, &workX, &workY, &workWidth, &workHeight);
+    if (workWidth > 0 && workHeight > 0) {
+        glfwSetWindowPos(window, workX, workY);
+        glfwSetWindowSize(window, workWidth, workHeight);
+    }
+}
+
+// Follows the window from the maximise request until it has its full size.
+class MaximiseWatch {
+public:
+    void Request(GLFWwindow* window) {
+        glfwGetWindowSize(window, &widthBefore_, &heightBefore_);
+        requestedAt_ = glfwGetTime();
+        glfwHideWindow(window);
+        glfwSetWindowAttrib(window, GLFW_DECORATED, GLFW_TRUE);
+        glfwMaximizeWindow(window);
+        glfwShowWindow(window);
+        pending_ = true;
+    }
+
+    // Once per main frame; true on the frame the window got its size.
+    bool Settle(GLFWwindow* window) {
+        if (!pending_) {
+            return false;
+        }
+        int width = 0;
+        int height = 0;
+        glfwGetWindowSize(window, &width, &height);
+        if (width != widthBefore_ || height != heightBefore_) {
+            pending_ = false;
+            return true;
+        }
+        if (MaximiseNeedsFallback(width, height, widthBefore_, heightBefore_, glfwGetTime() - requestedAt_,
+                                  kMaximisePatienceSeconds)) {
+            FillWorkArea(window);
+            glfwGetWindowSize(window, &width, &height);
+            pending_ = false;
+            return true;
+        }
+        return false;
+    }
+
+private:
+    bool pending_ = false;
+    int widthBefore_ = 0;
+    int heightBefore_ = 0;
+    double requestedAt_ = 0.0;
+};
+
+void OnGlfwError(int code, const char* description) {
+    Log("GLFW error " + std::to_string(code) + ": " + (description ? description : ""), 3);
+}
+
+int Run() {
+    SetupLogging(false, AppDataDir() / "orbelstudio.log");
+    Log(std::string(kWindowTitle) + " starting", 2);
+    platform::CrashHandler(std::filesystem::current_path());
+
+    glfwSetErrorCallback(OnGlfwError);
+    if (!glfwInit()) {
+        Log("The window system cannot be initialised", 4);
+        return 1;
+    }
+    glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 3);
+    glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 3);
+    glfwWindowHint(GLFW_OPENGL_PROFILE, GLFW_OPENGL_CORE_PROFILE);
+    glfwWindowHint(GLFW_OPENGL_FORWARD_COMPAT, GLFW_TRUE);
+    glfwWindowHint(GLFW_TRANSPARENT_FRAMEBUFFER, GLFW_TRUE);
+    glfwWindowHint(GLFW_DECORATED, GLFW_FALSE);
+    GLFWwindow* window = glfwCreateWindow(kSplashWidth, kSplashHeight, kWindowTitle, nullptr, nullptr);
+    if (window == nullptr) {
+        Log("The window cannot be created", 4);
+        glfwTerminate();
+        return 1;
+    }
+
+    const Resources::IconPixels icon = Resources::Instance().WindowIcon();
+    if (icon.pixels != nullptr) {
+        const GLFWimage image{icon.width, icon.height, icon.pixels};
+        glfwSetWindowIcon(window, 1, &image);
+    } else {
+        Log("The window icon cannot be decoded", 3);
+    }
+    CentreOnCursorMonitor(window);
+
+    glfwMakeContextCurrent(window);
+    glfwSwapInterval(1);
+    if (epoxy_gl_version() < 33) {
+        std::fputs("GLAD failed\n", stdout);
+        Log("OpenGL 3.3 cannot be loaded", 4);
+        glfwDestroyWindow(window);
+        glfwTerminate();
+        return 1;
+    }
+
+    ImGui::CreateContext();
+    // ImGui keeps the pointer: the text lives for the whole run.
+    static const std::string iniFile = (AppDataDir() / "imgui.ini").string();
+    ImGui::GetIO().IniFilename = iniFile.c_str();
+    ApplyTheme();
+    AddLogSink(ImGuiSink::Instance());
+
+    if (!platform::InitFileDialogs()) {
+        Log("The file dialogs cannot be initialised", 4);
+        ImGui::DestroyContext();
+        glfwDestroyWindow(window);
+        glfwTerminate();
+        return 1;
+    }
+    ImGui_ImplGlfw_InitForOpenGL(window, true);
+    ImGui_ImplOpenGL3_Init("#version 330");
+
+    const unsigned splashTexture = CreateTexture(DecodedImage(SplashPng()));
+    if (splashTexture == 0) {
+        Log("The splash image cannot be decoded", 3);
+    }
+
+    StartupHandOver handOver;
+    std::thread startupThread(RunInitThread, std::ref(handOver));
+    double last = glfwGetTime();
+    double lastFlush = last;
+
+    SplashState splash;
+    StartupPhases phases;
+    MainLayout layout;
+    MaximiseWatch maximise;
+    std::shared_ptr<OrbelStudioController> controller;
+    std::shared_ptr<AppState> appState;
+    int exitCode = 0;
+
+    while (!glfwWindowShouldClose(window)) {
+        glfwPollEvents();
+        ImGui_ImplOpenGL3_NewFrame();
+        ImGui_ImplGlfw_NewFrame();
+        ImGui::NewFrame();
+        ImGuiIO& io = ImGui::GetIO();
+        ImVec4 clear(0.0f, 0.0f, 0.0f, 0.0f);
+
+        if (!phases.InMainPhase()) {
+            const bool splashRunning = DrawSplash(splash, AsTextureId(splashTexture), io.DeltaTime);
+            bool clicked = false;
+            for (int button = 0; button < ImGuiMouseButton_COUNT; ++button) {
+                clicked = clicked || ImGui::IsMouseClicked(button);
+            }
+            if (phases.SplashFrame(splashRunning, clicked, handOver.done.load(std::memory_order_acquire))) {
+                controller = handOver.controller;
+                appState = handOver.appState;
+                if (!controller) {
+                    exitCode = 1;
+                    ImGui::EndFrame();
+                    break;
+                }
+            }
+        } else {
+            // The phase lines are written at once: whoever waits for them reads the file.
+            if (phases.TakeFirstMainFrame()) {
+                Log(kMainPhaseLogText, 2);
+                FlushLog();
+                maximise.Request(window);
+            }
+            if (maximise.Settle(window)) {
+                // The focus that showing the window asked for can be lost when the window was
+                // not on screen yet; without a window manager nobody else would give it.
+                glfwFocusWindow(window);
+                int width = 0;
+                int height = 0;
+                glfwGetWindowSize(window, &width, &height);
+                Log(std::string(kWindowReadyLogText) + " (" + std::to_string(width) + " x " + std::to_string(height) +
+                        ")",
+                    2);
+                FlushLog();
+            }
+            clear = ImVec4(0.05f, 0.05f, 0.08f, 1.0f);
+            const double now = glfwGetTime();
+            controller->Update((now - last) * 1000.0);
+            layout.Draw(*appState, controller->Panels(), controller->Plugins(), io.DeltaTime);
+            last = now;
+        }
+
+        ImGui::Render();
+        int framebufferWidth = 0;
+        int framebufferHeight = 0;
+        glfwGetFramebufferSize(window, &framebufferWidth, &framebufferHeight);
+        glViewport(0, 0, framebufferWidth, framebufferHeight);
+        glClearColor(clear.x, clear.y, clear.z, clear.w);
+        glClear(GL_COLOR_BUFFER_BIT);
+        ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
+        glfwSwapBuffers(window);
+        if (glfwGetTime() - lastFlush >= kLogFlushSeconds) {
+            FlushLog();
+            lastFlush = glfwGetTime();
+        }
+    }
+
+    // Shutdown: every OpenGL object goes while the context still exists, before the backends.
+    platform::QuitFileDialogs();
+    if (splashTexture != 0) {
+        glDeleteTextures(1, &splashTexture);
+    }
+    startupThread.join();
+    if (!controller) {
+        controller = handOver.controller;  // the window was closed during the splash
+    }
+    if (controller) {
+        controller->Shutdown();
+        controller->ReleaseGraphics();
+    }
+    Resources::Instance().DeleteTextures();
+    ImGui_ImplOpenGL3_Shutdown();
+    ImGui_ImplGlfw_Shutdown();
+    ImGui::DestroyContext();
+    glfwDestroyWindow(window);
+    glfwTerminate();
+    Log(std::string(kWindowTitle) + " closed", 2);
+    // The controller, the panels and the SDK objects go with the last reference, here.
+    return exitCode;
+}
+
+}  // namespace
+
+int RunStudio() {
+    try {
+        return Run();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "orbelstudio: %s\n", e.what());
+        Log(std::string("orbelstudio stopped: ") + e.what(), 5);
+        return 1;
+    }
+}
+
+}  // namespace orbel::studio::gui

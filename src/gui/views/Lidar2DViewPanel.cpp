@@ -1,0 +1,223 @@
+// The 2D view panel: frame intake, the picture's bytes and texture, logo, export.
+#include "views/Lidar2DViewPanel.h"
+
+#include <epoxy/gl.h>
+#include <imgui.h>
+
+#include <exception>
+#include <variant>
+
+#include "app/GuiUtilities.h"
+#include "app/Logging.h"
+#include "views/LidarImage.h"
+#include "views/ViewExport.h"
+#include "views/ViewOverlays.h"
+
+namespace orbel::studio::gui {
+namespace {
+
+constexpr float kButtonSide = 50.0f;
+constexpr int kInfoLevel = 2;
+constexpr int kErrorLevel = 4;
+
+}  // namespace
+
+Lidar2DViewPanel::Lidar2DViewPanel() : Lidar2DViewPanel(LogoPng()) {}
+
+Lidar2DViewPanel::Lidar2DViewPanel(PngBytes logo) : logo_(logo) {}
+
+void Lidar2DViewPanel::Consume(std::shared_ptr<FrameData> frame) {
+    if (frames_.Size() >= kMaxQueued) {
+        frames_.TryPop();
+    }
+    frames_.Push(std::move(frame));
+}
+
+void Lidar2DViewPanel::Consume(std::shared_ptr<AppAction> action) {
+    if (actions_.Size() >= kMaxQueued) {
+        actions_.TryPop();
+    }
+    actions_.Push(std::move(action));
+}
+
+void Lidar2DViewPanel::ResetTexture() {
+    current_.reset();
+    hasImage_ = false;
+    uploadPending_ = false;
+    imageBytes_.clear();
+    imageWidth_ = 0;
+    imageRows_ = kImageRows;
+    if (imageTexture_ != 0) {
+        glDeleteTextures(1, &imageTexture_);
+        imageTexture_ = 0;
+        textureWidth_ = 0;
+    }
+    frames_.Clear();
+}
+
+void Lidar2DViewPanel::ReleaseGl() {
+    if (imageTexture_ != 0) {
+        glDeleteTextures(1, &imageTexture_);
+        imageTexture_ = 0;
+        textureWidth_ = 0;
+    }
+    if (logoTexture_ != 0) {
+        glDeleteTextures(1, &logoTexture_);
+        logoTexture_ = 0;
+    }
+    logoLoaded_ = false;
+    uploadPending_ = hasImage_;
+}
+
+void Lidar2DViewPanel::LoadLogoTexture() {
+    if (logoLoaded_ || logoFailed_) {
+        return;
+    }
+    try {
+        const DecodedImage image(logo_);
+        if (!image.Valid()) {
+            logoFailed_ = true;
+            Log("Failed to load velmorant logo from memory", kErrorLevel);
+            return;
+        }
+        if (logoTexture_ != 0) {
+            glDeleteTextures(1, &logoTexture_);
+        }
+        logoTexture_ = CreateTexture(image);
+        logoWidth_ = image.Width();
+        logoHeight_ = image.Height();
+        logoLoaded_ = logoTexture_ != 0;
+    } catch (const std::exception& e) {
+        logoFailed_ = true;
+        Log(std::string("Exception loading logo texture: ") + e.what(), kErrorLevel);
+    }
+}
+
+void Lidar2DViewPanel::Update(const std::shared_ptr<AppState>& appState) {
+    bool configChanged = false;
+    if (auto action = actions_.TryPop(); action && *action) {
+        const AppAction& a = **action;
+        if (a.Is(AppActionType::ClearViews) || a.Is(AppActionType::Show2DView)) {
+            ResetTexture();
+        } else if (a.Is(AppActionType::Export2DView) && appState) {
+            std::string path;
+            if (a.payload.index() == payload_index::kText) {
+                path = std::get<std::string>(a.payload);
+            }
+            ExportPng(path, *appState);
+        } else if (a.Is(AppActionType::ViewerConfigChanged)) {
+            configChanged = true;
+        }
+    }
+    if (!appState || !appState->viewerConfig) {
+        return;
+    }
+    if (auto frame = frames_.TryPop(); frame && *frame) {
+        current_ = std::move(*frame);
+    } else if (!current_ || !configChanged) {
+        return;
+    }
+    const ViewerConfig& config = *appState->viewerConfig;
+    const std::vector<float>* channel = Channel2D(*current_, config.view2d_scalar_type.load());
+    if (channel != nullptr && BuildImageRows(*channel, config.view2d_colormap, config.view2d_min_scalar_value.load(),
+                                             config.view2d_max_scalar_value.load(), imageBytes_, imageWidth_)) {
+        imageRows_ = kImageRows;
+        hasImage_ = true;
+        uploadPending_ = true;
+    }
+}
+
+void Lidar2DViewPanel::UploadImage() {
+    if (imageTexture_ == 0) {
+        glGenTextures(1, &imageTexture_);
+        textureWidth_ = 0;
+    }
+    GLint unpackAlignment = 4;
+    glGetIntegerv(GL_UNPACK_ALIGNMENT, &unpackAlignment);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);  // RGB rows of any width are tightly packed
+    glBindTexture(GL_TEXTURE_2D, imageTexture_);
+    if (textureWidth_ != imageWidth_) {
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, imageWidth_, imageRows_, 0, GL_RGB, GL_UNSIGNED_BYTE, imageBytes_.data());
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        textureWidth_ = imageWidth_;
+    } else {
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, imageWidth_, imageRows_, GL_RGB, GL_UNSIGNED_BYTE, imageBytes_.data());
+    }
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, unpackAlignment);
+    uploadPending_ = false;
+}
+
+void Lidar2DViewPanel::ExportPng(std::string& path, AppState& appState) {
+    if (!hasImage_ || imageWidth_ < 1 || imageRows_ < 1) {
+        Log("No image available to export", kErrorLevel);
+        return;
+    }
+    try {
+        if (path.empty()) {
+            const ExportFolder folder = ChooseExportFolder(ScreenshotFolderCandidates());
+            if (folder.fallback) {
+                Log("Screenshots cannot be saved beside the program (" + folder.whyNotFirst + "); saving into " +
+                        folder.folder.string(),
+                    kInfoLevel);
+            }
+            path = ExportFilePath(folder, "2d").string();
+        }
+        if (!WritePngBottomUp(path, imageWidth_, imageRows_, 3, imageBytes_)) {
+            throw std::runtime_error("cannot write " + path);
+        }
+        appState.SetToast("2D view exported as PNG", 1);
+        Log("2D view exported to " + path, kInfoLevel);
+    } catch (const std::exception& e) {
+        appState.SetToast("Failed to export 2D view", 3);
+        Log(std::string("Failed to export 2D view: ") + e.what(), kErrorLevel);
+    }
+}
+
+void Lidar2DViewPanel::DrawLidar2DViewPanel(const std::shared_ptr<AppState>& appState) {
+    Update(appState);
+    if (uploadPending_ && hasImage_) {
+        UploadImage();
+    }
+    LoadLogoTexture();
+
+    const ImGuiIO& io = ImGui::GetIO();
+    const Vec2 origin = ToVec2(ImGui::GetCursorScreenPos());
+    const Vec2 region = ToVec2(ImGui::GetContentRegionAvail());
+    const Vec2 mouse = ToVec2(io.MousePos);
+    const bool mouseValid = ImGui::IsMousePosValid(&io.MousePos);
+    const bool clicked = ImGui::IsMouseClicked(ImGuiMouseButton_Left);
+    if (region.x < 1.0f || region.y < 1.0f) {
+        return;
+    }
+    ImGui::InvisibleButton("Lidar2DView", ToImVec(region));
+    ImGui::SetItemAllowOverlap();
+    ImDrawList* drawList = ImGui::GetWindowDrawList();
+    drawList->AddRectFilled(ImGui::GetItemRectMin(), ImGui::GetItemRectMax(), IM_COL32(0, 0, 0, 255));
+
+    if (!hasImage_ && logoTexture_ != 0 && logoWidth_ > 0 && logoHeight_ > 0) {
+        const Rect logo = LogoRect(origin, region, logoWidth_, logoHeight_);
+        drawList->AddImage(ToTextureId(logoTexture_), ToImVec(logo.min), ToImVec(logo.max), ImVec2(0.0f, 0.0f),
+                           ImVec2(1.0f, 1.0f), IM_COL32(255, 255, 255, 102));
+    } else if (imageTexture_ != 0 && imageWidth_ > 0 && imageRows_ > 0) {
+        const Rect picture = FitImage(origin, region, imageWidth_, imageRows_);
+        // Scan line 0 at the bottom of the picture.
+        drawList->AddImage(ToTextureId(imageTexture_), ToImVec(picture.min), ToImVec(picture.max), ImVec2(0.0f, 1.0f),
+                           ImVec2(1.0f, 0.0f));
+    }
+
+    const Vec2 buttonMin = origin + region - Vec2{kButtonSide + 10.0f, kButtonSide + 10.0f};
+    const Vec2 buttonSize{kButtonSide, kButtonSide};
+    const int firstVertex = drawList->VtxBuffer.Size;
+    ImGui::SetCursorScreenPos(ToImVec(buttonMin));
+    IconButton("##2dCameraBtn", 0, ToImVec(buttonSize));
+    const Vec2 centre = buttonMin + buttonSize * 0.5f;
+    FadeVertices(drawList, firstVertex, mouseValid ? FadeAlpha(mouse, centre) : 0.0f);
+    if (clicked && mouseValid && Inside(mouse, buttonMin, buttonSize) && appState) {
+        std::string path;
+        ExportPng(path, *appState);
+    }
+}
+
+}  // namespace orbel::studio::gui

@@ -1,0 +1,108 @@
+// The main layout's plain geometry: the splitters' clamps, and the timing of the progress bar and
+// the toasts. The layout drawn for real is in MainLayoutGlTest.cpp.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <string>
+
+#include "app/MainLayout.h"
+
+namespace {
+
+using orbel::studio::gui::AppState;
+using orbel::studio::gui::MainLayout;
+
+TEST(LayoutGeometryTest, ColumnsAndCentreShareTheWidth) {
+    EXPECT_FLOAT_EQ(orbel::studio::gui::CentreWidth(1904.0f, false, false), 1904.0f - 350.0f - 350.0f - 48.0f);
+    EXPECT_FLOAT_EQ(orbel::studio::gui::CentreWidth(1904.0f, true, true), 1904.0f - 48.0f);
+    EXPECT_FLOAT_EQ(orbel::studio::gui::CentreWidth(1904.0f, true, false), 1904.0f - 350.0f - 48.0f);
+
+    EXPECT_FLOAT_EQ(orbel::studio::gui::ProcessingPanelHeight(1064.0f), 440.0f);
+    EXPECT_FLOAT_EQ(orbel::studio::gui::ProcessingPanelHeight(700.0f), 300.0f) << "never below 300";
+    EXPECT_FLOAT_EQ(orbel::studio::gui::LeftColumnSpacer(1064.0f, 440.0f), 0.0f);
+    EXPECT_FLOAT_EQ(orbel::studio::gui::LeftColumnSpacer(700.0f, 300.0f), 0.0f);
+    EXPECT_FLOAT_EQ(orbel::studio::gui::LeftColumnSpacer(1264.0f, 300.0f), 340.0f);
+}
+
+TEST(LayoutGeometryTest, CentreSplitsBetweenTheViews) {
+    const auto both = orbel::studio::gui::ComputeCentre(true, true, 4.0f, 0.6f, 1006.0f, 1000.0f);
+    EXPECT_FLOAT_EQ(both.view2DHeight, 224.0f);
+    EXPECT_FLOAT_EQ(both.view3DHeight, 1000.0f - 224.0f - 6.0f - 4.0f);
+    EXPECT_FLOAT_EQ(both.view3DWidth, 600.0f);
+    EXPECT_FLOAT_EQ(both.cameraWidth, 400.0f);
+
+    const auto alone = orbel::studio::gui::ComputeCentre(false, false, 4.0f, 0.6f, 1006.0f, 1000.0f);
+    EXPECT_FLOAT_EQ(alone.view2DHeight, 0.0f);
+    EXPECT_FLOAT_EQ(alone.view3DHeight, 996.0f);
+    EXPECT_FLOAT_EQ(alone.view3DWidth, 1006.0f);
+    EXPECT_FLOAT_EQ(alone.cameraWidth, 0.0f);
+}
+
+TEST(LayoutGeometryTest, SplitterDragsAreClamped) {
+    struct Case {
+        float start;
+        float delta;
+        float expected;
+    };
+    // Dragging down by 100 pixels lowers the scale factor by 1, within [1, 10].
+    for (const Case& c : {Case{4.0f, 100.0f, 3.0f}, Case{4.0f, -250.0f, 6.5f}, Case{1.5f, 100.0f, 1.0f},
+                          Case{9.5f, -100.0f, 10.0f}}) {
+        EXPECT_FLOAT_EQ(orbel::studio::gui::DragScaleFactor(c.start, c.delta), c.expected) << c.start << " " << c.delta;
+    }
+    // Dragging right by a tenth of the width raises the ratio by 0.1, within [0.2, 0.8].
+    for (const Case& c : {Case{0.6f, 100.0f, 0.7f}, Case{0.6f, -100.0f, 0.5f}, Case{0.75f, 100.0f, 0.8f},
+                          Case{0.25f, -100.0f, 0.2f}}) {
+        EXPECT_NEAR(orbel::studio::gui::DragSplitRatio(c.start, c.delta, 1000.0f), c.expected, 1e-6f)
+            << c.start << " " << c.delta;
+    }
+    EXPECT_FLOAT_EQ(orbel::studio::gui::DragSplitRatio(0.6f, 50.0f, 0.0f), 0.6f) << "no width, no change";
+}
+
+TEST(ToastTimingTest, FadesInAndOutAndASecondReplacesTheFirst) {
+    EXPECT_FLOAT_EQ(orbel::studio::gui::ToastOpacity(0.0f, 5.0f), 0.0f);
+    EXPECT_FLOAT_EQ(orbel::studio::gui::ToastOpacity(0.15f, 5.0f), 0.5f);
+    EXPECT_FLOAT_EQ(orbel::studio::gui::ToastOpacity(2.0f, 5.0f), 1.0f);
+    EXPECT_FLOAT_EQ(orbel::studio::gui::ToastOpacity(4.75f, 5.0f), 0.5f);
+    EXPECT_FLOAT_EQ(orbel::studio::gui::ToastOpacity(5.2f, 5.0f), 0.0f);
+
+    AppState state;
+    state.SetToast("Sensor started", 1);
+    ASSERT_TRUE(state.AdvanceToast(3.0f));
+    state.SetToast("Sensor stopped", 0);
+    auto second = state.AdvanceToast(0.1f);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->text, "Sensor stopped");
+    EXPECT_LT(orbel::studio::gui::ToastOpacity(second->elapsed, second->duration), 1.0f) << "its own fade-in";
+    EXPECT_TRUE(state.AdvanceToast(4.8f)) << "and its full 5 s";
+    EXPECT_FALSE(state.AdvanceToast(0.2f));
+}
+
+TEST(ProgressTimingTest, ShowsWhileATaskRunsAndHidesThreeSecondsAfter) {
+    AppState state;
+    bool before = false;
+    const float dt = 0.125f;  // exact in binary: 24 steps make 3 s
+    orbel::studio::gui::AdvanceProgressDisplay(state, true, before, dt);
+    EXPECT_TRUE(state.progressVisible);
+    EXPECT_FLOAT_EQ(state.progressOpacity, 0.1875f) << "fading in at 1.5 per second";
+    for (int i = 0; i < 10; ++i) orbel::studio::gui::AdvanceProgressDisplay(state, true, before, dt);
+    EXPECT_FLOAT_EQ(state.progressOpacity, 1.0f);
+    EXPECT_FALSE(state.progressComplete);
+
+    int hiddenAfter = 0;
+    for (int i = 1; i <= 40 && state.progressVisible; ++i) {
+        if (orbel::studio::gui::AdvanceProgressDisplay(state, false, before, dt).hideNow) hiddenAfter = i;
+    }
+    EXPECT_EQ(hiddenAfter, 24) << "hidden 3 s after the task ended";
+    EXPECT_TRUE(state.progressComplete);
+    orbel::studio::gui::AdvanceProgressDisplay(state, false, before, 0.5f);
+    EXPECT_FLOAT_EQ(state.progressOpacity, 0.25f) << "fading out at 1.5 per second";
+
+    // A progress update without a task shows the bar for a full 3 s again.
+    state.progressVisible = true;
+    for (int i = 0; i < 23; ++i) orbel::studio::gui::AdvanceProgressDisplay(state, false, before, dt);
+    EXPECT_TRUE(state.progressVisible);
+    EXPECT_TRUE(orbel::studio::gui::AdvanceProgressDisplay(state, false, before, dt).hideNow);
+}
+
+}  // namespace

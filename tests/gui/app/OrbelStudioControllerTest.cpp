@@ -1,0 +1,211 @@
+// The controller: settings in and out, one queued action per frame, camera images, the relay
+// of replay commands between the two replay panels, and a teardown that no publisher outlives.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/AppPanels.h"
+#include "app/ConfigHandler.h"
+#include "app/OrbelStudioController.h"
+#include "gui/app/ProgramLogCapture.h"
+
+namespace {
+
+using orbel::studio::AppAction;
+using orbel::studio::AppActionPayload;
+using orbel::studio::AppActionType;
+using orbel::studio::CameraData;
+using orbel::studio::FrameData;
+using orbel::studio::NotificationPayload;
+using orbel::studio::gui::OrbelStudioController;
+
+class TempFolder {
+public:
+    TempFolder() {
+        char pattern[] = "/tmp/orbel-controller-XXXXXX";
+        path_ = mkdtemp(pattern);
+    }
+    ~TempFolder() { std::filesystem::remove_all(path_); }
+    const std::filesystem::path& Path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+class ControllerTest : public ::testing::Test {
+protected:
+    std::filesystem::path Settings() const { return folder.Path() / "settings.bin"; }
+    void Publish(AppActionType type, const void* sender = nullptr, AppActionPayload payload = {}) {
+        controller->Context()->dispatcher->Publish(std::make_shared<AppAction>(type, sender, std::move(payload)));
+    }
+    std::string Toast() {
+        auto toast = controller->Context()->appState->PendingToast();
+        return toast ? toast->text : "";
+    }
+
+    orbel::testing::ProgramLogCapture log;
+    TempFolder folder;
+    std::unique_ptr<OrbelStudioController> controller;
+};
+
+TEST_F(ControllerTest, MissingSettingsLeaveTheDefaultsAndShutdownWritesThem) {
+    controller = std::make_unique<OrbelStudioController>(Settings());
+    EXPECT_EQ(controller->Settings()->sensor_ip, "10.10.100.11");
+    EXPECT_EQ(controller->Settings()->sensor_port, 4000);
+    EXPECT_TRUE(controller->Settings()->enable_camera);
+    EXPECT_EQ(controller->Panels().sensorPanel.SensorIpText(), std::string("10.10.100.11"));
+    EXPECT_EQ(log.Count("Configuration file does not exist", spdlog::level::warn), 1u);
+
+    controller->Panels().sensorPanel.EditSensorIp("127.0.0.1");
+    controller->Panels().sensorPanel.EditPort(4100);
+    controller->Context()->appState->viewerConfig->lidar_2d_view_scale_factor = 6.0f;
+    controller->Shutdown();
+    controller.reset();
+
+    auto sensor = std::make_shared<orbel::studio::SensorConfig>();
+    const auto viewer = orbel::studio::gui::ConfigHandler::Load(Settings(), sensor);
+    ASSERT_TRUE(viewer);
+    EXPECT_EQ(sensor->sensor_ip, "127.0.0.1");
+    EXPECT_EQ(sensor->sensor_port, 4100);
+    EXPECT_FLOAT_EQ(viewer->lidar_2d_view_scale_factor, 6.0f);
+
+    // The next start reads them back.
+    controller = std::make_unique<OrbelStudioController>(Settings());
+    EXPECT_EQ(controller->Settings()->sensor_port, 4100);
+    EXPECT_EQ(controller->Panels().sensorPanel.Port(), 4100);
+}
+
+TEST_F(ControllerTest, UnwritableSettingsAreReported) {
+    controller = std::make_unique<OrbelStudioController>(folder.Path() / "no-such" / "dir" / "settings.bin");
+    std::filesystem::create_directories(folder.Path() / "no-such");
+    std::ofstream(folder.Path() / "no-such" / "dir") << "a file where a folder should be";
+    controller->Shutdown();
+    EXPECT_TRUE(log.Contains("Failed to save viewer configuration", spdlog::level::err));
+}
+
+TEST_F(ControllerTest, OneQueuedActionIsAppliedPerFrameInOrder) {
+    controller = std::make_unique<OrbelStudioController>(Settings());
+    for (int i = 0; i < 10; ++i) {
+        Publish(AppActionType::Notification, nullptr, NotificationPayload{std::to_string(i), 1});
+    }
+    for (int frame = 0; frame < 10; ++frame) {
+        controller->Update(16.0);
+        EXPECT_EQ(Toast(), std::to_string(frame));
+        EXPECT_EQ(controller->QueuedActions(), static_cast<size_t>(9 - frame));
+    }
+}
+
+TEST_F(ControllerTest, ActionsChangeStateOnlyWithTheirPayload) {
+    controller = std::make_unique<OrbelStudioController>(Settings());
+    auto& state = *controller->Context()->appState;
+    struct Step {
+        const char* what;
+        AppActionType type;
+        AppActionPayload payload;
+    };
+    const Step steps[] = {
+        {"a notification as plain text is ignored", AppActionType::Notification, std::string("plain")},
+        {"a progress update", AppActionType::ProgressUpdate, orbel::studio::ProgressPayload{0.25f, "Converting"}},
+        {"camera view shown", AppActionType::SetCameraViewVisible, true},
+        {"camera view flag as an integer is ignored", AppActionType::SetCameraViewVisible, int32_t{0}},
+    };
+    for (const Step& step : steps) {
+        Publish(step.type, nullptr, step.payload);
+        controller->Update(16.0);
+    }
+    EXPECT_EQ(Toast(), "");
+    EXPECT_FLOAT_EQ(state.progressFraction, 0.25f);
+    EXPECT_EQ(state.ProgressText(), "Converting");
+    EXPECT_TRUE(state.progressVisible);
+    EXPECT_TRUE(state.viewerConfig->show_camera);
+    Publish(AppActionType::ClearViews);
+    controller->Update(16.0);
+    EXPECT_FALSE(state.viewerConfig->show_camera);
+}
+
+TEST_F(ControllerTest, CameraImageShowsTheCameraViewAndTheQueueIsCapped) {
+    controller = std::make_unique<OrbelStudioController>(Settings());
+    auto& dispatcher = *controller->Context()->dispatcher;
+    for (int i = 0; i < 9; ++i) dispatcher.Publish(std::make_shared<CameraData>());
+    EXPECT_EQ(controller->QueuedImages(), OrbelStudioController::kCameraQueueCap + 1);
+    EXPECT_FALSE(controller->Context()->appState->viewerConfig->show_camera);
+    controller->Update(16.0);
+    EXPECT_TRUE(controller->Context()->appState->viewerConfig->show_camera);
+}
+
+TEST_F(ControllerTest, FirstFrameOfEachStreamIsLogged) {
+    controller = std::make_unique<OrbelStudioController>(Settings());
+    auto& dispatcher = *controller->Context()->dispatcher;
+    auto frame = std::make_shared<FrameData>();
+    frame->frameNumber = 7;
+    frame->width = 192;
+    frame->height = 56;
+    dispatcher.Publish(frame);
+    dispatcher.Publish(frame);
+    Publish(AppActionType::ClearViews);
+    dispatcher.Publish(frame);
+    EXPECT_EQ(log.Count("Frames arriving: frame 7, 56 lines of 192 points", spdlog::level::info), 2u);
+}
+
+struct FakeReplayPanel {
+    std::vector<std::string> calls;
+    void Play() { calls.push_back("play"); }
+    void Pause() { calls.push_back("pause"); }
+    void Reset() { calls.push_back("reset"); }
+    void Seek(int index) { calls.push_back("seek " + std::to_string(index)); }
+};
+
+TEST(ReplayRelayTest, CommandOfOneReplayPanelMovesTheOther) {
+    struct Case {
+        const char* what;
+        AppActionType type;
+        int sender;  // 0 lidar, 1 camera, 2 someone else
+        AppActionPayload payload;
+        std::vector<std::string> lidar;
+        std::vector<std::string> camera;
+    };
+    const Case cases[] = {
+        {"lidar plays", AppActionType::ReplayPlay, 0, {}, {}, {"play"}},
+        {"camera pauses", AppActionType::ReplayPause, 1, {}, {"pause"}, {}},
+        {"lidar resets", AppActionType::ReplayReset, 0, {}, {}, {"reset"}},
+        {"camera seeks", AppActionType::ReplaySeek, 1, int32_t{42}, {"seek 42"}, {}},
+        {"seek without an index", AppActionType::ReplaySeek, 0, std::string("42"), {}, {}},
+        {"another sender", AppActionType::ReplayPlay, 2, {}, {}, {}},
+        {"not a replay command", AppActionType::SessionLoaded, 0, std::string("/x"), {}, {}},
+    };
+    for (const Case& c : cases) {
+        FakeReplayPanel lidar;
+        FakeReplayPanel camera;
+        int other = 0;
+        const void* senders[] = {&lidar, &camera, &other};
+        const AppAction action(c.type, senders[c.sender], c.payload);
+        orbel::studio::gui::RelayReplayAction(action, &lidar, &camera);
+        EXPECT_EQ(lidar.calls, c.lidar) << c.what;
+        EXPECT_EQ(camera.calls, c.camera) << c.what;
+    }
+}
+
+TEST_F(ControllerTest, TeardownWhilePublishersRunReachesNothingFreed) {
+    controller = std::make_unique<OrbelStudioController>(Settings());
+    auto dispatcher = controller->Context()->dispatcher;
+    std::atomic<bool> stop{false};
+    std::thread publisher([&] {
+        while (!stop) {
+            dispatcher->Publish(std::make_shared<AppAction>(AppActionType::SensorOffline, nullptr));
+            dispatcher->Publish(std::make_shared<CameraData>());
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    controller.reset();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    stop = true;
+    publisher.join();
+    SUCCEED();
+}
+
+}  // namespace

@@ -1,0 +1,62 @@
+// The start-up phase: when the splash gives way to the main phase, and where the splash
+// window goes on a desktop with several monitors.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "app/Startup.h"
+
+namespace {
+
+using orbel::studio::gui::MonitorArea;
+using orbel::studio::gui::SplashState;
+using orbel::studio::gui::StartupPhases;
+
+// Runs splash frames of 1/64 s (exact in binary) until the main phase begins; returns the frame count, or -1.
+int FramesUntilMain(StartupPhases& phases, SplashState& splash, int clickAt, int startupDoneAt) {
+    for (int frame = 1; frame <= 600; ++frame) {
+        const bool running = orbel::studio::gui::AdvanceSplash(splash, 1.0f / 64.0f);
+        if (phases.SplashFrame(running, frame == clickAt, frame >= startupDoneAt)) {
+            return frame;
+        }
+    }
+    return -1;
+}
+
+TEST(StartupPhasesTest, SplashEndsAfterOneSecondOrAtAClickButNeverBeforeStartUpIsDone) {
+    struct Case {
+        const char* what;
+        int clickAt;
+        int startupDoneAt;
+        int expectedFrame;
+    };
+    const Case cases[] = {
+        {"no input: one second", 0, 1, 64},
+        {"a click ends it on that frame", 10, 1, 10},
+        {"start-up still running after the second", 0, 90, 90},
+        {"a click during a slow start-up is remembered", 10, 30, 30},
+    };
+    for (const Case& c : cases) {
+        StartupPhases phases;
+        SplashState splash;
+        EXPECT_EQ(FramesUntilMain(phases, splash, c.clickAt, c.startupDoneAt), c.expectedFrame) << c.what;
+        EXPECT_TRUE(phases.InMainPhase()) << c.what;
+        EXPECT_TRUE(phases.TakeFirstMainFrame()) << c.what;
+        EXPECT_FALSE(phases.TakeFirstMainFrame()) << c.what << ": only once";
+        EXPECT_FALSE(phases.SplashFrame(true, true, true)) << c.what << ": never back to the splash";
+    }
+}
+
+TEST(WindowPlacementTest, SplashIsCentredOnTheMonitorUnderTheCursor) {
+    const std::vector<MonitorArea> monitors = {{0, 0, 1920, 1080}, {1920, 0, 2560, 1440}};
+    using orbel::studio::gui::CentredWindowPosition;
+    EXPECT_EQ(CentredWindowPosition(100, 100, monitors, 0, 800, 391), std::make_pair(560, 344));
+    EXPECT_EQ(CentredWindowPosition(2000, 700, monitors, 0, 800, 391), std::make_pair(1920 + 880, 524));
+    // Off every monitor: the primary one.
+    EXPECT_EQ(CentredWindowPosition(-50, 3000, monitors, 1, 800, 391), std::make_pair(1920 + 880, 524));
+    EXPECT_EQ(CentredWindowPosition(0, 0, {}, 0, 800, 391), std::make_pair(0, 0));
+    // Integer division, as the window system counts: (1081 - 391) / 2 = 345.
+    EXPECT_EQ(CentredWindowPosition(5, 5, {{0, 0, 1921, 1081}}, 0, 800, 391), std::make_pair(560, 345));
+}
+
+}  // namespace
