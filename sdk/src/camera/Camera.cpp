@@ -387,8 +387,8 @@ void Camera::AcquisitionLoop(std::shared_ptr<Shared> shared, std::shared_ptr<Run
         if (!failed) continue;
         if (!gotImage) {
             if (error == lastLibraryError) {
-                ++repeats;
                 if (!run->Pause(kRepeatedErrorPause)) break;
+                ++repeats;
             } else {
                 endStreak();
                 lastLibraryError = error;

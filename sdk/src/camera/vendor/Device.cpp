@@ -275,6 +275,8 @@ void Device::Impl::StopStreamLocked() {
     }
     if (!running) throw GenericException("[stream] The stream is not running");
     running->Close();
+    // A device that no longer answers has nothing to stop; its stream is released all the same.
+    if (*controlLost) return;
     ErrorSlot error;
     arv_device_execute_command(device, "AcquisitionStop", error.Out());
     running.reset();
