@@ -16,8 +16,6 @@
 // that created the fixture ends, and is stopped and reaped by the destructor.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -56,6 +54,12 @@ public:
     // Whether the device answers a discovery within the time-out.
     bool Answers(int timeoutMs) const;
 
+    // The fake camera's frame ids are GigE Vision's 16-bit block ids: from
+    // 65535 they go on at 1. The frames from `earlier` to `later`, across wraps.
+    static uint32_t FramesBetween(uint32_t earlier, uint32_t later) {
+        return later >= earlier ? later - earlier : later + 65535 - earlier;
+    }
+
     // Why no fake camera can run here; nothing when one can.
     static std::optional<std::string> Unavailable();
     static bool Required();
@@ -76,8 +80,8 @@ private:
 
 }  // namespace orbel::testing
 
-// In a test body: makes `name` a running fake camera or skips the test (fails
-// where ORBEL_REQUIRE_FAKE_CAMERA is set).
+// In a GoogleTest body: makes `name` a running fake camera or skips the test
+// (fails where ORBEL_REQUIRE_FAKE_CAMERA is set).
 #define ORBEL_FAKE_CAMERA_OR_SKIP(name, ...)                                   \
     ::orbel::testing::FakeCamera name{__VA_ARGS__};                            \
     if (!name.Ready()) {                                                       \
