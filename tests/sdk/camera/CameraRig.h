@@ -2,6 +2,7 @@
 // recorded, and a deadline for scenarios that could hang.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <orbel/sdk/Exception.h>
@@ -22,6 +24,12 @@
 namespace orbel::testing {
 
 struct Recorder {
+    struct Inside {
+        explicit Inside(std::atomic<int>& n) : count(n) { ++count; }
+        ~Inside() { --count; }
+        std::atomic<int>& count;
+    };
+
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<std::unique_ptr<orbel::sdk::IImage>> images;
@@ -30,21 +38,35 @@ struct Recorder {
     // Run inside the callbacks, before the call is recorded.
     std::function<void()> onImage;
     std::function<void()> onError;
+    // Callbacks running now: a camera released inside one of them leaves its
+    // thread running until the callback returns, and the recorder must outlive that.
+    std::atomic<int> inside{0};
 
     void Attach(orbel::camera::Camera& camera) {
         camera.SetImageCallback([this](std::unique_ptr<orbel::sdk::IImage> image) {
+            const Inside scope(inside);
             if (onImage) onImage();
             std::lock_guard lock(mutex);
             images.push_back(std::move(image));
             changed.notify_all();
         });
         camera.SetErrorCallback([this](const orbel::sdk::Exception& e) {
+            const Inside scope(inside);
             if (onError) onError();
             std::lock_guard lock(mutex);
             errors.emplace_back(e.what());
             errorTimes.push_back(std::chrono::steady_clock::now());
             changed.notify_all();
         });
+    }
+    // Once the camera is gone: waits for callbacks still running to return.
+    bool WaitForCallbacksToReturn(std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
+        const auto end = std::chrono::steady_clock::now() + deadline;
+        while (inside.load() != 0) {
+            if (std::chrono::steady_clock::now() > end) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
     }
     template <typename Predicate>
     bool WaitUntil(Predicate predicate, std::chrono::milliseconds deadline = std::chrono::seconds(10)) {

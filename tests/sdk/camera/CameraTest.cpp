@@ -325,6 +325,7 @@ TEST(Camera, StopOrReleaseFromInsideItsOwnCallbacks) {
             }
             // Destroyed, on whichever thread, with its threads ended or ending.
             EXPECT_TRUE(log.WaitFor(L"camera images to the customer."));
+            EXPECT_TRUE(recorder.WaitForCallbacksToReturn());
         });
     }
 }

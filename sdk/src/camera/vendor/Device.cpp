@@ -49,10 +49,6 @@ private:
     std::atomic<bool> open_{true};
 };
 
-void OnControlLost(ArvGvDevice*, gpointer flag) { (*static_cast<std::shared_ptr<std::atomic<bool>>*>(flag))->store(true); }
-
-void DeleteFlag(gpointer flag, GClosure*) { delete static_cast<std::shared_ptr<std::atomic<bool>>*>(flag); }
-
 }  // namespace
 
 struct Device::Impl {
@@ -62,8 +58,9 @@ struct Device::Impl {
     ArvDevice* device;
     DeviceInfo info;
     std::mutex mutex;  // node access, stream start and stop
-    std::shared_ptr<std::atomic<bool>> controlLost = std::make_shared<std::atomic<bool>>(false);
-    gulong lostHandler = 0;
+    // Aravis's heartbeat gives up control when the device stops answering.
+    const bool openedInControl;
+    bool Lost() const { return openedInControl && !arv_gv_device_is_controller(ARV_GV_DEVICE(device)); }
 
     std::mutex streamMutex;  // the pointer only
     std::shared_ptr<StreamState> stream;
@@ -244,10 +241,8 @@ private:
     Device::Impl& impl_;
 };
 
-Device::Impl::Impl(ArvDevice* d, DeviceInfo i) : device(d), info(std::move(i)) {
-    lostHandler = g_signal_connect_data(device, "control-lost", G_CALLBACK(OnControlLost),
-                                        new std::shared_ptr<std::atomic<bool>>(controlLost), DeleteFlag,
-                                        GConnectFlags(0));
+Device::Impl::Impl(ArvDevice* d, DeviceInfo i)
+    : device(d), info(std::move(i)), openedInControl(arv_gv_device_is_controller(ARV_GV_DEVICE(d)) != 0) {
     deviceMap = std::make_unique<FeatureNodeMap>(*this);
     transportDeviceMap = std::make_unique<TransportDeviceNodeMap>(*this);
     transportStreamMap = std::make_unique<TransportStreamNodeMap>(*this);
@@ -262,7 +257,6 @@ Device::Impl::~Impl() {
             // Released either way; the device may be gone.
         }
     }
-    if (lostHandler != 0) g_signal_handler_disconnect(device, lostHandler);
     // Gives up control of the device; a device that no longer answers takes a few seconds.
     g_object_unref(device);
 }
@@ -276,7 +270,7 @@ void Device::Impl::StopStreamLocked() {
     if (!running) throw GenericException("[stream] The stream is not running");
     running->Close();
     // A device that no longer answers has nothing to stop; its stream is released all the same.
-    if (*controlLost) return;
+    if (Lost()) return;
     ErrorSlot error;
     arv_device_execute_command(device, "AcquisitionStop", error.Out());
     running.reset();
@@ -317,7 +311,7 @@ void Device::StartStream(size_t bufferCount) {
         if (impl_->stream) throw GenericException("[stream] The stream is already running");
     }
     if (bufferCount == 0) throw GenericException("[stream] A stream needs at least one buffer");
-    if (*impl_->controlLost) throw GenericException("[stream] " + LostText(impl_->info));
+    if (impl_->Lost()) throw GenericException("[stream] " + LostText(impl_->info));
 
     ErrorSlot error;
     const gint64 payload = arv_device_get_integer_feature_value(impl_->device, "PayloadSize", error.Out());
@@ -346,7 +340,7 @@ void Device::StopStream() {
 }
 
 Image* Device::GetImage(uint64_t timeoutMs) {
-    if (*impl_->controlLost) throw GenericException(LostText(impl_->info));
+    if (impl_->Lost()) throw GenericException(LostText(impl_->info));
     std::shared_ptr<StreamState> state;
     {
         std::lock_guard lock(impl_->streamMutex);
@@ -355,7 +349,7 @@ Image* Device::GetImage(uint64_t timeoutMs) {
     if (!state) throw GenericException("[stream] The stream is not running");
     ArvBuffer* buffer = arv_stream_timeout_pop_buffer(state->Stream(), timeoutMs * 1000);
     if (buffer == nullptr) {
-        if (*impl_->controlLost) throw GenericException(LostText(impl_->info));
+        if (impl_->Lost()) throw GenericException(LostText(impl_->info));
         throw TimeoutException("No image received within " + std::to_string(timeoutMs) + " ms");
     }
     if (impl_->newestOnly) {
