@@ -1,7 +1,8 @@
 // The camera through the SDK's public factory: a sensor built with an image
 // callback against the sensor emulator and the fake camera delivers point
-// clouds and images side by side; a camera that cannot be found fails the
-// build; and no image reaches the caller once its sensor handle is gone.
+// clouds and images side by side, and no image reaches the caller once its
+// sensor handle is gone. (A camera that cannot be found fails the build:
+// SensorEndToEnd.WantingImagesWithoutACameraFailsTheBuild.)
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -88,25 +89,6 @@ TEST(CameraEndToEnd, PointCloudsAndImagesBothArrive) {
             EXPECT_TRUE(recorded.errors.empty());
         });
     }
-}
-
-TEST(CameraEndToEnd, ACameraThatCannotBeFoundFailsTheBuild) {
-    orbel::testing::WithinDeadline([] {
-        SensorEmulator emulator;
-        Images images;
-        SensorFactory factory;
-        factory.SetCameraIPAddress("127.99.0.1");
-        factory.SetImageCallback(images.Callback());
-        try {
-            factory.Build("127.0.0.1", emulator.Port());
-            ADD_FAILURE() << "built without its camera";
-        } catch (const orbel::sdk::Exception& e) {
-            EXPECT_EQ(e.GetType(), orbel::sdk::SensorError::CONNECTION_FAILED);
-            EXPECT_NE(std::string(e.what()).find("Extra information: Failed to create camera: "), std::string::npos)
-                << e.what();
-            EXPECT_NE(std::string(e.what()).find("No cameras found"), std::string::npos) << e.what();
-        }
-    });
 }
 
 TEST(CameraEndToEnd, NoImageReachesTheCallerOnceItsSensorHandleIsGone) {
