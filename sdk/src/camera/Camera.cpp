@@ -248,10 +248,21 @@ void Camera::Start(const std::chrono::milliseconds&) {
         throw wrapped(Exception(std::string("Camera/acquisition is already running"), SensorError::UNABLE_TO_START)
                           .what());
     }
-    if (config_) config_->OptimizeBandwidth(shared_->outputFormat);
+    bool streaming = false;
+    // A start that fails halfway leaves nothing running.
+    auto undo = [&] {
+        running_ = false;
+        if (!streaming) return;
+        try {
+            device_->StopStream();
+        } catch (...) {
+        }
+    };
     try {
+        if (config_) config_->OptimizeBandwidth(shared_->outputFormat);
         if (!device_) throw Exception(std::string("Camera not connected"), SensorError::UNABLE_TO_START);
         device_->StartStream(kStreamBuffers);
+        streaming = true;
         auto run = std::make_shared<Run>();
         std::thread previous;
         {
@@ -264,10 +275,10 @@ void Camera::Start(const std::chrono::milliseconds&) {
         orbel::utilities::JoinOrRelease(previous);
         ORBEL_LOG_INFO(L"Camera stream started.");
     } catch (const vendor::GenericException& e) {
-        running_ = false;
+        undo();
         throw wrapped(e.GetDescription());
     } catch (const std::exception& e) {
-        running_ = false;
+        undo();
         throw wrapped(e.what());
     }
 }
