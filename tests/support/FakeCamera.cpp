@@ -8,12 +8,16 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -213,18 +217,43 @@ FakeCamera::FakeCamera(FakeCameraOptions options) : options_(std::move(options))
     }
 }
 
+// One fake camera streams at a time in a network namespace: several at once
+// on one host hand each other's clients stray images now and then, which a
+// test would read as the SDK's fault. The lock is per namespace and is held
+// for the fixture's life.
+static int LockNamespace() {
+    char link[64] = {};
+    const ssize_t n = ::readlink("/proc/self/ns/net", link, sizeof link - 1);
+    std::string name = n > 0 ? std::string(link, static_cast<size_t>(n)) : "net";
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '-';
+    const std::string path = "/tmp/orbel-fake-camera-" + name + ".lock";
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) throw std::runtime_error("cannot open " + path);
+    while (::flock(fd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            ::close(fd);
+            throw std::runtime_error("cannot lock " + path);
+        }
+    }
+    return fd;
+}
+
 void FakeCamera::Launch() {
+    lock_ = LockNamespace();
     char pattern[] = "/tmp/orbel-fake-camera-XXXXXX";
     if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("cannot make a temporary folder");
     folder_ = pattern;
     const std::string xmlPath = folder_ + "/camera.xml";
     std::ofstream(xmlPath) << Description(options_);
 
-    address_ = PickAddress();
-    if (Run({"ip", "addr", "replace", address_ + "/32", "dev", "lo"}) != 0) {
-        throw std::runtime_error("cannot add " + address_ + " to lo");
+    // Adding an address that is already there fails: the kernel hands each
+    // address to one fixture only, whatever runs in parallel.
+    for (int attempt = 0; attempt < 64 && !addressAdded_; ++attempt) {
+        address_ = PickAddress();
+        addressAdded_ = Run({"ip", "addr", "add", address_ + "/32", "dev", "lo"}) == 0;
     }
-    addressAdded_ = true;
+    if (!addressAdded_) throw std::runtime_error("cannot add an address of 127.64.0.0/10 to lo");
 
     const std::string logPath = folder_ + "/camera.log";
     std::vector<std::string> arguments = {kProgram, "-i", address_, "-s", options_.serial, "-g", xmlPath};
@@ -276,7 +305,10 @@ bool FakeCamera::Answers(int timeoutMs) const {
     if (::poll(&poll, 1, timeoutMs) == 1) {
         uint8_t answer[512];
         const ssize_t n = ::recv(fd, answer, sizeof answer, 0);
-        answered = n >= 8 && answer[2] == 0x00 && answer[3] == 0x03 && answer[6] == 0x7E && answer[7] == 0x57;
+        answered = n >= 8 + 0xD8 + 16 && answer[2] == 0x00 && answer[3] == 0x03 && answer[6] == 0x7E &&
+                   answer[7] == 0x57 &&
+                   std::string(reinterpret_cast<const char*>(answer + 8 + 0xD8),
+                               strnlen(reinterpret_cast<const char*>(answer + 8 + 0xD8), 16)) == options_.serial;
     }
     ::close(fd);
     return answered;
@@ -334,6 +366,7 @@ FakeCamera::~FakeCamera() {
         std::error_code ignored;
         std::filesystem::remove_all(folder_, ignored);
     }
+    if (lock_ >= 0) ::close(lock_);
 }
 
 }  // namespace orbel::testing

@@ -10,10 +10,12 @@
 //
 // It runs only in a private network namespace with nothing but `lo` (as
 // scripts/test and `unshare -n` give), where it adds its address to `lo`:
-// 127.64.0.0/10, one /32 per camera, unique per process, so suites running in
-// parallel never share one. Elsewhere the test is skipped, or fails when
-// ORBEL_REQUIRE_FAKE_CAMERA is set. The process gets SIGKILL when the thread
-// that created the fixture ends, and is stopped and reaped by the destructor.
+// 127.64.0.0/10, one /32 per camera, never one that is already there.
+// Elsewhere the test is skipped, or fails when ORBEL_REQUIRE_FAKE_CAMERA is
+// set. Fixtures in parallel processes take turns (a file lock per namespace):
+// fake cameras streaming side by side now and then deliver each other's
+// images. The process gets SIGKILL when the thread that created the fixture
+// ends, and is stopped and reaped by the destructor.
 #pragma once
 
 #include <optional>
@@ -51,7 +53,7 @@ public:
     void Configure(const std::string& features) const;
     // Ends the process at once, as a camera that is unplugged.
     void Kill();
-    // Whether the device answers a discovery within the time-out.
+    // Whether this fixture's camera (its serial number) answers a discovery within the time-out.
     bool Answers(int timeoutMs) const;
 
     // The fake camera's frame ids are GigE Vision's 16-bit block ids: from
@@ -74,6 +76,7 @@ private:
     std::string address_;
     std::string folder_;
     pid_t pid_ = -1;
+    int lock_ = -1;
     bool addressAdded_ = false;
     std::string reason_;
 };

@@ -9,6 +9,7 @@
 
 #include "sdk/api/EmulatedSensor.h"
 #include "support/FakeCamera.h"
+#include "support/Threads.h"
 
 namespace {
 
@@ -48,6 +49,7 @@ TEST(CameraEndToEnd, PointCloudsAndImagesBothArrive) {
         PixelFormat delivered;
         size_t bytesPerPixel;
     };
+    const size_t threadsBefore = orbel::testing::ThreadCount();
     // The factory's own default is RGB12; the program asks for RGB8.
     for (const Case& c : {Case{std::nullopt, PixelFormat::RGB12, 6}, Case{PixelFormat::RGB8, PixelFormat::RGB8, 3}}) {
         SCOPED_TRACE(static_cast<int>(c.delivered));
@@ -86,14 +88,19 @@ TEST(CameraEndToEnd, PointCloudsAndImagesBothArrive) {
                 }
             }
             std::lock_guard cloudLock(recorded.mutex);
-            EXPECT_TRUE(recorded.errors.empty());
+            EXPECT_TRUE(recorded.errors.empty()) << recorded.errors.front().second;
         });
+        // The last reference to the sensor may go on one of its own threads, which
+        // then releases the camera there: everything has ended once the count is back.
+        EXPECT_TRUE(orbel::testing::Eventually([&] { return orbel::testing::ThreadCount() <= threadsBefore; }))
+            << orbel::testing::ThreadCount() << " threads, " << threadsBefore << " before";
     }
 }
 
 TEST(CameraEndToEnd, NoImageReachesTheCallerOnceItsSensorHandleIsGone) {
     ORBEL_FAKE_CAMERA_OR_SKIP(fake);
     fake.Configure("Width=64 Height=48 AcquisitionFrameRate=100");
+    const size_t threadsBefore = orbel::testing::ThreadCount();
     orbel::testing::WithinDeadline([&] {
         SensorEmulator emulator;
         Images images;
@@ -113,6 +120,8 @@ TEST(CameraEndToEnd, NoImageReachesTheCallerOnceItsSensorHandleIsGone) {
         EXPECT_TRUE(camera->IsRunning());
         camera->Stop(5s);
     });
+    EXPECT_TRUE(orbel::testing::Eventually([&] { return orbel::testing::ThreadCount() <= threadsBefore; }))
+        << orbel::testing::ThreadCount() << " threads, " << threadsBefore << " before";
 }
 
 }  // namespace

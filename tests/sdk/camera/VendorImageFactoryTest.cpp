@@ -69,6 +69,18 @@ TEST(VendorImageFactory, ConvertCopiesAnImageAlreadyInTheTargetFormat) {
     EXPECT_EQ(std::vector<uint8_t>(copy->GetData(), copy->GetData() + copy->GetSizeFilled()), bytes);
 }
 
+TEST(VendorImageFactory, ConvertSpreadsMonochromeOverTheThreeColours) {
+    const std::vector<uint8_t> grey = {0x00, 0x7F, 0xFF};
+    ImageHandle mono(ImageFactory::Create(grey.data(), grey.size(), 3, 1, pfnc::Mono8));
+    ImageHandle rgb8(ImageFactory::Convert(mono.get(), pfnc::RGB8, 0));
+    EXPECT_EQ(std::vector<uint8_t>(rgb8->GetData(), rgb8->GetData() + rgb8->GetSizeFilled()),
+              (std::vector<uint8_t>{0x00, 0x00, 0x00, 0x7F, 0x7F, 0x7F, 0xFF, 0xFF, 0xFF}));
+    ImageHandle rgb12(ImageFactory::Convert(mono.get(), pfnc::RGB12, 0));
+    EXPECT_EQ(std::vector<uint8_t>(rgb12->GetData(), rgb12->GetData() + rgb12->GetSizeFilled()),
+              (std::vector<uint8_t>{0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF7, 0x07, 0xF7, 0x07, 0xF7, 0x07, 0xFF, 0x0F,
+                                    0xFF, 0x0F, 0xFF, 0x0F}));
+}
+
 // RGB12 is the same interpolation as RGB8 kept at twelve bits: for a 12-bit
 // source the RGB8 result is the RGB12 result shifted by 4; an 8-bit source's
 // value v becomes v << 4 | v >> 4, so full scale stays full scale.

@@ -13,6 +13,7 @@
 #include "camera/vendor/GenericException.h"
 #include "camera/vendor/Image.h"
 #include "camera/vendor/NodeMap.h"
+#include "camera/vendor/Pfnc.h"
 
 namespace orbel::camera::vendor {
 namespace {
@@ -371,7 +372,10 @@ Image* Device::GetImage(uint64_t timeoutMs) {
     }
     fields.size = fields.data ? size : 0;
     fields.hasImageData = fields.data != nullptr && fields.size > 0;
-    fields.incomplete = arv_buffer_get_status(buffer) != ARV_BUFFER_STATUS_SUCCESS;
+    // Fewer bytes than its size and format need is an incomplete image, whatever the stream says.
+    const auto needed = pfnc::PixelBytes(fields.pixelFormat, fields.width, fields.height);
+    fields.incomplete = arv_buffer_get_status(buffer) != ARV_BUFFER_STATUS_SUCCESS ||
+                        (fields.hasImageData && needed && fields.size < *needed);
     fields.frameId = arv_buffer_get_frame_id(buffer);
     fields.timestampNs = arv_buffer_get_timestamp(buffer);
     return new Image(fields, buffer, std::move(state));

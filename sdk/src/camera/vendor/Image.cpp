@@ -61,7 +61,8 @@ Image* ImageFactory::Convert(const Image* source, uint64_t pixelFormat, int baye
     const uint64_t sourceFormat = source->GetPixelFormat();
     const bool bayer =
         sourceFormat == pfnc::BayerRG8 || sourceFormat == pfnc::BayerRG12 || sourceFormat == pfnc::BayerRG12Packed;
-    if (!bayer && sourceFormat != pixelFormat) {
+    const bool mono = sourceFormat == pfnc::Mono8;
+    if (!bayer && !mono && sourceFormat != pixelFormat) {
         throw GenericException("ImageFactory::Convert: unsupported source pixel format " +
                                std::to_string(sourceFormat));
     }
@@ -82,7 +83,16 @@ Image* ImageFactory::Convert(const Image* source, uint64_t pixelFormat, int baye
     if (!target) return nullptr;
 
     const uint8_t* in = source->GetData();
-    if (!bayer) {
+    const size_t pixels = size_t{width} * height;
+    if (mono && pixelFormat == pfnc::RGB8) {
+        uint8_t* out = target.get();
+        for (size_t i = 0; i < pixels; ++i, out += 3) out[0] = out[1] = out[2] = in[i];
+    } else if (mono) {
+        auto* out = reinterpret_cast<uint16_t*>(target.get());
+        for (size_t i = 0; i < pixels; ++i, out += 3) {
+            out[0] = out[1] = out[2] = static_cast<uint16_t>(in[i] << 4 | in[i] >> 4);
+        }
+    } else if (!bayer) {
         std::memcpy(target.get(), in, static_cast<size_t>(targetBytes));
     } else if (pixelFormat == pfnc::RGB8) {
         switch (sourceFormat) {

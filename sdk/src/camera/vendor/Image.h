@@ -1,7 +1,7 @@
 // The vendor layer's image record and its factory. Create wraps caller-owned
 // bytes (no copy; the bytes must outlive the image); Convert demosaics a
-// BayerRG8, BayerRG12 or BayerRG12Packed image into a new RGB8 or RGB12 image
-// that owns its bytes; Destroy releases any image. A device's images
+// BayerRG8, BayerRG12 or BayerRG12Packed image (or spreads a Mono8 one over
+// the three colours) into a new RGB8 or RGB12 image that owns its bytes; Destroy releases any image. A device's images
 // (Device::GetImage) lend the device's buffer: releasing one, by
 // Device::RequeueBuffer or Destroy, hands the buffer back to its stream.
 // Images are immutable once made, so several threads may read one; the factory
@@ -29,7 +29,8 @@ public:
     uint64_t GetPixelFormat() const noexcept { return fields_.pixelFormat; }
     const uint8_t* GetData() const noexcept { return fields_.data; }
     size_t GetSizeFilled() const noexcept { return fields_.size; }
-    // Set when the device lost part of the image on its way.
+    // Set when part of the image was lost on its way: the stream reported a
+    // loss, or it holds fewer bytes than its size and format need.
     bool IsIncomplete() const noexcept { return fields_.incomplete; }
     bool HasImageData() const noexcept { return fields_.hasImageData; }
     // The device's frame counter and time stamp; 0 for images the factory makes.
@@ -71,8 +72,8 @@ public:
     // or a size below what the code and dimensions need.
     static Image* Create(const uint8_t* data, size_t size, uint32_t width, uint32_t height, uint64_t pixelFormat);
 
-    // Bayer RG sources (8-bit, 12-bit, 12-bit packed) into an RGB8 or RGB12
-    // target, Bayer algorithm 0; a source already in the target format is copied.
+    // Bayer RG sources (8-bit, 12-bit, 12-bit packed) and Mono8 into an RGB8 or
+    // RGB12 target, Bayer algorithm 0; a source already in the target format is copied.
     // Anything else, or a source holding fewer bytes than its format and size
     // need, throws GenericException. Returns null when the memory cannot be had.
     static Image* Convert(const Image* source, uint64_t pixelFormat, int bayerAlgorithm);

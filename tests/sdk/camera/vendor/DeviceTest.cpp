@@ -7,8 +7,10 @@
 
 #include <chrono>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "camera/vendor/Device.h"
 #include "camera/vendor/GenericException.h"
@@ -119,24 +121,29 @@ TEST(VendorDevice, StreamLendsImagesWithTheirFieldsAndTakesThemBack) {
     const uint64_t nowNs = static_cast<uint64_t>(
         std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
             .count());
-    // Five times the buffers: each must have gone back to the stream.
+    // Five times the buffers: each must have gone back to the stream. A loaded
+    // machine may drop packets on loopback, so only whole images are checked.
+    int whole = 0;
     for (int i = 0; i < 20; ++i) {
         Lent image{device.get(), device->GetImage(1000)};
         ASSERT_NE(image.image, nullptr);
-        EXPECT_FALSE(image->IsIncomplete());
-        EXPECT_TRUE(image->HasImageData());
-        EXPECT_EQ(image->GetWidth(), 64u);
-        EXPECT_EQ(image->GetHeight(), 48u);
-        EXPECT_EQ(image->GetPixelFormat(), pfnc::BayerRG8);
-        EXPECT_EQ(image->GetSizeFilled(), 64u * 48);
         const auto frame = static_cast<uint32_t>(image->GetFrameId());
         if (lastFrame != 0) {
             EXPECT_GE(orbel::testing::FakeCamera::FramesBetween(lastFrame, frame), 1u);
         }
         lastFrame = frame;
+        // Its first image may still be in the format it had before.
+        if (image->IsIncomplete() || i == 0) continue;
+        ++whole;
         // The fake camera stamps with the host's clock.
         EXPECT_NEAR(static_cast<double>(image->GetTimestampNs()), static_cast<double>(nowNs), 60e9);
+        EXPECT_TRUE(image->HasImageData());
+        EXPECT_EQ(image->GetWidth(), 64u);
+        EXPECT_EQ(image->GetHeight(), 48u);
+        EXPECT_EQ(image->GetPixelFormat(), pfnc::BayerRG8);
+        EXPECT_EQ(image->GetSizeFilled(), 64u * 48);
     }
+    EXPECT_GE(whole, 10);
     device->StopStream();
     EXPECT_THROW(device->StopStream(), GenericException);
     try {
@@ -153,28 +160,43 @@ TEST(VendorDevice, BayerRG12StreamsTwoBytesPerPixel) {
     OpenedDevice device(camera);
     SmallFastStream(device.get(), "BayerRG12", 100);
     device->StartStream(4);
-    // The fake camera may still send its first image in the format it had before.
-    for (int i = 0; i < 2; ++i) Lent{device.get(), device->GetImage(1000)};
-    Lent image{device.get(), device->GetImage(1000)};
-    EXPECT_EQ(image->GetPixelFormat(), pfnc::BayerRG12);
-    EXPECT_EQ(image->GetSizeFilled(), 64u * 48 * 2);
+    // The fake camera may still send its first image in the format it had before,
+    // and a loaded machine may lose packets: the third whole image counts.
+    int whole = 0;
+    for (int i = 0; i < 30 && whole < 3; ++i) {
+        Lent image{device.get(), device->GetImage(1000)};
+        if (image->IsIncomplete() || ++whole < 3) continue;
+        EXPECT_EQ(image->GetPixelFormat(), pfnc::BayerRG12);
+        EXPECT_EQ(image->GetSizeFilled(), 64u * 48 * 2);
+    }
+    EXPECT_EQ(whole, 3);
 }
 
 TEST(VendorDevice, ImageLentAcrossStopStreamStaysReadableAndGoesBack) {
     ORBEL_FAKE_CAMERA_OR_SKIP(camera);
     OpenedDevice device(camera);
     SmallFastStream(device.get(), "BayerRG8", 100);
-    device->StartStream(2);
-    vendor::Image* image = device->GetImage(1000);
+    device->StartStream(4);
+    // A loaded machine may lose packets on loopback: wait for a whole image.
+    auto whole = [&] {
+        int incomplete = 0;
+        for (int i = 0; i < 100; ++i) {
+            vendor::Image* image = device->GetImage(1000);
+            if (!image->IsIncomplete() && image->HasImageData()) return image;
+            incomplete += image->IsIncomplete();
+            device->RequeueBuffer(image);
+        }
+        throw std::runtime_error("no whole image in 100, " + std::to_string(incomplete) + " incomplete");
+    };
+    vendor::Image* image = whole();
     device->StopStream();
-    size_t sum = 0;
-    for (size_t i = 0; i < image->GetSizeFilled(); ++i) sum += image->GetData()[i];
-    EXPECT_GT(sum, 0u);
+    // Still the stream's memory: the sanitizers see any read of freed memory.
+    std::vector<uint8_t> copy(image->GetData(), image->GetData() + image->GetSizeFilled());
+    EXPECT_EQ(copy.size(), 64u * 48);
     device->RequeueBuffer(image);
     // And the stream starts again afresh.
-    device->StartStream(2);
-    Lent again{device.get(), device->GetImage(1000)};
-    EXPECT_TRUE(again->HasImageData());
+    device->StartStream(4);
+    device->RequeueBuffer(whole());
 }
 
 TEST(VendorDevice, NewestOnlySkipsToTheNewestWaitingImage) {
@@ -182,18 +204,22 @@ TEST(VendorDevice, NewestOnlySkipsToTheNewestWaitingImage) {
     OpenedDevice device(camera);
     SmallFastStream(device.get(), "BayerRG8", 100);
     device->StartStream(30);
-    auto gapAfterPause = [&] {
-        uint64_t first = 0;
-        {
+    // The frame id of the next whole image (a loaded machine may lose packets).
+    auto nextWhole = [&] {
+        for (int i = 0; i < 50; ++i) {
             Lent image{device.get(), device->GetImage(1000)};
-            first = image->GetFrameId();
+            if (!image->IsIncomplete()) return static_cast<uint32_t>(image->GetFrameId());
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        Lent image{device.get(), device->GetImage(1000)};
-        return orbel::testing::FakeCamera::FramesBetween(static_cast<uint32_t>(first),
-                                                         static_cast<uint32_t>(image->GetFrameId()));
+        throw std::runtime_error("no whole image in 50");
     };
-    EXPECT_EQ(gapAfterPause(), 1u);
+    auto gapAfterPause = [&] {
+        const uint32_t first = nextWhole();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        return orbel::testing::FakeCamera::FramesBetween(first, nextWhole());
+    };
+    // The next frame (a loaded machine may lose one on loopback)...
+    EXPECT_LE(gapAfterPause(), 2u);
+    // ...against the newest of some twenty that came meanwhile.
     SetNodeValue<std::string>(device->GetTLStreamNodeMap(), "StreamBufferHandlingMode", "NewestOnly");
     EXPECT_GE(gapAfterPause(), 10u);
 }
@@ -201,11 +227,20 @@ TEST(VendorDevice, NewestOnlySkipsToTheNewestWaitingImage) {
 TEST(VendorDevice, NoImageWithinTheTimeOutIsATimeout) {
     ORBEL_FAKE_CAMERA_OR_SKIP(camera);
     OpenedDevice device(camera);
-    SmallFastStream(device.get(), "BayerRG8", 2);
-    device->StartStream(2);
-    // The first images may follow one another closely; from then on one comes every 500 ms.
-    for (int i = 0; i < 2; ++i) Lent{device.get(), device->GetImage(2000)};
-    EXPECT_THROW(device->GetImage(50), vendor::TimeoutException);
+    SmallFastStream(device.get(), "BayerRG8", 100);
+    device->StartStream(4);
+    Lent{device.get(), device->GetImage(5000)};
+    // The camera stops sending; what it sent before is taken, then the wait ends empty.
+    vendor::ExecuteNode(device->GetNodeMap(), "AcquisitionStop");
+    bool timedOut = false;
+    for (int i = 0; i < 10 && !timedOut; ++i) {
+        try {
+            Lent{device.get(), device->GetImage(200)};
+        } catch (const vendor::TimeoutException&) {
+            timedOut = true;
+        }
+    }
+    EXPECT_TRUE(timedOut);
 }
 
 TEST(VendorDevice, ImagesLostOnTheWayAreMarkedIncomplete) {
