@@ -8,19 +8,19 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cctype>
+#include <cstddef>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -219,33 +219,41 @@ FakeCamera::FakeCamera(FakeCameraOptions options) : options_(std::move(options))
 
 // One fake camera streams at a time in a network namespace: several at once
 // on one host hand each other's clients stray images now and then, which a
-// test would read as the SDK's fault. The lock is per namespace and is held
-// for the fixture's life.
+// test would read as the SDK's fault. The lock is an abstract Unix socket
+// name, which belongs to the namespace and goes with the process holding it.
 static int LockNamespace() {
-    char link[64] = {};
-    const ssize_t n = ::readlink("/proc/self/ns/net", link, sizeof link - 1);
-    std::string name = n > 0 ? std::string(link, static_cast<size_t>(n)) : "net";
-    for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '-';
-    const std::string path = "/tmp/orbel-fake-camera-" + name + ".lock";
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) throw std::runtime_error("cannot open " + path);
-    while (::flock(fd, LOCK_EX) != 0) {
-        if (errno != EINTR) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) throw std::runtime_error("cannot open the fake cameras' lock");
+    sockaddr_un name{};
+    name.sun_family = AF_UNIX;
+    const char tag[] = "orbel-fake-camera";
+    std::memcpy(name.sun_path + 1, tag, sizeof tag - 1);
+    const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + sizeof tag - 1);
+    while (::bind(fd, reinterpret_cast<const sockaddr*>(&name), size) != 0) {
+        if (errno != EADDRINUSE) {
             ::close(fd);
-            throw std::runtime_error("cannot lock " + path);
+            throw std::runtime_error(std::string("cannot take the fake cameras' lock: ") + std::strerror(errno));
         }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    return fd;
+}
+
+// An anonymous file the fake camera inherits: nothing is left on disk, whatever becomes of the test.
+static int MemoryFile(const char* name) {
+    const int fd = ::memfd_create(name, 0);
+    if (fd < 0) throw std::runtime_error(std::string("cannot make ") + name + ": " + std::strerror(errno));
     return fd;
 }
 
 void FakeCamera::Launch() {
     lock_ = LockNamespace();
-    char pattern[] = "/tmp/orbel-fake-camera-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("cannot make a temporary folder");
-    folder_ = pattern;
-    const std::string xmlPath = folder_ + "/camera.xml";
-    std::ofstream(xmlPath) << Description(options_);
+    description_ = MemoryFile("fake-camera.xml");
+    const std::string xml = Description(options_);
+    if (::write(description_, xml.data(), xml.size()) != static_cast<ssize_t>(xml.size())) {
+        throw std::runtime_error("cannot write the fake camera's description");
+    }
+    log_ = MemoryFile("fake-camera.log");
 
     // Adding an address that is already there fails: the kernel hands each
     // address to one fixture only, whatever runs in parallel.
@@ -255,7 +263,8 @@ void FakeCamera::Launch() {
     }
     if (!addressAdded_) throw std::runtime_error("cannot add an address of 127.64.0.0/10 to lo");
 
-    const std::string logPath = folder_ + "/camera.log";
+    // The fake camera reads its description through the descriptor it inherits.
+    const std::string xmlPath = "/proc/self/fd/" + std::to_string(description_);
     std::vector<std::string> arguments = {kProgram, "-i", address_, "-s", options_.serial, "-g", xmlPath};
     if (options_.lostPacketsPerThousand > 0) {
         arguments.push_back("-r");
@@ -271,11 +280,8 @@ void FakeCamera::Launch() {
         // Gone with the thread that made the fixture, whatever happens to the test.
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (::getppid() != parent) ::_exit(1);
-        const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (log >= 0) {
-            ::dup2(log, 1);
-            ::dup2(log, 2);
-        }
+        ::dup2(log_, 1);
+        ::dup2(log_, 2);
         ::execvp(argv[0], argv.data());
         ::_exit(127);
     }
@@ -341,10 +347,15 @@ void FakeCamera::Kill() {
 }
 
 std::string FakeCamera::LogText() const {
-    std::ifstream log(folder_ + "/camera.log");
-    std::ostringstream text;
-    text << log.rdbuf();
-    return text.str();
+    std::string text;
+    char chunk[4096];
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(log_, chunk, sizeof chunk, at);
+        if (n <= 0) break;
+        text.append(chunk, static_cast<size_t>(n));
+        at += n;
+    }
+    return text;
 }
 
 FakeCamera::~FakeCamera() {
@@ -362,11 +373,9 @@ FakeCamera::~FakeCamera() {
         }
     }
     if (addressAdded_) Run({"ip", "addr", "del", address_ + "/32", "dev", "lo"});
-    if (!folder_.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
+    for (int fd : {description_, log_, lock_}) {
+        if (fd >= 0) ::close(fd);
     }
-    if (lock_ >= 0) ::close(lock_);
 }
 
 }  // namespace orbel::testing

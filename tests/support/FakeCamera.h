@@ -12,7 +12,7 @@
 // scripts/test and `unshare -n` give), where it adds its address to `lo`:
 // 127.64.0.0/10, one /32 per camera, never one that is already there.
 // Elsewhere the test is skipped, or fails when ORBEL_REQUIRE_FAKE_CAMERA is
-// set. Fixtures in parallel processes take turns (a file lock per namespace):
+// set. Fixtures in parallel processes take turns (a lock per namespace):
 // fake cameras streaming side by side now and then deliver each other's
 // images. The process gets SIGKILL when the thread that created the fixture
 // ends, and is stopped and reaped by the destructor.
@@ -74,9 +74,10 @@ private:
 
     FakeCameraOptions options_;
     std::string address_;
-    std::string folder_;
     pid_t pid_ = -1;
     int lock_ = -1;
+    int description_ = -1;
+    int log_ = -1;
     bool addressAdded_ = false;
     std::string reason_;
 };
