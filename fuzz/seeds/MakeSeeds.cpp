@@ -5,9 +5,9 @@
 //
 //   orbel_fuzz_seeds <repository>/fuzz
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
@@ -323,14 +323,91 @@ void FrameAssemblerSeeds() {
     Write("frame_assembler", "full-frame", full);
 }
 
+// A QPC file: 56 lines of one type and point count, in line-index order.
+Bytes QpcFile(uint8_t type, uint32_t points) {
+    Bytes file;
+    for (uint8_t line = 0; line < 56; ++line) {
+        const Bytes payload = PointCloudPayloadBuilder()
+                                  .PointType(type)
+                                  .PointCount(points)
+                                  .FrameNumber(7)
+                                  .LineIndex(line)
+                                  .Timestamp(1000u + line)
+                                  .AlternateTimestamp(5000u + line)
+                                  .Build();
+        file.insert(file.end(), payload.begin(), payload.end());
+    }
+    return file;
+}
+
+void QpcFileSeeds() {
+    Write("qpc_file", "plain-1pt", QpcFile(0x60, 1));
+    Write("qpc_file", "coloured-2pt", QpcFile(0x66, 2));
+    Write("qpc_file", "extended-1pt", QpcFile(0x6F, 1));
+    Write("qpc_file", "plain-0pt-tail", Cat({QpcFile(0x60, 0), Bytes{1, 2, 3}}));
+}
+
+Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+void PutFloat(Bytes& b, float v) { Put32(b, std::bit_cast<uint32_t>(v)); }
+
+void PutDouble(Bytes& b, double v, bool bigEndian = false) {
+    const uint64_t bits = std::bit_cast<uint64_t>(v);
+    for (int k = 0; k < 8; ++k) b.push_back(static_cast<uint8_t>(bits >> (8 * (bigEndian ? 7 - k : k))));
+}
+
+void PlyFileSeeds() {
+    // As the program writes them: every column.
+    Bytes ours = Text(
+        "ply\nformat binary_little_endian 1.0\ncomment frameNumber 7\ncomment originalFilename frame_00000007.qpc\n"
+        "element vertex 3\nproperty float x\nproperty float y\nproperty float z\nproperty float signal\n"
+        "property float ambient\nproperty uchar red\nproperty uchar green\nproperty uchar blue\n"
+        "property double timestamp\nend_header\n");
+    for (int i = 0; i < 3; ++i) {
+        for (float v : {float(i), float(i + 1), float(i + 2), 0.5f * i, 100.0f + i}) PutFloat(ours, v);
+        ours.insert(ours.end(), {uint8_t(i), uint8_t(2 * i), uint8_t(3 * i)});
+        PutDouble(ours, 1.7e15 + i);
+    }
+    Write("ply_file", "ours-binary", ours);
+
+    // ascii with CRLF, a face list before the vertices, other names and integer columns.
+    Write("ply_file", "ascii-face-first",
+          Text("ply\r\nformat ascii 1.0\r\nelement face 1\r\nproperty list uchar int vertex_indices\r\n"
+               "element vertex 2\r\nproperty float x\r\nproperty float y\r\nproperty float z\r\n"
+               "property int label\r\nproperty float intensity\r\nproperty uchar r\r\nproperty uchar g\r\n"
+               "property uchar b\r\nproperty short flag\r\nend_header\r\n3 0 1 2\r\n"
+               "1.5 -2 3e2 -7 0.5 10 20 30 -1\r\n+4 5 6 2147483647 1 255 0 1 32767\r\n"));
+
+    // big-endian doubles and a camera element after the vertices.
+    Bytes big = Text(
+        "ply\nformat binary_big_endian 1.0\nelement vertex 2\nproperty double x\nproperty double y\n"
+        "property double z\nproperty ushort extra\nelement camera 1\nproperty float view_px\nend_header\n");
+    for (double v : {1.0, 2.0, 3.0}) PutDouble(big, v, true);
+    big.insert(big.end(), {0, 9});
+    for (double v : {-1.0, 1e300, 0.25}) PutDouble(big, v, true);
+    big.insert(big.end(), {0, 9, 0x3F, 0x80, 0, 0});
+    Write("ply_file", "big-endian-camera-after", big);
+
+    // As PCL's converter writes them: colour bytes, intensity, an empty face and a camera element.
+    Bytes pcl = Text(
+        "ply\nformat binary_little_endian 1.0\ncomment PCL generated\nelement vertex 2\nproperty float x\n"
+        "property float y\nproperty float z\nproperty uchar red\nproperty uchar green\nproperty uchar blue\n"
+        "property float intensity\nelement face 0\nproperty list uchar int vertex_indices\nelement camera 1\n"
+        "property float view_px\nproperty int viewportx\nend_header\n");
+    for (int i = 0; i < 2; ++i) {
+        for (float v : {0.0f, 1.0f, 2.0f}) PutFloat(pcl, v);
+        pcl.insert(pcl.end(), {10, 20, 30});
+        PutFloat(pcl, 0.5f);
+    }
+    PutFloat(pcl, 0.0f);
+    Put32(pcl, 640);
+    Write("ply_file", "pcl-like", pcl);
+}
+
 void QextSeeds() {
     auto qext = [](std::initializer_list<float> values) {
         Bytes b;
-        for (float v : values) {
-            uint32_t bits = 0;
-            std::memcpy(&bits, &v, sizeof bits);
-            Put32(b, bits);
-        }
+        for (float v : values) PutFloat(b, v);
         return b;
     };
     // R identity, T (100, 0, -50), k1 -0.1, k2 0.01, fx 1000, fy 1000, cx 960, cy 600.
@@ -366,6 +443,8 @@ int main(int argc, char** argv) {
     HandlerSeeds();
     TextSeeds();
     FrameAssemblerSeeds();
+    QpcFileSeeds();
+    PlyFileSeeds();
     QextSeeds();
     return 0;
 }

@@ -11,6 +11,8 @@
 
 #include <stdexcept>
 
+#include "camera/Camera.h"
+#include "camera/vendor/GenericException.h"
 #include "communication/TCPClient.h"
 #include "communication/TCPConnection.h"
 #include "communication/VelmorantParser.h"
@@ -31,6 +33,7 @@ using orbel::communication::TCPConnection;
 using orbel::sensor::HandlerList;
 using orbel::sensor::Sensor;
 using orbel::utilities::ConvertToWString;
+using orbel::utilities::ConvertToWStringLossy;
 
 class SensorFactory::Impl {
 public:
@@ -140,10 +143,28 @@ void SensorFactory::Impl::ConnectIncomingTCPMessagesToHandlers() {
 
 void SensorFactory::Impl::BuildCameraIfConfigured() {
     if (!imageCallback) return;
-    ORBEL_LOG_INFO(L"Sensor Factory: Building camera for IP: " + ConvertToWString(cameraIp));
-    const std::string text = "Failed to create camera: no camera library is available in this build";
-    ORBEL_LOG_ERROR(ConvertToWString(text));
-    throw Exception(ConvertToWString(text), SensorError::CONNECTION_FAILED);
+    ORBEL_LOG_INFO(L"Sensor Factory: Building camera for IP: " + ConvertToWStringLossy(cameraIp));
+    auto fail = [](const std::string& text) {
+        const std::wstring message = ConvertToWStringLossy("Failed to create camera: " + text);
+        ORBEL_LOG_ERROR(message);
+        throw Exception(message, SensorError::CONNECTION_FAILED);
+    };
+    try {
+        auto camera = std::make_shared<orbel::camera::Camera>(cameraIp, imageBufferSize);
+        camera->Initialize(tcpConnection->GetLocalIp());
+        camera->SetImageCallback(orbel::utilities::CallbackGate::Guard(gate, imageCallback));
+        camera->SetErrorCallback(GuardedErrorCallback());
+        camera->SetImageOutputFormat(imageOutputFormat);
+        sensor->SetCamera(std::move(camera));
+        ORBEL_LOG_INFO(L"Camera successfully created and attached to sensor");
+    } catch (const orbel::camera::vendor::GenericException& e) {
+        fail(e.GetDescription());
+    } catch (const std::exception& e) {
+        fail(e.what());
+    } catch (...) {
+        ORBEL_LOG_ERROR(L"Failed to create camera: Unknown error");
+        ThrowUnknownError("Failed to create camera: Unknown error");
+    }
 }
 
 SensorFactory::SensorFactory() : impl_(std::make_unique<Impl>()) {}

@@ -11,8 +11,12 @@ AppPanels::AppPanels(std::shared_ptr<SensorConfig> sensorConfigIn, std::shared_p
                      SensorPanel::PingMonitorFactory pingMonitors)
     : sensorConfig(std::move(sensorConfigIn)),
       context(std::move(contextIn)),
+      converterPanel(),
       lidar2DView(),
       logPanel(),
+      recorderPanel(context),
+      lidarReplayPanel(0),
+      cameraReplayPanel(1),
       sensorPanel(context, sensorConfig, std::move(pingMonitors)),
       view3D(),
       viewerConfig() {}
@@ -24,6 +28,9 @@ AppPanels::~AppPanels() {
     dispatcher.Unsubscribe<FrameData>(&viewerConfig);
     dispatcher.Unsubscribe<AppAction>(&view3D);
     dispatcher.Unsubscribe<AppAction>(&lidar2DView);
+    dispatcher.Unsubscribe<AppAction>(&lidarReplayPanel);
+    dispatcher.Unsubscribe<AppAction>(&cameraReplayPanel);
+    dispatcher.Unsubscribe<AppAction>(&recorderPanel);
     dispatcher.Unsubscribe<AppAction>(&sensorPanel);
 }
 
@@ -35,18 +42,22 @@ void AppPanels::Subscribe() {
     // CameraData: the camera panel.
     dispatcher.Subscribe<AppAction>(&view3D);
     dispatcher.Subscribe<AppAction>(&lidar2DView);
-    // AppAction, still to come: the lidar and camera replay panels, the recorder panel.
+    dispatcher.Subscribe<AppAction>(&lidarReplayPanel);
+    dispatcher.Subscribe<AppAction>(&cameraReplayPanel);
+    dispatcher.Subscribe<AppAction>(&recorderPanel);
     // Then the sensor panel, which only notes SensorOffline.
     dispatcher.Subscribe<AppAction>(&sensorPanel);
 }
 
 void AppPanels::Connect() {
-    // The replay panels get the dispatcher; the colorizer panel the context.
+    // The colorizer panel is still to get the context.
+    lidarReplayPanel.SetDispatcher(context->dispatcher);
+    cameraReplayPanel.SetDispatcher(context->dispatcher);
     viewerConfig.SetAppContext(context);
 }
 
-void AppPanels::RelayReplay(const AppAction&) {
-    // RelayReplayAction(action, &lidarReplayPanel, &cameraReplayPanel) once both replay panels exist.
+void AppPanels::RelayReplay(const AppAction& action) {
+    RelayReplayAction(action, &lidarReplayPanel, &cameraReplayPanel);
 }
 
 void AppPanels::ReleaseGraphics() {
@@ -55,10 +66,10 @@ void AppPanels::ReleaseGraphics() {
 }
 
 void AppPanels::DrawSensor() { sensorPanel.DrawSensorPanel(); }
-void AppPanels::DrawRecorder() {}
-void AppPanels::DrawLidarReplay() {}
-void AppPanels::DrawCameraReplay() {}
-void AppPanels::DrawConverter() {}
+void AppPanels::DrawRecorder() { recorderPanel.DrawRecorderPanel(); }
+void AppPanels::DrawLidarReplay() { lidarReplayPanel.DrawReplayPanel(context->appState); }
+void AppPanels::DrawCameraReplay() { cameraReplayPanel.DrawReplayPanel(context->appState); }
+void AppPanels::DrawConverter() { converterPanel.DrawConverterPanel(context->appState); }
 void AppPanels::DrawColorizer() {}
 void AppPanels::DrawView3D() { view3D.DrawView3DPanel(context->appState); }
 void AppPanels::DrawCamera() {}

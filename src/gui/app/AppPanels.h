@@ -23,6 +23,9 @@
 #include "app/LogPanel.h"
 #include "app/SensorConfig.h"
 #include "app/SensorPanel.h"
+#include "sessions/ConverterPanel.h"
+#include "sessions/RecorderPanel.h"
+#include "sessions/ReplayPanel.h"
 #include "views/Lidar2DViewPanel.h"
 #include "views/View3DPanel.h"
 #include "views/ViewerConfigPanel.h"
@@ -102,11 +105,14 @@ struct AppPanels {
     std::shared_ptr<SensorConfig> sensorConfig;
     std::shared_ptr<AppContext> context;
 
-    // The panels in construction order. Still to come at their places: CameraPanel and
-    // ConverterPanel before the 2D view; RecorderPanel and the two ReplayPanels (mode 0 lidar,
-    // mode 1 camera) before the sensor panel; ColorizerPanel after the viewer panel.
+    // The panels in construction order. Still to come at their places: CameraPanel before the
+    // converter panel; ColorizerPanel after the viewer panel.
+    ConverterPanel converterPanel;
     Lidar2DViewPanel lidar2DView;
     LogPanel logPanel;
+    RecorderPanel recorderPanel;
+    ReplayPanel lidarReplayPanel;
+    ReplayPanel cameraReplayPanel;
     SensorPanel sensorPanel;
     View3DPanel view3D;
     PanelSettingsRecord settingsRecord;

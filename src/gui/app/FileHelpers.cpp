@@ -169,4 +169,25 @@ std::vector<fs::path> ListQpcFilesRecursive(const fs::path& folder) {
     return ListFilesRecursive(folder, ".qpc");
 }
 
+std::optional<uint64_t> ExtractFileId(const fs::path& file) {
+    const std::string stem = file.stem().string();
+    const size_t underscore = stem.find('_');
+    if (underscore == std::string::npos) {
+        return 0;
+    }
+    uint64_t id = 0;
+    size_t at = underscore + 1;
+    if (at >= stem.size() || stem[at] < '0' || stem[at] > '9') {
+        return std::nullopt;
+    }
+    for (; at < stem.size() && stem[at] >= '0' && stem[at] <= '9'; ++at) {
+        const auto digit = static_cast<uint64_t>(stem[at] - '0');
+        if (id > (UINT64_MAX - digit) / 10) {
+            return std::nullopt;
+        }
+        id = id * 10 + digit;
+    }
+    return id;
+}
+
 }  // namespace orbel::studio

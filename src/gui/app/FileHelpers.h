@@ -4,7 +4,9 @@
 // callers decide what to tell the user.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -62,5 +64,13 @@ std::vector<std::filesystem::path> ListFilesRecursive(const std::filesystem::pat
 
 // ListFilesRecursive with ".qpc".
 std::vector<std::filesystem::path> ListQpcFilesRecursive(const std::filesystem::path& folder);
+
+// The id in a frame or image file's name: the decimal number that starts right after the
+// first "_" of the name without its extension, up to the next "_" or the end (leading
+// digits only, so "frame_12b" is 12). frame_00001234.qpc gives 1234 and
+// image_00000012_00000000001234567890.jpg gives 12; a name without "_" gives 0. A name
+// whose id part does not start with a digit, or whose number needs more than 64 bits,
+// gives none: such a stray file has no place in a session's order.
+std::optional<uint64_t> ExtractFileId(const std::filesystem::path& file);
 
 }  // namespace orbel::studio

@@ -284,5 +284,22 @@ TEST_F(ScratchFolder, ListFilesRecursiveDoesNotFollowFolderLinks) {
     EXPECT_EQ(ListFilesRecursive(root_ / "tree", ".ply"), std::vector<fs::path>{inside});
 }
 
+TEST(FileId, NumberAfterTheFirstUnderscoreOrNoneForAStrayName) {
+    const std::pair<const char*, std::optional<uint64_t>> cases[] = {
+        {"frame_00001234.qpc", 1234},
+        {"image_00000012_00000000001234567890.jpg", 12},
+        {"dir_1/cloud.ply", 0},  // no "_" in the name itself
+        {"frame_12b.ply", 12},
+        {"frame_18446744073709551615.qpc", UINT64_MAX},
+        {"frame_18446744073709551616.qpc", std::nullopt},
+        {"frame_abc.qpc", std::nullopt},
+        {"frame_.qpc", std::nullopt},
+        {"frame_-1.qpc", std::nullopt},
+    };
+    for (const auto& [name, id] : cases) {
+        EXPECT_EQ(ExtractFileId(name), id) << name;
+    }
+}
+
 }  // namespace
 }  // namespace orbel::studio

@@ -133,60 +133,79 @@ struct SplitRow {
     const uint16_t* odd;
 };
 
-template <unsigned Shift>
-inline uint8_t Own(unsigned a) {
-    return static_cast<uint8_t>(a >> Shift);
+// What one output sample is made of: the rounded mean at the source's precision
+// (8 or 12 bits), emitted as an 8-bit sample or as a 12-bit sample in 16 bits.
+// Shift is the reduction the 8-bit vector kernels apply; they serve 8-bit output only.
+template <unsigned SourceBits, typename Sample>
+struct Output {
+    using Out = Sample;
+    static constexpr unsigned kShift = SourceBits - 8;
+    static constexpr bool kVector = sizeof(Sample) == 1;
+    static Out Emit(unsigned v) {
+        if constexpr (sizeof(Sample) == 1) {
+            return static_cast<Out>(v >> (SourceBits - 8));
+        } else if constexpr (SourceBits == 8) {
+            return static_cast<Out>(v << 4 | v >> 4);  // 0..255 onto 0..4095, ends included
+        } else {
+            return static_cast<Out>(v);
+        }
+    }
+};
+
+template <typename P>
+inline typename P::Out Own(unsigned a) {
+    return P::Emit(a);
 }
-template <unsigned Shift>
-inline uint8_t Mean2(unsigned a, unsigned b) {
-    return static_cast<uint8_t>((a + b + 1) >> (1 + Shift));
+template <typename P>
+inline typename P::Out Mean2(unsigned a, unsigned b) {
+    return P::Emit((a + b + 1) >> 1);
 }
-template <unsigned Shift>
-inline uint8_t Mean4(unsigned a, unsigned b, unsigned c, unsigned d) {
-    return static_cast<uint8_t>((a + b + c + d + 2) >> (2 + Shift));
+template <typename P>
+inline typename P::Out Mean4(unsigned a, unsigned b, unsigned c, unsigned d) {
+    return P::Emit((a + b + c + d + 2) >> 2);
 }
 
 // Pairs [k, end) of a red row (R G), scalar. A pair whose odd column lies
 // outside the image (odd widths) is written by RedTail.
-template <unsigned Shift>
-void RedPairs(SplitRow a, SplitRow c, SplitRow b, ptrdiff_t k, ptrdiff_t end, uint8_t* out) {
+template <typename P>
+void RedPairs(SplitRow a, SplitRow c, SplitRow b, ptrdiff_t k, ptrdiff_t end, typename P::Out* out) {
     for (out += 6 * k; k < end; ++k, out += 6) {
-        out[0] = Own<Shift>(c.even[k]);
-        out[1] = Mean4<Shift>(c.odd[k - 1], c.odd[k], a.even[k], b.even[k]);
-        out[2] = Mean4<Shift>(a.odd[k - 1], a.odd[k], b.odd[k - 1], b.odd[k]);
-        out[3] = Mean2<Shift>(c.even[k], c.even[k + 1]);
-        out[4] = Own<Shift>(c.odd[k]);
-        out[5] = Mean2<Shift>(a.odd[k], b.odd[k]);
+        out[0] = Own<P>(c.even[k]);
+        out[1] = Mean4<P>(c.odd[k - 1], c.odd[k], a.even[k], b.even[k]);
+        out[2] = Mean4<P>(a.odd[k - 1], a.odd[k], b.odd[k - 1], b.odd[k]);
+        out[3] = Mean2<P>(c.even[k], c.even[k + 1]);
+        out[4] = Own<P>(c.odd[k]);
+        out[5] = Mean2<P>(a.odd[k], b.odd[k]);
     }
 }
 
-template <unsigned Shift>
-void RedTail(SplitRow a, SplitRow c, SplitRow b, ptrdiff_t k, uint8_t* out) {
+template <typename P>
+void RedTail(SplitRow a, SplitRow c, SplitRow b, ptrdiff_t k, typename P::Out* out) {
     out += 6 * k;
-    out[0] = Own<Shift>(c.even[k]);
-    out[1] = Mean4<Shift>(c.odd[k - 1], c.odd[k], a.even[k], b.even[k]);
-    out[2] = Mean4<Shift>(a.odd[k - 1], a.odd[k], b.odd[k - 1], b.odd[k]);
+    out[0] = Own<P>(c.even[k]);
+    out[1] = Mean4<P>(c.odd[k - 1], c.odd[k], a.even[k], b.even[k]);
+    out[2] = Mean4<P>(a.odd[k - 1], a.odd[k], b.odd[k - 1], b.odd[k]);
 }
 
 // Pairs [k, end) of a blue row (G B), scalar.
-template <unsigned Shift>
-void BluePairs(SplitRow a, SplitRow c, SplitRow b, ptrdiff_t k, ptrdiff_t end, uint8_t* out) {
+template <typename P>
+void BluePairs(SplitRow a, SplitRow c, SplitRow b, ptrdiff_t k, ptrdiff_t end, typename P::Out* out) {
     for (out += 6 * k; k < end; ++k, out += 6) {
-        out[0] = Mean2<Shift>(a.even[k], b.even[k]);
-        out[1] = Own<Shift>(c.even[k]);
-        out[2] = Mean2<Shift>(c.odd[k - 1], c.odd[k]);
-        out[3] = Mean4<Shift>(a.even[k], a.even[k + 1], b.even[k], b.even[k + 1]);
-        out[4] = Mean4<Shift>(c.even[k], c.even[k + 1], a.odd[k], b.odd[k]);
-        out[5] = Own<Shift>(c.odd[k]);
+        out[0] = Mean2<P>(a.even[k], b.even[k]);
+        out[1] = Own<P>(c.even[k]);
+        out[2] = Mean2<P>(c.odd[k - 1], c.odd[k]);
+        out[3] = Mean4<P>(a.even[k], a.even[k + 1], b.even[k], b.even[k + 1]);
+        out[4] = Mean4<P>(c.even[k], c.even[k + 1], a.odd[k], b.odd[k]);
+        out[5] = Own<P>(c.odd[k]);
     }
 }
 
-template <unsigned Shift>
-void BlueTail(SplitRow a, SplitRow c, SplitRow b, ptrdiff_t k, uint8_t* out) {
+template <typename P>
+void BlueTail(SplitRow a, SplitRow c, SplitRow b, ptrdiff_t k, typename P::Out* out) {
     out += 6 * k;
-    out[0] = Mean2<Shift>(a.even[k], b.even[k]);
-    out[1] = Own<Shift>(c.even[k]);
-    out[2] = Mean2<Shift>(c.odd[k - 1], c.odd[k]);
+    out[0] = Mean2<P>(a.even[k], b.even[k]);
+    out[1] = Own<P>(c.even[k]);
+    out[2] = Mean2<P>(c.odd[k - 1], c.odd[k]);
 }
 
 #if defined(ORBEL_DEMOSAIC_SSE2)
@@ -284,8 +303,8 @@ ptrdiff_t BluePairsSimd(SplitRow, SplitRow, SplitRow, ptrdiff_t, uint8_t*) {
 
 // Images of at least 2 x 2: every source row is split once into one of three
 // slots (slot y % 3); rows -1 and H read rows 1 and H - 2.
-template <unsigned Shift, typename Source>
-void DemosaicSplit(const Source& source, uint32_t width, uint32_t height, uint8_t* rgb) {
+template <typename P, typename Source>
+void DemosaicSplit(const Source& source, uint32_t width, uint32_t height, typename P::Out* rgb) {
     const ptrdiff_t pairs = width / 2;           // complete pairs per row
     const ptrdiff_t columns = (width + 1) / 2;   // even columns per row
     // Per slot: even[0 .. columns] and odd[-1 .. columns - 1].
@@ -322,23 +341,25 @@ void DemosaicSplit(const Source& source, uint32_t width, uint32_t height, uint8_
         const SplitRow up = rowAt(y == 0 ? 1 : y - 1);
         const SplitRow row = rowAt(y);
         const SplitRow down = rowAt(y + 1 == height ? height - 2 : y + 1);
-        uint8_t* out = rgb + y * outStride;
+        typename P::Out* out = rgb + y * outStride;
         if (y & 1) {
-            const ptrdiff_t done = BluePairsSimd<Shift>(up, row, down, pairs, out);
-            BluePairs<Shift>(up, row, down, done, pairs, out);
-            if (width & 1) BlueTail<Shift>(up, row, down, pairs, out);
+            ptrdiff_t done = 0;
+            if constexpr (P::kVector) done = BluePairsSimd<P::kShift>(up, row, down, pairs, out);
+            BluePairs<P>(up, row, down, done, pairs, out);
+            if (width & 1) BlueTail<P>(up, row, down, pairs, out);
         } else {
-            const ptrdiff_t done = RedPairsSimd<Shift>(up, row, down, pairs, out);
-            RedPairs<Shift>(up, row, down, done, pairs, out);
-            if (width & 1) RedTail<Shift>(up, row, down, pairs, out);
+            ptrdiff_t done = 0;
+            if constexpr (P::kVector) done = RedPairsSimd<P::kShift>(up, row, down, pairs, out);
+            RedPairs<P>(up, row, down, done, pairs, out);
+            if (width & 1) RedTail<P>(up, row, down, pairs, out);
         }
     }
 }
 
 // Images one pixel wide or high have neighbours on one axis only; those that
 // do not exist are left out of the mean. A colour without any site stays 0.
-template <unsigned Shift, typename Source>
-void DemosaicThin(const Source& source, uint32_t width, uint32_t height, uint8_t* rgb) {
+template <typename P, typename Source>
+void DemosaicThin(const Source& source, uint32_t width, uint32_t height, typename P::Out* rgb) {
     auto reflect = [](int64_t i, int64_t n) -> int64_t { return i < 0 ? 1 : (i >= n ? n - 2 : i); };
     struct Offset {
         int dx, dy;
@@ -351,7 +372,7 @@ void DemosaicThin(const Source& source, uint32_t width, uint32_t height, uint8_t
 
     for (int64_t y = 0; y < height; ++y) {
         for (int64_t x = 0; x < width; ++x) {
-            auto mean = [&](const Offset* offsets, size_t count) -> uint8_t {
+            auto mean = [&](const Offset* offsets, size_t count) -> typename P::Out {
                 unsigned sum = 0;
                 unsigned used = 0;
                 for (size_t k = 0; k < count; ++k) {
@@ -361,9 +382,9 @@ void DemosaicThin(const Source& source, uint32_t width, uint32_t height, uint8_t
                     sum += source.At(static_cast<uint64_t>(sy * width + sx));
                     ++used;
                 }
-                return used == 0 ? 0 : static_cast<uint8_t>(((sum + used / 2) / used) >> Shift);
+                return used == 0 ? 0 : P::Emit((sum + used / 2) / used);
             };
-            uint8_t* out = rgb + (y * width + x) * 3;
+            typename P::Out* out = rgb + (y * width + x) * 3;
             const bool redRow = (y & 1) == 0;
             const bool evenColumn = (x & 1) == 0;
             if (redRow && evenColumn) {
@@ -379,28 +400,41 @@ void DemosaicThin(const Source& source, uint32_t width, uint32_t height, uint8_t
     }
 }
 
-template <unsigned Shift, typename Source>
-void Demosaic(const Source& source, uint32_t width, uint32_t height, uint8_t* rgb) {
+template <typename P, typename Source>
+void Demosaic(const Source& source, uint32_t width, uint32_t height, typename P::Out* rgb) {
     if (width >= 2 && height >= 2) {
-        DemosaicSplit<Shift>(source, width, height, rgb);
+        DemosaicSplit<P>(source, width, height, rgb);
     } else {
-        DemosaicThin<Shift>(source, width, height, rgb);
+        DemosaicThin<P>(source, width, height, rgb);
     }
 }
 
 }  // namespace
 
 void DemosaicBayerRG8(const uint8_t* source, uint32_t width, uint32_t height, uint8_t* rgb) {
-    Demosaic<0>(RG8Source{source, width}, width, height, rgb);
+    Demosaic<Output<8, uint8_t>>(RG8Source{source, width}, width, height, rgb);
 }
 
 void DemosaicBayerRG12(const uint8_t* source, uint32_t width, uint32_t height, uint8_t* rgb) {
-    Demosaic<4>(RG12Source{source, width}, width, height, rgb);
+    Demosaic<Output<12, uint8_t>>(RG12Source{source, width}, width, height, rgb);
 }
 
 void DemosaicBayerRG12Packed(const uint8_t* source, size_t sourceSize, uint32_t width, uint32_t height,
                              uint8_t* rgb) {
-    Demosaic<4>(RG12PackedSource{source, sourceSize, width}, width, height, rgb);
+    Demosaic<Output<12, uint8_t>>(RG12PackedSource{source, sourceSize, width}, width, height, rgb);
+}
+
+void DemosaicBayerRG8To12(const uint8_t* source, uint32_t width, uint32_t height, uint16_t* rgb) {
+    Demosaic<Output<8, uint16_t>>(RG8Source{source, width}, width, height, rgb);
+}
+
+void DemosaicBayerRG12To12(const uint8_t* source, uint32_t width, uint32_t height, uint16_t* rgb) {
+    Demosaic<Output<12, uint16_t>>(RG12Source{source, width}, width, height, rgb);
+}
+
+void DemosaicBayerRG12PackedTo12(const uint8_t* source, size_t sourceSize, uint32_t width, uint32_t height,
+                                 uint16_t* rgb) {
+    Demosaic<Output<12, uint16_t>>(RG12PackedSource{source, sourceSize, width}, width, height, rgb);
 }
 
 }  // namespace orbel::camera::vendor

@@ -1,6 +1,7 @@
-// The one exception type of the camera vendor layer: every failure of the
-// system, the image factory and (later) the devices is a GenericException
-// carrying a description text, so callers catch a single type.
+// The exceptions of the camera vendor layer: every failure of the system, the
+// image factory, the devices and their node maps is a GenericException carrying
+// a description text, so callers catch a single type; a wait for an image that
+// ends without one is its subclass TimeoutException.
 #pragma once
 
 #include <exception>
@@ -17,6 +18,11 @@ public:
 
 private:
     std::string description_;
+};
+
+class TimeoutException : public GenericException {
+public:
+    using GenericException::GenericException;
 };
 
 }  // namespace orbel::camera::vendor

@@ -8,6 +8,7 @@
 
 namespace orbel::camera::vendor::pfnc {
 
+inline constexpr uint64_t Mono8 = 0x01080001;
 inline constexpr uint64_t BayerRG8 = 0x01080009;
 inline constexpr uint64_t BayerRG12 = 0x01100011;
 inline constexpr uint64_t BayerRG12Packed = 0x010C002B;

@@ -1,0 +1,7 @@
+#include "camera/vendor/NodeMap.h"
+
+namespace orbel::camera::vendor {
+
+NodeMap::~NodeMap() = default;
+
+}  // namespace orbel::camera::vendor

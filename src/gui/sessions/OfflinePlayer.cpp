@@ -1,0 +1,346 @@
+// The offline player's listing, image loading and its one worker thread. The worker takes
+// requests in order under the player's mutex and loads with the mutex released, so control
+// calls never wait for the disk.
+#include "sessions/OfflinePlayer.h"
+
+#include <algorithm>
+#include <charconv>
+#include <optional>
+#include <tuple>
+
+#include <fmt/format.h>
+#include <stb_image.h>
+
+#include "app/Logging.h"
+#include "sessions/PlyFile.h"
+#include "sessions/QpcFile.h"
+
+namespace orbel::studio {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kLevelDebug = 1;
+constexpr int kLevelInfo = 2;
+constexpr int kLevelWarning = 3;
+constexpr int kLevelError = 4;
+
+// Leading decimal digits, as the C library's string-to-number conversions take them.
+std::optional<uint64_t> LeadingNumber(std::string_view text) {
+    uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end == text.data()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::string LowerCaseExtension(const fs::path& path) {
+    const std::string name = path.filename().string();
+    const size_t dot = name.rfind('.');
+    std::string extension = dot == std::string::npos ? std::string() : name.substr(dot + 1);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    return extension;
+}
+
+}  // namespace
+
+std::pair<uint64_t, uint64_t> ParseImageIds(const fs::path& path) {
+    const std::string stem = path.stem().string();
+    const size_t first = stem.find('_');
+    const size_t second = first == std::string::npos ? std::string::npos : stem.find('_', first + 1);
+    if (second == std::string::npos) {
+        return {0, 0};
+    }
+    const auto frame = LeadingNumber(std::string_view(stem).substr(first + 1, second - first - 1));
+    if (!frame) {
+        return {0, 0};
+    }
+    const auto timestamp = LeadingNumber(std::string_view(stem).substr(second + 1));
+    return {*frame, timestamp.value_or(0)};
+}
+
+std::shared_ptr<CameraData> LoadCameraImage(const fs::path& path) {
+    std::error_code error;
+    if (!fs::is_regular_file(path, error)) {
+        return nullptr;
+    }
+    const std::string extension = LowerCaseExtension(path);
+    if (extension != "jpg" && extension != "jpeg") {
+        return nullptr;
+    }
+    int width = 0;
+    int height = 0;
+    int channels = 0;
+    stbi_uc* pixels = stbi_load(path.string().c_str(), &width, &height, &channels, 0);
+    if (pixels == nullptr) {
+        return nullptr;
+    }
+    auto image = std::make_shared<CameraData>();
+    image->width = static_cast<uint32_t>(width);
+    image->height = static_cast<uint32_t>(height);
+    image->channels = static_cast<uint32_t>(channels);
+    image->bitsPerChannel = 8;
+    const size_t size = static_cast<size_t>(width) * static_cast<size_t>(height) * static_cast<size_t>(channels);
+    image->pixels.assign(pixels, pixels + size);
+    stbi_image_free(pixels);
+    image->byteSize = size;
+    image->format = channels == 1 ? 1 : channels == 3 ? 2 : channels == 4 ? 3 : 0;
+    image->sourceName = path.string();
+    const auto [frame, timestamp] = ParseImageIds(path);
+    image->imageFrameNumber = static_cast<uint32_t>(frame);
+    image->frameNumber = static_cast<int32_t>(frame);
+    image->deviceTimestamp_us = timestamp;
+    return image;
+}
+
+std::vector<fs::path> ListReplayFiles(const fs::path& folder, FileType type) {
+    if (type == FileType::Jpg) {
+        std::vector<fs::path> images = ListFilesRecursive(folder, ".jpg");
+        std::vector<fs::path> jpeg = ListFilesRecursive(folder, ".jpeg");
+        images.insert(images.end(), jpeg.begin(), jpeg.end());
+        std::vector<std::tuple<uint64_t, uint64_t, fs::path>> keyed;
+        keyed.reserve(images.size());
+        for (auto& image : images) {
+            const auto [frame, timestamp] = ParseImageIds(image);
+            keyed.emplace_back(timestamp, frame, std::move(image));
+        }
+        std::sort(keyed.begin(), keyed.end());
+        images.clear();
+        for (auto& entry : keyed) {
+            images.push_back(std::move(std::get<2>(entry)));
+        }
+        return images;
+    }
+
+    std::vector<fs::path> listed = ListFilesRecursive(folder, fmt::format(".{}", FileTypeToExtension(type)));
+    std::vector<std::pair<uint64_t, fs::path>> keyed;
+    keyed.reserve(listed.size());
+    for (auto& file : listed) {
+        if (const auto id = ExtractFileId(file)) {
+            keyed.emplace_back(*id, std::move(file));
+        } else {
+            Log("Skipping " + file.string() + ": its name holds no frame number", kLevelWarning);
+        }
+    }
+    std::sort(keyed.begin(), keyed.end());
+    listed.clear();
+    for (auto& entry : keyed) {
+        listed.push_back(std::move(entry.second));
+    }
+    return listed;
+}
+
+OfflinePlayer::OfflinePlayer(std::shared_ptr<ObjectDispatcher> dispatcher, const fs::path& folder, FileType type)
+    : dispatcher_(std::move(dispatcher)), folder_(folder), type_(type) {
+    if (!folder_.empty()) {
+        try {
+            EnsureDirectory(folder_);
+            Log("Current extension is " + FileTypeToExtension(type_), kLevelDebug);
+            files_ = ListReplayFiles(folder_, type_);
+        } catch (const std::exception& e) {
+            Log("Path does not exist: " + folder_.string(), kLevelError);
+            Log(std::string("[Replay] ") + e.what(), kLevelError);
+            files_.clear();
+        }
+    }
+    worker_ = std::thread([this] { WorkerLoop(); });
+}
+
+OfflinePlayer::~OfflinePlayer() {
+    {
+        std::lock_guard lock(mutex_);
+        quit_ = true;
+        playing_ = false;
+    }
+    changed_.notify_all();
+    worker_.join();
+}
+
+void OfflinePlayer::Show() {
+    {
+        std::lock_guard lock(mutex_);
+        if (index_ >= static_cast<int64_t>(files_.size())) {
+            Log("Current file index out of range", kLevelError);
+            return;
+        }
+        showPending_ = true;
+    }
+    changed_.notify_all();
+}
+
+void OfflinePlayer::Play() {
+    {
+        std::lock_guard lock(mutex_);
+        if (playing_ || files_.empty()) {
+            return;
+        }
+        if (index_ + 1 >= static_cast<int64_t>(files_.size())) {
+            index_ = 0;
+        }
+        playing_ = true;
+        loadCurrentNext_ = true;
+        nextTick_ = std::chrono::steady_clock::now();
+    }
+    changed_.notify_all();
+}
+
+void OfflinePlayer::Pause() {
+    std::unique_lock lock(mutex_);
+    PauseLocked(lock);
+}
+
+void OfflinePlayer::PauseLocked(std::unique_lock<std::mutex>& lock) {
+    playing_ = false;
+    changed_.notify_all();
+    // A subscriber that pauses from inside a published frame runs on the worker itself.
+    if (std::this_thread::get_id() != worker_.get_id()) {
+        changed_.wait(lock, [this] { return !playLoading_; });
+    }
+}
+
+void OfflinePlayer::Stop() {
+    std::unique_lock lock(mutex_);
+    PauseLocked(lock);
+    index_ = 0;
+    showPending_ = false;
+}
+
+void OfflinePlayer::Prev() {
+    std::unique_lock lock(mutex_);
+    PauseLocked(lock);
+    index_ = Clamp(index_ - 1);
+    if (!files_.empty()) showPending_ = true;
+    changed_.notify_all();
+}
+
+void OfflinePlayer::Next() {
+    std::unique_lock lock(mutex_);
+    PauseLocked(lock);
+    index_ = Clamp(index_ + 1);
+    if (!files_.empty()) showPending_ = true;
+    changed_.notify_all();
+}
+
+void OfflinePlayer::Seek(int64_t index) {
+    {
+        std::lock_guard lock(mutex_);
+        index_ = Clamp(index);
+        if (files_.empty()) {
+            Log("Current file index out of range", kLevelError);
+            return;
+        }
+        if (playing_) {
+            loadCurrentNext_ = true;
+        } else {
+            showPending_ = true;
+        }
+    }
+    changed_.notify_all();
+}
+
+int64_t OfflinePlayer::GetIndex() const {
+    std::lock_guard lock(mutex_);
+    return index_;
+}
+
+bool OfflinePlayer::IsPlaying() const {
+    std::lock_guard lock(mutex_);
+    return playing_;
+}
+
+void OfflinePlayer::SetColourModeCallback(std::function<void(std::string)> callback) {
+    std::lock_guard lock(mutex_);
+    colourModeCallback_ = std::move(callback);
+}
+
+int64_t OfflinePlayer::Clamp(int64_t index) const {
+    const auto last = static_cast<int64_t>(files_.size()) - 1;
+    return std::clamp<int64_t>(index, 0, std::max<int64_t>(last, 0));
+}
+
+void OfflinePlayer::WorkerLoop() {
+    std::unique_lock lock(mutex_);
+    while (!quit_) {
+        if (showPending_) {
+            showPending_ = false;
+            const int64_t index = index_;
+            lock.unlock();
+            LoadFrame(index);
+            lock.lock();
+            continue;
+        }
+        if (playing_) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now < nextTick_) {
+                changed_.wait_until(lock, nextTick_, [this] { return quit_ || showPending_ || !playing_; });
+                continue;
+            }
+            if (!loadCurrentNext_) {
+                if (index_ + 1 >= static_cast<int64_t>(files_.size())) {
+                    playing_ = false;
+                    changed_.notify_all();
+                    continue;
+                }
+                ++index_;
+            }
+            loadCurrentNext_ = false;
+            nextTick_ = now + kFramePeriod;
+            const int64_t index = index_;
+            playLoading_ = true;
+            lock.unlock();
+            LoadFrame(index);
+            lock.lock();
+            playLoading_ = false;
+            changed_.notify_all();
+            continue;
+        }
+        changed_.wait(lock, [this] { return quit_ || showPending_ || playing_; });
+    }
+}
+
+void OfflinePlayer::LoadFrame(int64_t index) {
+    if (index < 0 || index >= static_cast<int64_t>(files_.size())) {
+        Log("Current file index out of range", kLevelError);
+        return;
+    }
+    const fs::path& path = files_[static_cast<size_t>(index)];
+    try {
+        std::shared_ptr<FrameData> frame;
+        std::shared_ptr<CameraData> image;
+        switch (type_) {
+            case FileType::Qpc: frame = ReadQpcFrame(path, false); break;
+            case FileType::Ply: frame = ReadPly(path); break;
+            case FileType::Jpg: image = LoadCameraImage(path); break;
+            default: Log("Unsupported format: " + FileTypeToExtension(type_), kLevelError); return;
+        }
+        if (!frame && !image) {
+            Log("Failed to load frame: " + path.string(), kLevelError);
+            return;
+        }
+        if (image) {
+            dispatcher_->Publish(std::move(image));
+            return;
+        }
+        if (!firstFrameInspected_) {
+            firstFrameInspected_ = true;
+            if (!frame->rgb.empty() && frame->rgb.size() == frame->xyz.size()) {
+                Log("Embedded RGB colors detected in the first frame. Defaulting to Embedded color mode.", kLevelInfo);
+                std::function<void(std::string)> callback;
+                {
+                    std::lock_guard lock(mutex_);
+                    callback = colourModeCallback_;
+                }
+                if (callback) {
+                    callback("Embedded");
+                }
+            }
+        }
+        dispatcher_->Publish(std::move(frame));
+    } catch (const std::exception& e) {
+        Log(std::string("[Replay] ") + e.what() + ": " + path.string(), kLevelError);
+    }
+}
+
+}  // namespace orbel::studio

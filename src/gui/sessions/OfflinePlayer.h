@@ -1,0 +1,110 @@
+// OfflinePlayer: replays one folder of recorded frame files. It lists the files of one type
+// in a defined order (frames by the frame number in their names, images by their time
+// stamps), loads one at a time (QPC or PLY into a FrameData, JPEG into a CameraData) and
+// publishes it through the ObjectDispatcher exactly as the live stream does, so the views
+// and the camera panel show it unchanged. Play shows one file every 0.05 s up to and
+// including the last file.
+//
+// Contract: the control calls (Show, Play, Pause, Stop, Prev, Next, Seek) and the getters
+// may come from any thread and never block on a load, except Pause and Stop, which wait for
+// a play load in progress so that nothing from the play is published after they return.
+// Loads and publishing run on the player's one worker thread, in the order the calls came;
+// subscribers' Consume runs there. Steps that come faster than files load are merged: the
+// newest index is shown. A file that cannot be read is logged and passed over.
+// The destructor ends the worker, after a load in progress.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "app/FileHelpers.h"
+#include "app/FrameData.h"
+#include "app/ObjectDispatcher.h"
+
+namespace orbel::studio {
+
+// The frame counter and time stamp in an image file's name: the decimal numbers after the
+// first "_" and after the next "_" of the name without its extension. Both 0 unless the
+// name has two "_"; a part that is not a number leaves it and the ones after it at 0.
+std::pair<uint64_t, uint64_t> ParseImageIds(const std::filesystem::path& path);
+
+// One ".jpg"/".jpeg" image decoded as it is stored (1, 3 or 4 channels, 8 bits), its ids
+// from its name; none when the file is missing, of another kind or cannot be decoded.
+std::shared_ptr<CameraData> LoadCameraImage(const std::filesystem::path& path);
+
+// The files of one type under the folder, in replay order: QPC and PLY frames by the
+// frame number in their names (files whose names hold none are left out with a log line),
+// JPEG images (".jpg" and ".jpeg") by time stamp, then frame counter; ties by path.
+// Throws as ListFilesRecursive.
+std::vector<std::filesystem::path> ListReplayFiles(const std::filesystem::path& folder, FileType type);
+
+class OfflinePlayer {
+public:
+    static constexpr std::chrono::milliseconds kFramePeriod{50};  // 20 frames per second
+
+    // Lists the folder's files of the type (Qpc, Ply and Jpg are played), creating the
+    // folder when it is missing; a folder that cannot be made or read gives no files and
+    // the log line "Path does not exist: <folder>".
+    OfflinePlayer(std::shared_ptr<ObjectDispatcher> dispatcher, const std::filesystem::path& folder, FileType type);
+    ~OfflinePlayer();
+    OfflinePlayer(const OfflinePlayer&) = delete;
+    OfflinePlayer& operator=(const OfflinePlayer&) = delete;
+
+    // Loads and publishes the current file once.
+    void Show();
+    // Plays from the current file; from file 0 when at the last file. Ignored while playing.
+    void Play();
+    void Pause();
+    // Pause, then back to file 0 (nothing shown).
+    void Stop();
+    // Pause, one file back or on (clamped), and show it.
+    void Prev();
+    void Next();
+    // Clamps to the files and shows that file; while playing, play goes on from there.
+    void Seek(int64_t index);
+
+    int64_t GetIndex() const;
+    int FileCount() const { return static_cast<int>(files_.size()); }
+    bool IsPlaying() const;
+    const std::vector<std::filesystem::path>& Files() const { return files_; }
+
+    // Called on the worker thread with "Embedded" when the first frame loaded carries one
+    // colour per point.
+    void SetColourModeCallback(std::function<void(std::string)> callback);
+
+private:
+    void WorkerLoop();
+    void LoadFrame(int64_t index);
+    void PauseLocked(std::unique_lock<std::mutex>& lock);
+    int64_t Clamp(int64_t index) const;
+
+    std::shared_ptr<ObjectDispatcher> dispatcher_;
+    std::vector<std::filesystem::path> files_;
+    std::filesystem::path folder_;
+    FileType type_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    int64_t index_ = 0;
+    bool playing_ = false;
+    bool showPending_ = false;
+    bool loadCurrentNext_ = false;  // the next play tick shows index_ itself, not the one after
+    bool playLoading_ = false;
+    bool quit_ = false;
+    std::chrono::steady_clock::time_point nextTick_;
+    std::function<void(std::string)> colourModeCallback_;
+
+    bool firstFrameInspected_ = false;  // worker thread only
+    std::thread worker_;
+};
+
+}  // namespace orbel::studio

@@ -1,0 +1,42 @@
+// PLY point files: WritePly writes one FrameData as binary little-endian PLY with a fixed
+// header vocabulary; ReadPly reads ascii and binary PLY files, the program's own and other
+// programs', into a FrameData.
+//
+// The reader takes the header's elements and properties as declared (whole words), reads
+// the vertex element and steps over any other element (a face list before the vertices, a
+// camera element after them), and refuses, with a reason, what it cannot read soundly: no
+// "ply" line, an unknown format or property type, a vertex count larger than the body can
+// hold, a body that ends early, a value that does not fit its type or property. It never
+// reserves memory for a count the file does not back. Free functions, any thread.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "app/FrameData.h"
+
+namespace orbel::studio {
+
+// Vertex properties x, y, z (float), then signal, ambient (float), red, green, blue (uchar)
+// and timestamp (double) for each array holding one value per point (three colour bytes a
+// point); comments frameNumber, originalFilename (line breaks in the name become blanks) and
+// width/height when both are positive. The file appears under its name only when complete.
+// Throws std::runtime_error "FrameData contains no points.", "Cannot open output file: "
+// + path or "Write error while exporting PLY: " + path.
+void WritePly(const std::filesystem::path& path, const FrameData& frame);
+
+// The frame that a PLY file's bytes hold: per vertex x, y, z (float or double), signal
+// (float "signal", "reflectivity" or "intensity"), ambient (float), colour (uchar red/r,
+// green/g, blue/b) and time stamp (double "timestamp"); the frameNumber and
+// originalFilename comments. Throws std::runtime_error with the reason it refuses them.
+std::unique_ptr<FrameData> ParsePly(std::span<const uint8_t> bytes);
+
+// ParsePly of a file; its name is the source name unless the file names its original.
+// None when the file cannot be opened (silently: the caller names the file) or is refused
+// ("[PLY] <reason>: <path>" at error level).
+std::unique_ptr<FrameData> ReadPly(const std::filesystem::path& path);
+
+}  // namespace orbel::studio

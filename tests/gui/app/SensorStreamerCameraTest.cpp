@@ -1,0 +1,100 @@
+// The sensor streamer with the camera on: against the sensor emulator and the
+// fake camera, it starts the camera beside the sensor, announces it and
+// publishes each image as CameraData next to the assembled frames.
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+#include <orbel/emulator/SensorEmulator.h>
+
+#include "app/AppAction.h"
+#include "app/FrameData.h"
+#include "app/SensorStreamer.h"
+#include "gui/app/ProgramLogCapture.h"
+#include "support/FakeCamera.h"
+#include "support/Threads.h"
+
+namespace {
+
+using orbel::studio::AppAction;
+using orbel::studio::AppActionType;
+using orbel::studio::CameraData;
+using orbel::studio::FrameData;
+using orbel::testing::Eventually;
+
+struct Published : orbel::studio::IConsumer<CameraData>,
+                   orbel::studio::IConsumer<FrameData>,
+                   orbel::studio::IConsumer<AppAction> {
+    std::mutex mutex;
+    std::vector<std::shared_ptr<CameraData>> images;
+    size_t frames = 0;
+    std::vector<bool> cameraAvailable;
+
+    void Consume(std::shared_ptr<CameraData> image) override {
+        std::lock_guard lock(mutex);
+        images.push_back(std::move(image));
+    }
+    void Consume(std::shared_ptr<FrameData>) override {
+        std::lock_guard lock(mutex);
+        ++frames;
+    }
+    void Consume(std::shared_ptr<AppAction> action) override {
+        if (!action->Is(AppActionType::CameraAvailable)) return;
+        std::lock_guard lock(mutex);
+        cameraAvailable.push_back(std::get<bool>(action->payload));
+    }
+};
+
+TEST(StreamerWithCamera, PublishesCameraDataBesideTheFrames) {
+    ORBEL_FAKE_CAMERA_OR_SKIP(fake);
+    fake.Configure("Width=320 Height=240 AcquisitionFrameRate=25");
+    orbel::testing::ProgramLogCapture log;
+    orbel::emulator::SensorEmulator emulator;
+    auto appState = std::make_shared<orbel::studio::gui::AppState>();
+    auto config = std::make_shared<orbel::studio::SensorConfig>();
+    auto dispatcher = std::make_shared<orbel::studio::ObjectDispatcher>();
+    config->sensor_ip = "127.0.0.1";
+    config->sensor_port = emulator.Port();
+    config->camera_ip = fake.Address();
+    config->enable_camera = true;
+    Published published;
+    dispatcher->Subscribe<CameraData>(&published);
+    dispatcher->Subscribe<FrameData>(&published);
+    dispatcher->Subscribe<AppAction>(&published);
+    {
+        orbel::studio::gui::SensorStreamer streamer(appState, config, dispatcher);
+        streamer.cameraEnabled = true;
+        streamer.Start();
+        EXPECT_TRUE(appState->streaming);
+        EXPECT_TRUE(appState->cameraRunning);
+        EXPECT_TRUE(log.Contains("Camera started", spdlog::level::info));
+        EXPECT_TRUE(Eventually([&] {
+            std::lock_guard lock(published.mutex);
+            return published.images.size() >= 5 && published.frames >= 2;
+        }));
+        streamer.Stop();
+        EXPECT_TRUE(log.Contains("Camera stopped", spdlog::level::info));
+        EXPECT_EQ(log.Count("", spdlog::level::err), 0u);
+    }
+    dispatcher->Unsubscribe<CameraData>(&published);
+    dispatcher->Unsubscribe<FrameData>(&published);
+    dispatcher->Unsubscribe<AppAction>(&published);
+
+    std::lock_guard lock(published.mutex);
+    EXPECT_EQ(published.cameraAvailable, std::vector<bool>{true});
+    for (size_t i = 0; i < published.images.size(); ++i) {
+        const auto& image = published.images[i];
+        EXPECT_EQ(image->width, 320u);
+        EXPECT_EQ(image->height, 240u);
+        EXPECT_EQ(image->channels, 3u);
+        EXPECT_EQ(image->bitsPerChannel, 8u);
+        EXPECT_EQ(image->pixels.size(), 320u * 240 * 3);
+        if (i > 0) {
+            const uint32_t step = orbel::testing::FakeCamera::FramesBetween(published.images[i - 1]->imageFrameNumber,
+                                                                           image->imageFrameNumber);
+            EXPECT_TRUE(step >= 1 && step < 10) << step;
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,229 @@
+// PLY files: the writer's header and body, round trips, files as other programs write them
+// (ascii, big-endian, other names and types, faces and cameras beside the vertices), and a
+// table of broken and hostile files that the reader refuses with a reason.
+#include "sessions/PlyFile.h"
+
+#include <bit>
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "gui/app/ProgramLogCapture.h"
+#include "gui/sessions/SessionFixtures.h"
+
+namespace orbel::studio {
+namespace {
+
+using testing::ProgramLogCapture;
+using testing::ReadBytes;
+using testing::WriteBytes;
+using testing::WriteText;
+namespace fs = std::filesystem;
+
+class PlyFile : public testing::ScratchFolder {};
+
+FrameData FullFrame(size_t points) {
+    FrameData frame;
+    frame.frameNumber = 4711;
+    frame.sourceName = "frame_00004711.qpc";
+    frame.width = static_cast<uint32_t>(points);
+    frame.height = 1;
+    for (size_t i = 0; i < points; ++i) {
+        frame.xyz.insert(frame.xyz.end(), {0.5f * i, -1.25f * i, 1000.0f + i});
+        frame.signal.push_back(0.25f * i);
+        frame.ambient.push_back(30000.0f + i);
+        frame.rgb.insert(frame.rgb.end(), {static_cast<uint8_t>(i), static_cast<uint8_t>(2 * i), 255});
+        frame.timestamps.push_back(1'700'000'000'000'000ull + i);  // exact as a double
+    }
+    return frame;
+}
+
+std::string HeaderOf(const fs::path& path) {
+    const auto bytes = ReadBytes(path);
+    const std::string text(bytes.begin(), bytes.end());
+    return text.substr(0, text.find("end_header\n") + 11);
+}
+
+TEST_F(PlyFile, WrittenFramesReadBackWhole) {
+    const FrameData frame = FullFrame(5);
+    const fs::path path = root_ / "frame.ply";
+    WritePly(path, frame);
+    EXPECT_EQ(HeaderOf(path),
+              "ply\nformat binary_little_endian 1.0\ncomment frameNumber 4711\n"
+              "comment originalFilename frame_00004711.qpc\ncomment width 5\ncomment height 1\n"
+              "element vertex 5\nproperty float x\nproperty float y\nproperty float z\n"
+              "property float signal\nproperty float ambient\n"
+              "property uchar red\nproperty uchar green\nproperty uchar blue\n"
+              "property double timestamp\nend_header\n");
+    EXPECT_EQ(fs::file_size(path), HeaderOf(path).size() + 5 * 31);
+
+    const auto back = ReadPly(path);
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(back->frameNumber, 4711);
+    EXPECT_EQ(back->sourceName, "frame_00004711.qpc");
+    EXPECT_EQ(std::vector<float>(back->xyz.begin(), back->xyz.end()), std::vector<float>(frame.xyz.begin(), frame.xyz.end()));
+    EXPECT_EQ(back->signal, frame.signal);
+    EXPECT_EQ(back->ambient, frame.ambient);
+    EXPECT_EQ(back->rgb, frame.rgb);
+    EXPECT_EQ(back->timestamps, frame.timestamps);
+    EXPECT_EQ(back->width, 0u);  // not read back
+}
+
+TEST_F(PlyFile, ArraysWithoutOneValuePerPointAreLeftOut) {
+    FrameData frame = FullFrame(3);
+    frame.signal.pop_back();
+    frame.rgb.pop_back();
+    frame.width = 0;
+    frame.sourceName = "two\nlines\r.qpc";
+    const fs::path path = root_ / "partial.ply";
+    WritePly(path, frame);
+    const std::string header = HeaderOf(path);
+    EXPECT_EQ(header.find("signal"), std::string::npos);
+    EXPECT_EQ(header.find("red"), std::string::npos);
+    EXPECT_EQ(header.find("comment width"), std::string::npos);
+    EXPECT_NE(header.find("property float ambient\nproperty double timestamp\n"), std::string::npos);
+    EXPECT_NE(header.find("comment originalFilename two lines .qpc\n"), std::string::npos);
+    EXPECT_EQ(fs::file_size(path), header.size() + 3 * 24);
+
+    const auto back = ReadPly(path);
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(back->sourceName, "two lines .qpc");
+    EXPECT_TRUE(back->rgb.empty());
+    EXPECT_EQ(back->signal, std::vector<float>(3, 0.0f));
+}
+
+TEST_F(PlyFile, WriterFailures) {
+    EXPECT_THROW(
+        {
+            try {
+                WritePly(root_ / "empty.ply", FrameData());
+            } catch (const std::runtime_error& e) {
+                EXPECT_STREQ(e.what(), "FrameData contains no points.");
+                throw;
+            }
+        },
+        std::runtime_error);
+    const fs::path unwritable = root_ / "no" / "such" / "folder.ply";
+    try {
+        WritePly(unwritable, FullFrame(1));
+        ADD_FAILURE() << "nothing thrown";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot open output file: " + unwritable.string());
+    }
+}
+
+// Files as other programs write them.
+TEST_F(PlyFile, ForeignFilesAreRead) {
+    // ascii with CRLF, r/g/b and intensity, int and short columns, a face list first.
+    WriteText(root_ / "ascii.ply",
+              "ply\r\nformat ascii 1.0\r\ncomment made elsewhere\r\nelement face 1\r\n"
+              "property list uchar int vertex_indices\r\nelement vertex 2\r\nproperty float x\r\n"
+              "property float y\r\nproperty float z\r\nproperty int label\r\nproperty float intensity\r\n"
+              "property uchar r\r\nproperty uchar g\r\nproperty uchar b\r\nproperty short flag\r\nend_header\r\n"
+              "3 0 1 2\r\n1.5 -2 3e2 -7 0.5 10 20 30 -1\r\n+4 5 6 2147483647 1 255 0 1 32767\r\n");
+    auto ascii = ReadPly(root_ / "ascii.ply");
+    ASSERT_NE(ascii, nullptr);
+    EXPECT_EQ(std::vector<float>(ascii->xyz.begin(), ascii->xyz.end()),
+              (std::vector<float>{1.5f, -2.0f, 300.0f, 4.0f, 5.0f, 6.0f}));
+    EXPECT_EQ(ascii->signal, (std::vector<float>{0.5f, 1.0f}));
+    EXPECT_EQ(ascii->rgb, (std::vector<uint8_t>{10, 20, 30, 255, 0, 1}));
+    EXPECT_EQ(ascii->sourceName, "ascii.ply");
+
+    // big-endian binary: double coordinates and a camera element after the vertices.
+    std::string header =
+        "ply\nformat binary_big_endian 1.0\nelement vertex 2\nproperty double x\nproperty double y\n"
+        "property double z\nproperty ushort extra\nelement camera 1\nproperty float view_px\nend_header\n";
+    std::vector<uint8_t> bytes(header.begin(), header.end());
+    const auto putBig = [&bytes](auto value) {
+        auto raw = std::bit_cast<std::array<uint8_t, sizeof value>>(value);
+        bytes.insert(bytes.end(), raw.rbegin(), raw.rend());
+    };
+    for (double v : {1.0, 2.0, 3.0}) putBig(v);
+    putBig(uint16_t{9});
+    for (double v : {-1.0, 1e300, 0.25}) putBig(v);
+    putBig(uint16_t{9});
+    putBig(1.0f);
+    WriteBytes(root_ / "big.ply", bytes);
+    auto big = ReadPly(root_ / "big.ply");
+    ASSERT_NE(big, nullptr);
+    ASSERT_EQ(big->xyz.size(), 6u);
+    EXPECT_EQ(big->xyz[2], 3.0f);
+    EXPECT_EQ(big->xyz[3], -1.0f);
+    EXPECT_TRUE(std::isinf(big->xyz[4]));
+    EXPECT_TRUE(big->rgb.empty());
+}
+
+// A broken or hostile file and the reason the reader gives.
+struct BadPly {
+    const char* name;
+    std::string text;
+    const char* reason;
+};
+
+std::string BinaryHeader(const std::string& count, const std::string& properties) {
+    return "ply\nformat binary_little_endian 1.0\nelement vertex " + count + "\n" + properties + "end_header\n";
+}
+
+TEST_F(PlyFile, BrokenAndHostileFilesAreRefusedWithAReason) {
+    const std::string xyz = "property float x\nproperty float y\nproperty float z\n";
+    const std::string oneVertex(12, '\0');
+    const BadPly cases[] = {
+        {"no magic", "format ascii 1.0\nelement vertex 1\n" + xyz + "end_header\n1 2 3\n", "Not a PLY file"},
+        {"no format", "ply\nelement vertex 1\n" + xyz + "end_header\n1 2 3\n", "no format line"},
+        {"unknown format", "ply\nformat binary_middle_endian 1.0\nelement vertex 1\n" + xyz + "end_header\n",
+         "Unknown PLY format \"binary_middle_endian\""},
+        {"keyword inside a word", "ply\nformat asciii 1.0\n", "Unknown PLY format \"asciii\""},
+        {"no vertices", BinaryHeader("0", xyz), "holds no vertices"},
+        {"another element only", "ply\nformat ascii 1.0\nelement vertexes 1\n" + xyz + "end_header\n1 2 3\n",
+         "holds no vertices"},
+        {"no vertex properties", BinaryHeader("4", ""), "no properties"},
+        {"invalid count", BinaryHeader("-5", xyz), "invalid count \"-5\""},
+        {"property before element", "ply\nformat ascii 1.0\nproperty float x\n", "before any element"},
+        {"unknown property type", BinaryHeader("1", "property float x\nproperty quad y\n") + oneVertex,
+         "Unknown property type \"quad\""},
+        {"count the body does not back", BinaryHeader("1000000000000", xyz) + oneVertex,
+         "declares 1000000000000 vertices, the body holds at most 1"},
+        {"truncated binary body", BinaryHeader("3", xyz) + std::string(30, '\0'), "declares 3 vertices, the body holds at most 2"},
+        {"no end_header", "ply\nformat ascii 1.0\nelement vertex 1\n" + xyz + "1 2 3\n", "no end_header"},
+        {"truncated ascii body", "ply\nformat ascii 1.0\nelement vertex 3\n" + xyz + "end_header\n1 2 3\n4 5 6\n",
+         "ends after 2 of 3 vertex lines"},
+        {"uchar out of range", "ply\nformat ascii 1.0\nelement vertex 1\n" + xyz + "property uchar red\nend_header\n1 2 3 300\n",
+         "Value \"300\" of property \"red\" does not fit its type"},
+        {"int that is no number", "ply\nformat ascii 1.0\nelement vertex 1\n" + xyz + "property int id\nend_header\n1 2 3 abc\n",
+         "Value \"abc\" of property \"id\" does not fit its type"},
+        {"float that is no number", "ply\nformat ascii 1.0\nelement vertex 1\n" + xyz + "end_header\n1 2 3.5x\n",
+         "Value \"3.5x\" of property \"z\" is not a number"},
+        {"too many values", "ply\nformat ascii 1.0\nelement vertex 1\n" + xyz + "end_header\n1 2 3 4\n",
+         "more values than properties"},
+        {"huge list before the vertices",
+         "ply\nformat binary_little_endian 1.0\nelement face 1\nproperty list uint int idx\nelement vertex 1\n" + xyz +
+             "end_header\n" + std::string("\xff\xff\xff\x7f", 4) + oneVertex,
+         "ends inside element \"face\""},
+        {"negative time stamp",
+         BinaryHeader("1", xyz + "property double timestamp\n") + oneVertex + std::string("\0\0\0\0\0\0\xf0\xbf", 8),
+         "Time stamp -1 does not fit"},
+    };
+    for (const BadPly& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path path = root_ / "bad.ply";
+        WriteText(path, c.text);
+        ProgramLogCapture log;
+        EXPECT_EQ(ReadPly(path), nullptr);
+        const auto records = log.Records();
+        ASSERT_EQ(records.size(), 1u);
+        const std::string& line = records[0].text;
+        EXPECT_EQ(records[0].level, spdlog::level::err);
+        EXPECT_EQ(line.rfind("[PLY] ", 0), 0u) << line;
+        EXPECT_NE(line.find(c.reason), std::string::npos) << line;
+        EXPECT_NE(line.find(path.string()), std::string::npos) << line;
+    }
+}
+
+TEST_F(PlyFile, MissingFileGivesNoneSilently) {
+    ProgramLogCapture log;
+    EXPECT_EQ(ReadPly(root_ / "none.ply"), nullptr);
+    EXPECT_TRUE(log.Records().empty());
+}
+
+}  // namespace
+}  // namespace orbel::studio
