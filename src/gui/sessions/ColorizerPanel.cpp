@@ -58,8 +58,8 @@ void RunColorizationTask(ColorizerSDK& colorizer, const ColorizationInputs& inpu
 }
 
 ColorizerPanel::~ColorizerPanel() {
-    // The task keeps what it uses; asking it to stop keeps shutdown short.
     if (colorizer_) colorizer_->RequestStop();
+    if (finished_.valid()) finished_.wait();
 }
 
 ColorizationInputs ColorizerPanel::Inputs() const {
@@ -67,7 +67,9 @@ ColorizationInputs ColorizerPanel::Inputs() const {
     return {path(kPointCloudFolder), path(kImageFolder), path(kQextFile), path(kSyncFile), path(kOutputFolder)};
 }
 
-bool ColorizerPanel::Running() const { return active_ && *active_; }
+bool ColorizerPanel::Running() const {
+    return finished_.valid() && finished_.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
+}
 
 bool ColorizerPanel::ButtonEnabled(const AppState& appState) const {
     if (Running()) return true;
@@ -88,18 +90,19 @@ void ColorizerPanel::PressButton(const std::shared_ptr<AppState>& appState) {
         return;
     }
     colorizer_ = make_ ? make_() : std::make_shared<ColorizerSDK>();
-    active_ = std::make_shared<std::atomic<bool>>(true);
+    auto finished = std::make_shared<std::promise<void>>();
+    finished_ = finished->get_future().share();
     // The task's state lives in the future that AppState holds: the task lets go of what it
-    // captured as it ends, or AppState would keep itself alive through its own future.
-    auto task = [colorizer = colorizer_, active = active_, inputs = Inputs(),
-                 state = std::shared_ptr<AppState>(appState)]() mutable {
+    // captured as it ends, or AppState would keep itself alive through its own future; only
+    // then does it say it has finished.
+    auto task = [colorizer = colorizer_, inputs = Inputs(), state = std::shared_ptr<AppState>(appState),
+                 finished]() mutable {
+        struct Finished {
+            std::promise<void>& promise;
+            ~Finished() { promise.set_value(); }
+        } signal{*finished};
         const auto run = std::move(colorizer);
-        const auto flag = std::move(active);
         const auto appStateHeld = std::move(state);
-        struct Ended {
-            std::atomic<bool>& active;
-            ~Ended() { active = false; }
-        } ended{*flag};
         RunColorizationTask(*run, inputs, appStateHeld);
     };
     appState->tasks[AppState::kProcessingTaskSlot] = std::async(std::launch::async, std::move(task));

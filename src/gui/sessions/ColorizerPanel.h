@@ -8,16 +8,17 @@
 // and shares with the GUI thread only the run's stop flag, AppState's progress fraction
 // and text and its pending toast (all safe to touch from any thread). The task's future
 // lives in AppState's processing slot, which the converter panel shares: while a task
-// that is not this panel's holds the slot, nothing can be started here. The task owns
-// what it uses, so the panel may go before it ends; the panel's destructor asks a running
-// colorization to stop.
+// that is not this panel's holds the slot, nothing can be started here. The task holds
+// the AppState while it runs; the panel's destructor asks a running colorization to stop
+// and waits until the task has let go of it, so a panel that goes before its AppState
+// (as AppPanels' members do) never leaves the task the AppState's last owner.
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <cstddef>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <memory>
 #include <string>
 
@@ -57,6 +58,7 @@ public:
 
     // Each start makes a new ColorizerSDK, with `make` when given (tests), else a default one.
     explicit ColorizerPanel(ColorizerMaker make = nullptr) : make_(std::move(make)) {}
+    // Asks a running colorization to stop and waits for it (it stops before its next file).
     ~ColorizerPanel();
     ColorizerPanel(const ColorizerPanel&) = delete;
     ColorizerPanel& operator=(const ColorizerPanel&) = delete;
@@ -82,8 +84,8 @@ private:
     ColorizerMaker make_;
     std::array<std::array<char, kBufferSize>, kFieldCount> buffers_{};
     std::shared_ptr<ColorizerSDK> colorizer_;
-    // Set while this panel's task runs; the task clears it as it ends.
-    std::shared_ptr<std::atomic<bool>> active_;
+    // Ready once this panel's last task has ended and let go of what it shares.
+    std::shared_future<void> finished_;
 };
 
 }  // namespace orbel::studio::gui

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <future>
 #include <mutex>
+#include <thread>
 
 #include "gui/app/ProgramLogCapture.h"
 #include "gui/sessions/ColorizationSession.h"
@@ -190,6 +191,44 @@ TEST_F(ColorizerPanelTest, StoppedRunShowsNoCompletion) {
     EXPECT_TRUE(orbel::testing::Eventually([&] { return !panel.Running(); }));
     EXPECT_EQ(Toast(), "Colorization stop requested");
     EXPECT_STREQ(panel.ButtonLabel(), "Start colorization");
+}
+
+// The panel going while its run is held: its destructor asks the run to stop and returns only
+// once the task has ended, so the task never ends as the AppState's last owner.
+TEST_F(ColorizerPanelTest, PanelGoingWaitsForItsRun) {
+    orbel::testing::ColorizationSession session(root_);
+    session.AddFrame(1, 1'000'000);
+    session.AddImage(1, 1'000'000, 60);
+    std::promise<void> entered;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    auto panel = std::make_unique<ColorizerPanel>([&] {
+        return std::make_shared<orbel::studio::ColorizerSDK>([&, released](const fs::path& path) {
+            entered.set_value();
+            released.wait();
+            return orbel::studio::LoadCameraImage(path);
+        });
+    });
+    Fill(*panel, ColorizerPanel::kPointCloudFolder, session.clouds.string());
+    Fill(*panel, ColorizerPanel::kImageFolder, session.images.string());
+    Fill(*panel, ColorizerPanel::kQextFile, session.qext.string());
+    Fill(*panel, ColorizerPanel::kOutputFolder, session.output.string());
+    panel->PressButton(appState);
+    ASSERT_EQ(entered.get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready);
+
+    std::atomic<bool> destroyed{false};
+    std::thread goes([&] {
+        panel.reset();
+        destroyed = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(destroyed) << "the panel went while its run was held";
+    release.set_value();
+    goes.join();
+    EXPECT_EQ(appState->tasks[AppState::kProcessingTaskSlot].wait_for(std::chrono::seconds(5)),
+              std::future_status::ready);
+    EXPECT_NE(Toast(), "Colorization completed");  // a stopped run says nothing
+    EXPECT_EQ(appState.use_count(), 1);           // the task let go of the AppState
 }
 
 // A run whose point-cloud folder does not exist ends at once; it is told as a failure.
