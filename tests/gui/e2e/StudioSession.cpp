@@ -383,8 +383,47 @@ bool StudioSession::WaitForMainWindow() {
         !Running()) {
         return false;
     }
-    return Eventually([&] { return LogHas(orbel::studio::gui::kWindowReadyLogText) || !Running(); }, kStartDeadline) &&
-           Running();
+    if (!Eventually([&] { return LogHas(orbel::studio::gui::kWindowReadyLogText) || !Running(); }, kStartDeadline) ||
+        !Running()) {
+        return false;
+    }
+    // The first frames after the log line may still be drawn at the splash's size: wait for
+    // the corners of the full layout (the screen's root is black).
+    return Eventually([&] {
+        const Screenshot shot = Capture("00-window");
+        const Rgb black;
+        return !(shot.At(kLayout.toolboxPanel.left + 2, kLayout.toolboxPanel.bottom - 2) == black) &&
+               !(shot.At(kLayout.logPanel.right - 2, kLayout.logPanel.bottom - 2) == black);
+    });
+}
+
+::testing::AssertionResult StudioSession::PressOnlySensorButton(const std::string& shotName) {
+    std::vector<Rect> buttons;
+    if (!Eventually([&] { return (buttons = FindButtons(Capture(shotName), kLayout.sensorPanel)).size() == 1; })) {
+        return ::testing::AssertionFailure() << "the sensor panel shows " << Describe(buttons);
+    }
+    Click(buttons.front());
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult StudioSession::StartStreaming(const std::string& step) {
+    if (auto pressed = PressOnlySensorButton(step + "-stream-start"); !pressed) return pressed;
+    if (!emulator.WaitForFrames(orbel::emulator::ids::kStart, 1, kStepDeadline)) {
+        return ::testing::AssertionFailure() << "the sensor was not started";
+    }
+    if (!WaitForLog("Frames arriving: frame ")) return ::testing::AssertionFailure() << "no frames arrived:\n" << Log();
+    MoveAway();
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult StudioSession::StopStreaming(const std::string& step) {
+    if (auto pressed = PressOnlySensorButton(step + "-stream-stop"); !pressed) return pressed;
+    if (!emulator.WaitForFrames(orbel::emulator::ids::kStop, 1, kStepDeadline)) {
+        return ::testing::AssertionFailure() << "the sensor was not stopped";
+    }
+    if (!WaitForLog("Sensor stopped")) return ::testing::AssertionFailure() << "not stopped:\n" << Log();
+    MoveAway();
+    return ::testing::AssertionSuccess();
 }
 
 int StudioSession::CloseStudio() {

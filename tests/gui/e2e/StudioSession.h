@@ -166,6 +166,12 @@ protected:
     // The window is drawn and the main phase has begun; false when the program ended first.
     bool WaitForMainWindow();
     bool Running();
+    // From the main window to live frames: presses the sensor panel's one enabled button
+    // ("Start streaming") and waits for the emulator's start command and the program's
+    // "Frames arriving". StopStreaming presses it again ("Stop streaming") and waits for the
+    // stop command and "Sensor stopped". Screenshots <step>-stream-start/stop.
+    ::testing::AssertionResult StartStreaming(const std::string& step = "00");
+    ::testing::AssertionResult StopStreaming(const std::string& step = "99");
     // Asks the window to close as a window manager does and waits for the end: the exit
     // status, or -1 when the program did not end in time (then it is killed) or crashed.
     int CloseStudio();
@@ -208,6 +214,8 @@ protected:
     pid_t pid = 0;
 
 private:
+    ::testing::AssertionResult PressOnlySensorButton(const std::string& shotName);
+
     class XServer;
     std::shared_ptr<XServer> xServer_;
     std::unique_ptr<XDisplay> display_;
