@@ -19,7 +19,8 @@ AppPanels::AppPanels(std::shared_ptr<SensorConfig> sensorConfigIn, std::shared_p
       cameraReplayPanel(1),
       sensorPanel(context, sensorConfig, std::move(pingMonitors)),
       view3D(),
-      viewerConfig() {}
+      viewerConfig(),
+      colorizerPanel() {}
 
 AppPanels::~AppPanels() {
     ObjectDispatcher& dispatcher = *context->dispatcher;
@@ -50,7 +51,6 @@ void AppPanels::Subscribe() {
 }
 
 void AppPanels::Connect() {
-    // The colorizer panel is still to get the context.
     lidarReplayPanel.SetDispatcher(context->dispatcher);
     cameraReplayPanel.SetDispatcher(context->dispatcher);
     viewerConfig.SetAppContext(context);
@@ -70,7 +70,7 @@ void AppPanels::DrawRecorder() { recorderPanel.DrawRecorderPanel(); }
 void AppPanels::DrawLidarReplay() { lidarReplayPanel.DrawReplayPanel(context->appState); }
 void AppPanels::DrawCameraReplay() { cameraReplayPanel.DrawReplayPanel(context->appState); }
 void AppPanels::DrawConverter() { converterPanel.DrawConverterPanel(context->appState); }
-void AppPanels::DrawColorizer() {}
+void AppPanels::DrawColorizer() { colorizerPanel.DrawColorizerPanel(context->appState); }
 void AppPanels::DrawView3D() { view3D.DrawView3DPanel(context->appState); }
 void AppPanels::DrawCamera() {}
 void AppPanels::DrawView2D() { lidar2DView.DrawLidar2DViewPanel(context->appState); }

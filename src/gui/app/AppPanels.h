@@ -23,6 +23,7 @@
 #include "app/LogPanel.h"
 #include "app/SensorConfig.h"
 #include "app/SensorPanel.h"
+#include "sessions/ColorizerPanel.h"
 #include "sessions/ConverterPanel.h"
 #include "sessions/RecorderPanel.h"
 #include "sessions/ReplayPanel.h"
@@ -105,8 +106,8 @@ struct AppPanels {
     std::shared_ptr<SensorConfig> sensorConfig;
     std::shared_ptr<AppContext> context;
 
-    // The panels in construction order. Still to come at their places: CameraPanel before the
-    // converter panel; ColorizerPanel after the viewer panel.
+    // The panels in construction order. Still to come at its place: CameraPanel before the
+    // converter panel.
     ConverterPanel converterPanel;
     Lidar2DViewPanel lidar2DView;
     LogPanel logPanel;
@@ -117,6 +118,7 @@ struct AppPanels {
     View3DPanel view3D;
     PanelSettingsRecord settingsRecord;
     ViewerConfigPanel viewerConfig;
+    ColorizerPanel colorizerPanel;
 };
 
 }  // namespace orbel::studio::gui
