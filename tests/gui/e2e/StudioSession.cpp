@@ -462,9 +462,9 @@ bool StudioSession::WaitForLog(const std::string& text, std::chrono::millisecond
     return Eventually([&] { return LogHas(text) || !Running(); }, deadline) && LogHas(text);
 }
 
-std::optional<std::string> StudioSession::LogLineAfter(const std::string& text) const {
+std::optional<std::string> StudioSession::LogLineAfter(const std::string& text, std::size_t from) const {
     const std::string log = Log();
-    const std::size_t at = log.find(text);
+    const std::size_t at = log.find(text, from);
     if (at == std::string::npos) return std::nullopt;
     const std::size_t start = at + text.size();
     const std::size_t end = log.find('\n', start);

@@ -9,18 +9,23 @@
 //
 //   class MyEndToEndTest : public orbel::testing::StudioSession {};
 //
-//   TEST_F(MyEndToEndTest, StartsTheStream) {
-//       WriteSettings();                            // the emulator as the sensor, no camera
+//   TEST_F(MyEndToEndTest, ShowsTheStream) {
+//       WriteSettings();                          // the emulator as the sensor, no camera
 //       StartStudio();
 //       ASSERT_TRUE(WaitForMainWindow()) << Log();
-//       std::vector<Rect> buttons;                  // only "Start streaming" is enabled
-//       ASSERT_TRUE(Eventually([&] {
-//           return (buttons = FindButtons(Capture("01-main"), kLayout.sensorPanel)).size() == 1;
-//       }));
-//       Click(buttons.front());
-//       ASSERT_TRUE(WaitForLog("Sensor started")) << Log();
+//       ASSERT_TRUE(StartStreaming());            // "Start streaming" pressed, frames arrive
+//       const Screenshot shot = Capture("02-streaming");  // kept as 02-streaming.png
+//       EXPECT_GT(CountPixels(shot, kLayout.view3D, [](Rgb p) { return p.Spread() > 48; }), 1000);
+//       const std::vector<Rect> buttons = FindButtons(shot, kLayout.sensorPanel);
+//       ASSERT_EQ(buttons.size(), 1u) << Describe(buttons);  // "Disconnect" is greyed out
+//       Click(buttons.front());                   // "Stop streaming"
+//       ASSERT_TRUE(WaitForLog("Sensor stopped")) << Log();
 //       EXPECT_EQ(CloseStudio(), 0);
 //   }
+//
+// A test of the camera view turns the camera on in its settings (WriteSettings' `adjust`:
+// enable_camera, camera_ip on loopback) and passes what the camera needs to the program
+// through StartStudio's environment.
 //
 // SetUp skips the test when there is no display or a tool is missing (and fails instead when
 // ORBEL_REQUIRE_DISPLAY is set); TearDown kills a program still running and removes the
@@ -34,6 +39,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -183,8 +189,9 @@ protected:
     bool LogHas(const std::string& text) const;
     // Waits for the text in the log; false at the deadline or when the program has ended.
     bool WaitForLog(const std::string& text, std::chrono::milliseconds deadline = kStepDeadline);
-    // The rest of the first log line holding `text` after it; none while there is none.
-    std::optional<std::string> LogLineAfter(const std::string& text) const;
+    // The rest of the line after the first `text` in the log at or after byte `from` (a
+    // Log().size() taken before an action); none while there is none.
+    std::optional<std::string> LogLineAfter(const std::string& text, std::size_t from = 0) const;
 
     // A screenshot of the whole screen kept as <name>.png in the artefacts.
     std::filesystem::path Shoot(const std::string& name);
