@@ -135,8 +135,17 @@ int CountPixels(const Screenshot& shot, const Rect& area, const std::function<bo
 
 std::vector<Rect> FindRects(const Screenshot& shot, const Rect& area, Rgb colour, int minRun) {
     std::vector<Rect> rects;
+    std::vector<bool> open;  // seen on the row before: rows through a label still show some fill
     const Rect clipped = Clip(area, shot.Width(), shot.Height());
     for (int y = clipped.top; y < clipped.bottom; ++y) {
+        for (std::size_t i = 0; i < rects.size(); ++i) {
+            if (!open[i]) continue;
+            Rect& rect = rects[i];
+            bool seen = false;
+            for (int x = rect.left; x < rect.right && !seen; ++x) seen = shot.Is(x, y, colour);
+            open[i] = seen;
+            if (seen) rect.bottom = y + 1;
+        }
         int x = clipped.left;
         while (x < clipped.right) {
             if (!shot.Is(x, y, colour)) {
@@ -147,16 +156,18 @@ std::vector<Rect> FindRects(const Screenshot& shot, const Rect& area, Rgb colour
             while (x < clipped.right && shot.Is(x, y, colour)) ++x;
             if (x - start < minRun) continue;
             bool merged = false;
-            for (Rect& rect : rects) {
-                if (start < rect.right && x > rect.left && y - rect.bottom < 16) {
+            for (std::size_t i = 0; i < rects.size() && !merged; ++i) {
+                Rect& rect = rects[i];
+                if (open[i] && start < rect.right && x > rect.left) {
                     rect.left = std::min(rect.left, start);
                     rect.right = std::max(rect.right, x);
-                    rect.bottom = y + 1;
                     merged = true;
-                    break;
                 }
             }
-            if (!merged) rects.push_back({start, y, x, y + 1});
+            if (!merged) {
+                rects.push_back({start, y, x, y + 1});
+                open.push_back(true);
+            }
         }
     }
     std::sort(rects.begin(), rects.end(), [](const Rect& a, const Rect& b) {
@@ -379,8 +390,14 @@ void StudioSession::StartStudio(const std::vector<std::string>& environment) {
 bool StudioSession::Running() { return pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0; }
 
 bool StudioSession::WaitForMainWindow() {
-    if (!Eventually([&] { return FindWindow(kWindowTitle).has_value() || !Running(); }, kStartDeadline) ||
+    std::optional<unsigned long> window;
+    if (!Eventually([&] { return (window = FindWindow(kWindowTitle)).has_value() || !Running(); }, kStartDeadline) ||
         !Running()) {
+        return false;
+    }
+    framesWatched_ = display_->WatchFrames(*window);
+    if (!framesWatched_) {
+        ADD_FAILURE() << "the X server has no DAMAGE extension: frames cannot be counted";
         return false;
     }
     if (!Eventually([&] { return LogHas(orbel::studio::gui::kWindowReadyLogText) || !Running(); }, kStartDeadline) ||
@@ -412,7 +429,7 @@ bool StudioSession::WaitForMainWindow() {
         return ::testing::AssertionFailure() << "the sensor was not started";
     }
     if (!WaitForLog("Frames arriving: frame ")) return ::testing::AssertionFailure() << "no frames arrived:\n" << Log();
-    MoveAway();
+    MoveTo(kLayout.restX, kLayout.restY);  // the screen settled for the caller
     return ::testing::AssertionSuccess();
 }
 
@@ -422,7 +439,7 @@ bool StudioSession::WaitForMainWindow() {
         return ::testing::AssertionFailure() << "the sensor was not stopped";
     }
     if (!WaitForLog("Sensor stopped")) return ::testing::AssertionFailure() << "not stopped:\n" << Log();
-    MoveAway();
+    MoveTo(kLayout.restX, kLayout.restY);  // the screen settled for the caller
     return ::testing::AssertionSuccess();
 }
 
@@ -445,9 +462,9 @@ bool StudioSession::WaitForLog(const std::string& text, std::chrono::millisecond
     return Eventually([&] { return LogHas(text) || !Running(); }, deadline) && LogHas(text);
 }
 
-std::optional<std::string> StudioSession::LogLineAfter(const std::string& text) const {
+std::optional<std::string> StudioSession::LogLineAfter(const std::string& text, std::size_t from) const {
     const std::string log = Log();
-    const std::size_t at = log.find(text);
+    const std::size_t at = log.find(text, from);
     if (at == std::string::npos) return std::nullopt;
     const std::size_t start = at + text.size();
     const std::size_t end = log.find('\n', start);
@@ -466,22 +483,63 @@ Screenshot StudioSession::Capture(const std::string& name) {
     return shot;
 }
 
-void StudioSession::Click(int x, int y) {
-    EXPECT_EQ(RunTool({"xdotool", "mousemove", std::to_string(x), std::to_string(y), "click", "1"}), 0);
+bool StudioSession::WaitForFrames(int count, std::chrono::milliseconds deadline) {
+    if (!framesWatched_) {
+        const std::optional<unsigned long> window = FindWindow(kWindowTitle);
+        framesWatched_ = window && display_->WatchFrames(*window);
+        if (!framesWatched_) {
+            ADD_FAILURE() << "no program window whose frames can be counted";
+            return false;
+        }
+    }
+    const uint64_t start = display_->FramesPresented();
+    return Eventually([&] { return display_->FramesPresented() >= start + static_cast<uint64_t>(count) || !Running(); },
+                      deadline) &&
+           Running();
 }
 
 void StudioSession::MoveTo(int x, int y) {
     EXPECT_EQ(RunTool({"xdotool", "mousemove", std::to_string(x), std::to_string(y)}), 0);
+    EXPECT_TRUE(WaitForFrames()) << "no frames after moving to " << x << ", " << y;
+}
+
+void StudioSession::MoveAway() {
+    EXPECT_EQ(RunTool({"xdotool", "mousemove", std::to_string(kLayout.restX), std::to_string(kLayout.restY)}), 0);
+}
+
+void StudioSession::Click(int x, int y) {
+    MoveTo(x, y);
+    EXPECT_EQ(RunTool({"xdotool", "click", "1"}), 0);
+    EXPECT_TRUE(WaitForFrames()) << "no frames after clicking at " << x << ", " << y;
+}
+
+void StudioSession::ClickOpeningDialog(const Rect& rect) {
+    MoveTo(rect.CentreX(), rect.CentreY());
+    EXPECT_EQ(RunTool({"xdotool", "click", "1"}), 0);
 }
 
 void StudioSession::Type(const std::string& text) {
-    EXPECT_EQ(RunTool({"xdotool", "type", "--delay", "20", text}), 0);
+    EXPECT_EQ(RunTool({"xdotool", "type", "--delay", "5", text}), 0);
+    EXPECT_TRUE(WaitForFrames()) << "no frames after typing " << text;
 }
 
-void StudioSession::Key(const std::string& keys) { EXPECT_EQ(RunTool({"xdotool", "key", keys}), 0); }
+void StudioSession::Key(const std::string& keys) {
+    EXPECT_EQ(RunTool({"xdotool", "key", keys}), 0);
+    EXPECT_TRUE(WaitForFrames()) << "no frames after " << keys;
+}
 
-void StudioSession::Focus(unsigned long window) {
-    EXPECT_EQ(RunTool({"xdotool", "windowfocus", "--sync", std::to_string(window)}), 0);
+bool StudioSession::Focus(unsigned long window) {
+    return RunTool({"xdotool", "windowfocus", "--sync", std::to_string(window)}) == 0;
+}
+
+void StudioSession::TypeIn(unsigned long window, const std::string& text) {
+    EXPECT_TRUE(Eventually([&] { return Focus(window); })) << "the window never took the keyboard";
+    EXPECT_EQ(RunTool({"xdotool", "type", "--delay", "5", text}), 0);
+}
+
+void StudioSession::KeyIn(unsigned long window, const std::string& keys) {
+    EXPECT_TRUE(Eventually([&] { return Focus(window); })) << "the window never took the keyboard";
+    EXPECT_EQ(RunTool({"xdotool", "key", keys}), 0);
 }
 
 std::optional<unsigned long> StudioSession::FindWindow(const std::string& title) {

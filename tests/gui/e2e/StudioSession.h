@@ -9,18 +9,23 @@
 //
 //   class MyEndToEndTest : public orbel::testing::StudioSession {};
 //
-//   TEST_F(MyEndToEndTest, StartsTheStream) {
-//       WriteSettings();                            // the emulator as the sensor, no camera
+//   TEST_F(MyEndToEndTest, ShowsTheStream) {
+//       WriteSettings();                          // the emulator as the sensor, no camera
 //       StartStudio();
 //       ASSERT_TRUE(WaitForMainWindow()) << Log();
-//       std::vector<Rect> buttons;                  // only "Start streaming" is enabled
-//       ASSERT_TRUE(Eventually([&] {
-//           return (buttons = FindButtons(Capture("01-main"), kLayout.sensorPanel)).size() == 1;
-//       }));
-//       Click(buttons.front());
-//       ASSERT_TRUE(WaitForLog("Sensor started")) << Log();
+//       ASSERT_TRUE(StartStreaming());            // "Start streaming" pressed, frames arrive
+//       const Screenshot shot = Capture("02-streaming");  // kept as 02-streaming.png
+//       EXPECT_GT(CountPixels(shot, kLayout.view3D, [](Rgb p) { return p.Spread() > 48; }), 1000);
+//       const std::vector<Rect> buttons = FindButtons(shot, kLayout.sensorPanel);
+//       ASSERT_EQ(buttons.size(), 1u) << Describe(buttons);  // "Disconnect" is greyed out
+//       Click(buttons.front());                   // "Stop streaming"
+//       ASSERT_TRUE(WaitForLog("Sensor stopped")) << Log();
 //       EXPECT_EQ(CloseStudio(), 0);
 //   }
+//
+// A test of the camera view turns the camera on in its settings (WriteSettings' `adjust`:
+// enable_camera, camera_ip on loopback) and passes what the camera needs to the program
+// through StartStudio's environment.
 //
 // SetUp skips the test when there is no display or a tool is missing (and fails instead when
 // ORBEL_REQUIRE_DISPLAY is set); TearDown kills a program still running and removes the
@@ -34,6 +39,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -125,8 +131,9 @@ inline constexpr Rgb kTabActive{71, 102, 140};  // the selected tab
 }  // namespace theme
 
 // Rectangles of one colour in an area: runs of at least minRun such pixels on a row, each
-// joined with a rectangle above that shares its columns and ended less than 16 rows before
-// (the glyphs of a label cut its rows into short runs). Top to bottom, then left to right.
+// joined with a rectangle above that shares its columns, as long as every row between shows
+// some of the colour within them (the glyphs of a label cut its rows into short runs; the
+// border and spacing between two widgets show none). Top to bottom, then left to right.
 std::vector<Rect> FindRects(const Screenshot& shot, const Rect& area, Rgb colour, int minRun);
 // The enabled, unhovered buttons of an area at least minWidth pixels wide.
 std::vector<Rect> FindButtons(const Screenshot& shot, const Rect& area, int minWidth = 40);
@@ -163,7 +170,8 @@ protected:
     std::filesystem::path UseProgramIn(const std::filesystem::path& folder);
     // Starts the program (its output into the artefacts); `environment` adds "NAME=value"s.
     void StartStudio(const std::vector<std::string>& environment = {});
-    // The window is drawn and the main phase has begun; false when the program ended first.
+    // The window is drawn at its full size and the main phase has begun, and its frames are
+    // counted from here on; false when the program ended first.
     bool WaitForMainWindow();
     bool Running();
     // From the main window to live frames: presses the sensor panel's one enabled button
@@ -181,30 +189,43 @@ protected:
     bool LogHas(const std::string& text) const;
     // Waits for the text in the log; false at the deadline or when the program has ended.
     bool WaitForLog(const std::string& text, std::chrono::milliseconds deadline = kStepDeadline);
-    // The rest of the first log line holding `text` after it; none while there is none.
-    std::optional<std::string> LogLineAfter(const std::string& text) const;
+    // The rest of the line after the first `text` in the log at or after byte `from` (a
+    // Log().size() taken before an action); none while there is none.
+    std::optional<std::string> LogLineAfter(const std::string& text, std::size_t from = 0) const;
 
     // A screenshot of the whole screen kept as <name>.png in the artefacts.
     std::filesystem::path Shoot(const std::string& name);
     Screenshot Capture(const std::string& name);
 
-    // The pointer stays where it clicked: the program reads its position once per frame, so
-    // it must still be there on the frames that see the press and the release.
+    // ImGui reads the pointer once per frame, so every input waits for frames drawn after it
+    // (WaitForFrames): a click first lets the program see the pointer on its target, then
+    // presses and releases, then lets it take the click before anything moves on.
     void Click(int x, int y);
     void Click(const Rect& rect) { Click(rect.CentreX(), rect.CentreY()); }
+    // A click on something that opens a modal dialog: the program draws no frame until the
+    // dialog is gone, so nothing is awaited after the press.
+    void ClickOpeningDialog(const Rect& rect);
     void MoveTo(int x, int y);
-    // Back to kLayout's resting place, so that screenshots show widgets unhovered.
-    void MoveAway() { MoveTo(kLayout.restX, kLayout.restY); }
-    // Text typed into whatever has the keyboard (the window under the pointer without a
-    // window manager), and keys by xdotool's names ("ctrl+l", "Return").
+    // Back to kLayout's resting place, so that screenshots show widgets unhovered. It does
+    // not wait for frames: follow it with a condition on a screenshot, or with a Click.
+    void MoveAway();
+    // Text typed into the program's focused field, keys by xdotool's names ("ctrl+a",
+    // "Return"; ImGui 1.86 may miss a key pressed and released within one frame, text is
+    // queued). Both wait until the program has drawn frames after them.
     void Type(const std::string& text);
     void Key(const std::string& keys);
-    // Gives a top-level window the keyboard (no window manager does it here).
-    void Focus(unsigned long window);
+    // Waits until the program has presented `count` more frames; false at the deadline.
+    bool WaitForFrames(int count = 2, std::chrono::milliseconds deadline = kStepDeadline);
+
+    // Another top-level window (a GTK file chooser, say): found by its exact title, given the
+    // keyboard (no window manager does it here), then typed into; nothing waits for the
+    // program's frames, which stop while a modal dialog runs.
     std::optional<unsigned long> FindWindow(const std::string& title);
-    // Waits for a top-level window with exactly this title.
     std::optional<unsigned long> WaitForWindow(const std::string& title,
                                                std::chrono::milliseconds deadline = kStepDeadline);
+    bool Focus(unsigned long window);  // false while the window cannot take it (not shown yet)
+    void TypeIn(unsigned long window, const std::string& text);
+    void KeyIn(unsigned long window, const std::string& keys);
 
     orbel::emulator::SensorEmulator emulator;
     std::filesystem::path artefacts;  // this test's own folder of screenshots and logs
@@ -220,6 +241,7 @@ private:
     std::shared_ptr<XServer> xServer_;
     std::unique_ptr<XDisplay> display_;
     std::filesystem::path program_;
+    bool framesWatched_ = false;
 };
 
 }  // namespace orbel::testing

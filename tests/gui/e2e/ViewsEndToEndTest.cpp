@@ -122,12 +122,9 @@ protected:
         Click(ExportButtonX(view), ExportButtonY(view));
         std::optional<fs::path> file;
         Eventually([&] {
-            const std::string log = Log();
-            const std::size_t at = log.find(logText, before);
-            if (at == std::string::npos) return false;
-            const std::size_t start = at + logText.size();
-            file = log.substr(start, log.find('\n', start) - start);
-            return true;
+            const std::optional<std::string> line = LogLineAfter(logText, before);
+            if (line) file = *line;
+            return line.has_value();
         });
         MoveAway();
         if (file) {

@@ -1,15 +1,22 @@
 #include "gui/e2e/XDisplay.h"
 
 #include <X11/Xlib.h>
+#include <X11/extensions/Xdamage.h>
 
 namespace orbel::testing {
 namespace {
 Display* AsDisplay(void* display) { return static_cast<Display*>(display); }
+
+// The program's windows come and go on their own (a closed dialog, the program's end take
+// their damage objects with them): a request about one that is gone is no failure of the
+// test. Xlib's default handler would end the process.
+int IgnoreErrors(Display*, XErrorEvent*) { return 0; }
 }  // namespace
 
-XDisplay::XDisplay() : display_(XOpenDisplay(nullptr)) {}
+XDisplay::XDisplay() : display_(XOpenDisplay(nullptr)) { XSetErrorHandler(IgnoreErrors); }
 
 XDisplay::~XDisplay() {
+    // Closing the connection frees the damage object too.
     if (display_) XCloseDisplay(AsDisplay(display_));
 }
 
@@ -44,6 +51,33 @@ void XDisplay::RequestClose(unsigned long window) {
     event.xclient.data.l[1] = CurrentTime;
     XSendEvent(display, window, False, NoEventMask, &event);
     XFlush(display);
+}
+
+bool XDisplay::WatchFrames(unsigned long window) {
+    Display* display = AsDisplay(display_);
+    int errorBase = 0;
+    if (!display || !XDamageQueryExtension(display, &damageEventBase_, &errorBase)) return false;
+    if (damage_) XDamageDestroy(display, damage_);
+    // One event each time the damaged area turns non-empty; subtracting it empties it again.
+    damage_ = XDamageCreate(display, window, XDamageReportNonEmpty);
+    frames_ = 0;
+    XSync(display, False);
+    return true;
+}
+
+uint64_t XDisplay::FramesPresented() {
+    Display* display = AsDisplay(display_);
+    if (!display || !damage_) return frames_;
+    while (XPending(display) > 0) {
+        XEvent event;
+        XNextEvent(display, &event);
+        if (event.type == damageEventBase_ + XDamageNotify) {
+            ++frames_;
+            XDamageSubtract(display, damage_, None, None);
+        }
+    }
+    XFlush(display);
+    return frames_;
 }
 
 }  // namespace orbel::testing
