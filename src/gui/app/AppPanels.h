@@ -20,6 +20,7 @@
 
 #include "app/AppAction.h"
 #include "app/AppContext.h"
+#include "app/CameraPanel.h"
 #include "app/LogPanel.h"
 #include "app/SensorConfig.h"
 #include "app/SensorPanel.h"
@@ -105,8 +106,9 @@ struct AppPanels {
     std::shared_ptr<SensorConfig> sensorConfig;
     std::shared_ptr<AppContext> context;
 
-    // The panels in construction order. Still to come at their places: CameraPanel before the
-    // converter panel; ColorizerPanel after the viewer panel.
+    // The panels in construction order. Still to come at its place: ColorizerPanel after the
+    // viewer panel.
+    CameraPanel cameraPanel;
     ConverterPanel converterPanel;
     Lidar2DViewPanel lidar2DView;
     LogPanel logPanel;
