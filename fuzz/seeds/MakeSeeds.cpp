@@ -4,6 +4,7 @@
 // rewrites the same files.
 //
 //   orbel_fuzz_seeds <repository>/fuzz
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstdio>
@@ -403,6 +404,27 @@ void PlyFileSeeds() {
     Write("ply_file", "pcl-like", pcl);
 }
 
+void QextSeeds() {
+    auto qext = [](std::initializer_list<float> values) {
+        Bytes b;
+        for (float v : values) PutFloat(b, v);
+        return b;
+    };
+    // R identity, T (100, 0, -50), k1 -0.1, k2 0.01, fx 1000, fy 1000, cx 960, cy 600.
+    const Bytes camera = qext({1, 0, 0, 0, 1, 0, 0, 0, 1, 100, 0, -50, -0.1f, 0.01f, 1000, 1000, 960, 600});
+    Write("qext", "camera", camera);
+    // A unit pinhole on a 7 x 5 image, then points (x, y, z) in front, behind and aside.
+    Write("qext", "unit-with-points",
+          Cat({qext({1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1, 1, 3, 2}),
+               qext({1, -1, -1, -1, 1, 1, 1, 0.5f, -0.5f, 2, -3, -2})}));
+    // Strong negative distortion: the lens model folds back inside the image.
+    Write("qext", "folding-lens", qext({1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, -1, 0, 1, 1, 2, 2}));
+    Write("qext", "short", Bytes(camera.begin(), camera.begin() + 50));
+    Bytes zeroFocal = camera;
+    std::fill(zeroFocal.begin() + 56, zeroFocal.begin() + 60, 0);
+    Write("qext", "zero-focal-length", zeroFocal);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -423,5 +445,6 @@ int main(int argc, char** argv) {
     FrameAssemblerSeeds();
     QpcFileSeeds();
     PlyFileSeeds();
+    QextSeeds();
     return 0;
 }

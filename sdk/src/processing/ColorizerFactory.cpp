@@ -1,15 +1,23 @@
-// The colorizer's factory. The matcher and the colouring algorithm are not part
-// of this build yet: asking for a colorizer fails with a clear error, which the
-// program reports when the user switches colouring on.
+// The colorizer's factory and the out-of-line destructors of the exported
+// interfaces, so their type information lives in Orbel_SDK.
 #include <orbel/processing/Colorizer.h>
-#include <orbel/sdk/Exception.h>
+
+#include "processing/Colorizer.h"
+#include "processing/ColorizerAlgorithm.h"
+#include "processing/Matcher.h"
 
 namespace orbel::processing {
 
 IColorizer::~IColorizer() = default;
+IColorizerAlgorithm::~IColorizerAlgorithm() = default;
 
-std::unique_ptr<IColorizer> ColorizerFactory::CreateColorizer(const ColorizerSettings&) {
-    orbel::sdk::ThrowUnknownError("The colorizer is not available in this build");
+std::unique_ptr<IColorizer> ColorizerFactory::CreateColorizer(const ColorizerSettings& settings) {
+    return std::make_unique<Colorizer>(std::make_unique<Matcher>(settings.maxTimeDifference, settings.waitMargin),
+                                       std::make_unique<ColorizerAlgorithm>(), settings.bufferSize);
+}
+
+std::unique_ptr<IColorizerAlgorithm> ColorizerFactory::CreateColorizerAlgorithm() {
+    return std::make_unique<ColorizerAlgorithm>();
 }
 
 }  // namespace orbel::processing

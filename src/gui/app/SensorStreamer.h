@@ -71,6 +71,8 @@ public:
 
 private:
     struct CallbackGate;
+    // Tests stand in for the camera's image-delivery thread through it.
+    friend class SensorStreamerTestPeer;
 
     // One worker thread and whether its loop still runs. Start and Stop use it under the
     // lifecycle mutex; the loop itself asks Continue before every round.
