@@ -134,17 +134,27 @@ TEST_F(CameraEndToEndTest, TheCameraViewShowsTheLivePictureAndMovesAboveOnItsBut
         return CountDifferences(first, Capture("04-picture-b"), PictureIn(below)) > PictureIn(below).Width();
     })) << "the picture does not change";
 
-    // The placement button, 50 pixels in from the region's right edge and 10 below its top.
-    Click(below.right - 40, below.top + 20);
-    MoveAway();
+    // The placement button, 20 pixels square, 50 in from the region's right edge and 10 below
+    // its top: it turns blue under the pointer (pressed only once the program has seen the
+    // pointer there, however slowly it draws), and a click moves the view above.
+    const Rect button{below.right - 50, below.top + 10, below.right - 30, below.top + 30};
+    const auto blue = [](Rgb p) { return p.b > p.r + 60; };
+    EXPECT_LT(CountPixels(Capture("05-button"), button, blue), 50);
+    MoveTo(button.CentreX(), button.CentreY());
+    ASSERT_TRUE(Eventually([&] { return CountPixels(Capture("05-button-hovered"), button, blue) > 200; }))
+        << "the placement button does not show the pointer over it";
+    // The pointer stays until the click has shown its effect: the program sees the release
+    // where the pointer is on its next frame.
+    Click(button);
     const Rect above = CameraRegion(true);
     ASSERT_TRUE(Eventually([&] {
-        const auto shown = ShowsThePicture(Capture("05-camera-above"), above);
+        const auto shown = ShowsThePicture(Capture("06-camera-above"), above);
         why = shown.message();
         return static_cast<bool>(shown);
     })) << why;
+    MoveAway();
 
-    ASSERT_TRUE(PressStreamingButton("06-stop", 1, orbel::emulator::ids::kStop));
+    ASSERT_TRUE(PressStreamingButton("07-stop", 1, orbel::emulator::ids::kStop));
     ASSERT_TRUE(WaitForLog("Camera stopped")) << Log();
     EXPECT_EQ(CloseStudio(), 0);
     const std::string log = Log();
