@@ -1,12 +1,8 @@
 // Aravis's fake GigE Vision camera (arv-fake-gv-camera-0.8) as a test fixture:
-// a process of its own on an address of its own on `lo`, serving a GenICam
-// description generated here from the one Aravis installs, extended with every
-// node the SDK's camera configuration touches (storage registers that read back
-// what was written; "ExposureTime" drives the fake camera's exposure and clamps
-// requests below 30 µs to 30) and with the BayerRG12 and BayerRG12Packed pixel
-// formats (the fake camera streams them at the right size but leaves the pixels
-// zero) and the trigger source "Line2". "TriggerMode" is kept in storage, so the
-// camera streams freely whatever the SDK writes there.
+// a process of its own on an address of its own on `lo`, serving the GenICam
+// description of tools/fake-camera (Aravis's own, extended with every node the
+// SDK's camera configuration touches, the 12-bit Bayer formats and the trigger
+// source "Line2"), as the demo run does.
 //
 // It runs only in a private network namespace with nothing but `lo` (as
 // scripts/test and `unshare -n` give), where it adds its address to `lo`:
@@ -65,8 +61,6 @@ public:
     // Why no fake camera can run here; nothing when one can.
     static std::optional<std::string> Unavailable();
     static bool Required();
-    // The generated GenICam description.
-    static std::string Description(const FakeCameraOptions& options);
 
 private:
     void Launch();

@@ -11,6 +11,7 @@ AppPanels::AppPanels(std::shared_ptr<SensorConfig> sensorConfigIn, std::shared_p
                      SensorPanel::PingMonitorFactory pingMonitors)
     : sensorConfig(std::move(sensorConfigIn)),
       context(std::move(contextIn)),
+      cameraPanel(),
       converterPanel(),
       lidar2DView(),
       logPanel(),
@@ -27,6 +28,7 @@ AppPanels::~AppPanels() {
     dispatcher.Unsubscribe<FrameData>(&view3D);
     dispatcher.Unsubscribe<FrameData>(&lidar2DView);
     dispatcher.Unsubscribe<FrameData>(&viewerConfig);
+    dispatcher.Unsubscribe<CameraData>(&cameraPanel);
     dispatcher.Unsubscribe<AppAction>(&view3D);
     dispatcher.Unsubscribe<AppAction>(&lidar2DView);
     dispatcher.Unsubscribe<AppAction>(&lidarReplayPanel);
@@ -40,7 +42,8 @@ void AppPanels::Subscribe() {
     dispatcher.Subscribe<FrameData>(&view3D);
     dispatcher.Subscribe<FrameData>(&lidar2DView);
     dispatcher.Subscribe<FrameData>(&viewerConfig);
-    // CameraData: the camera panel.
+    // The camera panel takes images only; the controller decides when the camera view shows.
+    dispatcher.Subscribe<CameraData>(&cameraPanel);
     dispatcher.Subscribe<AppAction>(&view3D);
     dispatcher.Subscribe<AppAction>(&lidar2DView);
     dispatcher.Subscribe<AppAction>(&lidarReplayPanel);
@@ -61,6 +64,7 @@ void AppPanels::RelayReplay(const AppAction& action) {
 }
 
 void AppPanels::ReleaseGraphics() {
+    cameraPanel.ReleaseGl();
     view3D.ReleaseGl();
     lidar2DView.ReleaseGl();
 }
@@ -72,7 +76,7 @@ void AppPanels::DrawCameraReplay() { cameraReplayPanel.DrawReplayPanel(context->
 void AppPanels::DrawConverter() { converterPanel.DrawConverterPanel(context->appState); }
 void AppPanels::DrawColorizer() { colorizerPanel.DrawColorizerPanel(context->appState); }
 void AppPanels::DrawView3D() { view3D.DrawView3DPanel(context->appState); }
-void AppPanels::DrawCamera() {}
+void AppPanels::DrawCamera() { cameraPanel.DrawCameraPanel(context->appState); }
 void AppPanels::DrawView2D() { lidar2DView.DrawLidar2DViewPanel(context->appState); }
 void AppPanels::DrawViewerConfig() { viewerConfig.DrawViewerConfigPanel(context->appState); }
 void AppPanels::DrawLog() { logPanel.DrawLogPanel(); }

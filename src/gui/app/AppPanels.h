@@ -20,6 +20,7 @@
 
 #include "app/AppAction.h"
 #include "app/AppContext.h"
+#include "app/CameraPanel.h"
 #include "app/LogPanel.h"
 #include "app/SensorConfig.h"
 #include "app/SensorPanel.h"
@@ -106,8 +107,8 @@ struct AppPanels {
     std::shared_ptr<SensorConfig> sensorConfig;
     std::shared_ptr<AppContext> context;
 
-    // The panels in construction order. Still to come at its place: CameraPanel before the
-    // converter panel.
+    // The panels in construction order.
+    CameraPanel cameraPanel;
     ConverterPanel converterPanel;
     Lidar2DViewPanel lidar2DView;
     LogPanel logPanel;

@@ -1,6 +1,6 @@
 // The main layout drawn for real at 1920 x 1080 with every panel of the program: the regions'
-// sizes, collapsed columns and the camera split. The views draw through OpenGL, so these run
-// with a context.
+// sizes, collapsed columns, the camera split and a published camera image drawn in its
+// region. The views draw through OpenGL, so these run with a context.
 #include <gtest/gtest.h>
 
 #include <imgui_internal.h>
@@ -134,6 +134,26 @@ TEST_F(LayoutDrawTest, CameraViewTakesItsShareOfTheCentre) {
     EXPECT_FLOAT_EQ(FindRegion("Center3D")->Size.x, 1140.0f);
     EXPECT_FLOAT_EQ(view2D->Size.x, std::floor((1140.0f - 6.0f) * 0.6f));
     EXPECT_FLOAT_EQ(FindRegion("CameraContent")->Size.y, 224.0f);
+}
+
+TEST_F(LayoutDrawTest, APublishedImageOpensTheCameraViewAndShowsThere) {
+    auto image = std::make_shared<orbel::studio::CameraData>();
+    image->width = 8;
+    image->height = 4;
+    image->pixels.assign(8 * 4 * 3, 200);
+    image->byteSize = image->pixels.size();
+    controller->Context()->dispatcher->Publish(image);
+    controller->Update(16.0);
+    DrawFrame();
+    const unsigned texture = controller->Panels().cameraPanel.Texture();
+    ASSERT_NE(texture, 0u);
+    const ImGuiWindow* camera = FindRegion("CameraContent");
+    ASSERT_NE(camera, nullptr);
+    int drawn = 0;
+    for (const ImDrawCmd& cmd : camera->DrawList->CmdBuffer) {
+        drawn += cmd.TextureId == reinterpret_cast<ImTextureID>(static_cast<intptr_t>(texture)) ? 1 : 0;
+    }
+    EXPECT_EQ(drawn, 1);
 }
 
 }  // namespace

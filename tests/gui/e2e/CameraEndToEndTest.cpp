@@ -1,0 +1,165 @@
+// The camera view of the real program while the emulator and Aravis's fake camera stream:
+// it opens beside the 2D view with the camera's moving picture fitted into it (black beside
+// the picture), and its button moves it up beside the 3D view (see StudioSession for the
+// fixture, FakeCamera for the camera; both run only inside a private network namespace).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/ViewerConfig.h"
+#include "gui/e2e/StudioSession.h"
+#include "support/FakeCamera.h"
+
+namespace {
+
+using orbel::testing::CountDifferences;
+using orbel::testing::CountPixels;
+using orbel::testing::Eventually;
+using orbel::testing::kLayout;
+using orbel::testing::Rect;
+using orbel::testing::Rgb;
+using orbel::testing::Screenshot;
+
+constexpr int kImageWidth = 320;  // the fake camera's picture, 4 : 3
+constexpr int kImageHeight = 240;
+constexpr int kSplitter = 6;
+
+// The camera region with the view below (beside the 2D view) or above (beside the 3D view):
+// the point-cloud view keeps the split ratio's share of the centre less the splitter, the
+// camera the rest, each in whole pixels.
+Rect CameraRegion(bool above) {
+    const orbel::studio::gui::ViewerConfig defaults;
+    const float available = static_cast<float>(kLayout.view3D.Width());
+    const int viewWidth = static_cast<int>(std::floor((available - kSplitter) * defaults.camera_split_ratio));
+    const int cameraWidth = static_cast<int>(std::floor((available - kSplitter) * (1.0f - defaults.camera_split_ratio)));
+    const Rect& beside = above ? kLayout.view3D : kLayout.view2D;
+    const int left = beside.left + viewWidth + kSplitter;
+    return {left, beside.top, left + cameraWidth, beside.bottom};
+}
+
+// The picture inside the region: the region's full width or height, kept to 4 : 3, centred.
+Rect PictureIn(const Rect& region) {
+    const double scale = std::min(static_cast<double>(region.Width()) / kImageWidth,
+                                  static_cast<double>(region.Height()) / kImageHeight);
+    const int width = static_cast<int>(kImageWidth * scale);
+    const int height = static_cast<int>(kImageHeight * scale);
+    const int left = region.left + (region.Width() - width) / 2;
+    const int top = region.top + (region.Height() - height) / 2;
+    return {left, top, left + width, top + height};
+}
+
+Rect Shrunk(const Rect& rect, int by) { return {rect.left + by, rect.top + by, rect.right - by, rect.bottom - by}; }
+
+bool Black(Rgb pixel) { return pixel == Rgb{}; }
+
+// The camera's picture fills its place (nothing there is black or the grey of the panels),
+// and the view's black fill lies beside it, below the placement button's corner.
+::testing::AssertionResult ShowsThePicture(const Screenshot& shot, const Rect& region) {
+    const Rect picture = PictureIn(region);
+    const Rect inner = Shrunk(picture, 3);
+    const int coloured = CountPixels(shot, inner, [](Rgb p) { return !Black(p) && p.Spread() > 24; });
+    const int area = inner.Width() * inner.Height();
+    if (coloured < area * 95 / 100) {
+        return ::testing::AssertionFailure() << coloured << " of " << area << " pixels of the picture " << picture
+                                             << " are coloured";
+    }
+    const Rect margins[] = {
+        {region.left + 3, region.top + 40, picture.left - 3, region.bottom - 3},
+        {picture.right + 3, region.top + 40, region.right - 3, region.bottom - 3},
+        {region.left + 3, region.top + 40, region.right - 3, picture.top - 3},
+        {region.left + 3, picture.bottom + 3, region.right - 3, region.bottom - 3},
+    };
+    for (const Rect& margin : margins) {
+        if (margin.Width() <= 0 || margin.Height() <= 0) continue;
+        const int black = CountPixels(shot, margin, Black);
+        if (black != margin.Width() * margin.Height()) {
+            return ::testing::AssertionFailure() << "beside the picture " << margin << " only " << black
+                                                 << " pixels are black";
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+class CameraEndToEndTest : public orbel::testing::StudioSession {
+protected:
+    // With the camera on and the settings editable, the sensor panel also shows "Browse
+    // calibration" above the streaming button: the start and stop button is its last one.
+    ::testing::AssertionResult PressStreamingButton(const std::string& shotName, std::size_t enabledButtons,
+                                                    uint32_t commandId) {
+        std::vector<Rect> buttons;
+        if (!Eventually([&] {
+                buttons = orbel::testing::FindButtons(Capture(shotName), kLayout.sensorPanel);
+                return buttons.size() == enabledButtons;
+            })) {
+            return ::testing::AssertionFailure() << "the sensor panel shows " << orbel::testing::Describe(buttons);
+        }
+        Click(buttons.back());
+        if (!emulator.WaitForFrames(commandId, 1, orbel::testing::kStepDeadline)) {
+            return ::testing::AssertionFailure() << "the sensor did not receive command " << commandId;
+        }
+        MoveAway();
+        return ::testing::AssertionSuccess();
+    }
+};
+
+TEST_F(CameraEndToEndTest, TheCameraViewShowsTheLivePictureAndMovesAboveOnItsButton) {
+    ORBEL_FAKE_CAMERA_OR_SKIP(camera);
+    camera.Configure("Width=" + std::to_string(kImageWidth) + " Height=" + std::to_string(kImageHeight));
+    WriteSettings([&](orbel::studio::SensorConfig& sensor, orbel::studio::gui::ViewerConfig&) {
+        sensor.camera_ip = camera.Address();
+        sensor.enable_camera = true;
+    });
+    StartStudio();
+    ASSERT_TRUE(WaitForMainWindow()) << Log();
+    const Rect below = CameraRegion(false);
+    EXPECT_FALSE(ShowsThePicture(Capture("01-no-camera-yet"), below)) << "the 2D view's logo, not a picture";
+
+    ASSERT_TRUE(PressStreamingButton("02-start", 2, orbel::emulator::ids::kStart));
+    ASSERT_TRUE(WaitForLog("Camera started")) << Log();
+    ASSERT_TRUE(WaitForLog("Frames arriving: frame ")) << Log();
+    std::string why;
+    ASSERT_TRUE(Eventually([&] {
+        const auto shown = ShowsThePicture(Capture("03-camera-below"), below);
+        why = shown.message();
+        return static_cast<bool>(shown);
+    })) << why;
+    // Live: the fake camera's stripes move from one picture to the next.
+    const Screenshot first = Capture("04-picture-a");
+    ASSERT_TRUE(Eventually([&] {
+        return CountDifferences(first, Capture("04-picture-b"), PictureIn(below)) > PictureIn(below).Width();
+    })) << "the picture does not change";
+
+    // The placement button, 20 pixels square, 50 in from the region's right edge and 10 below
+    // its top: it turns blue under the pointer (pressed only once the program has seen the
+    // pointer there, however slowly it draws), and a click moves the view above.
+    const Rect button{below.right - 50, below.top + 10, below.right - 30, below.top + 30};
+    const auto blue = [](Rgb p) { return p.b > p.r + 60; };
+    EXPECT_LT(CountPixels(Capture("05-button"), button, blue), 50);
+    MoveTo(button.CentreX(), button.CentreY());
+    ASSERT_TRUE(Eventually([&] { return CountPixels(Capture("05-button-hovered"), button, blue) > 200; }))
+        << "the placement button does not show the pointer over it";
+    // The pointer stays until the click has shown its effect: the program sees the release
+    // where the pointer is on its next frame.
+    Click(button);
+    const Rect above = CameraRegion(true);
+    ASSERT_TRUE(Eventually([&] {
+        const auto shown = ShowsThePicture(Capture("06-camera-above"), above);
+        why = shown.message();
+        return static_cast<bool>(shown);
+    })) << why;
+    MoveAway();
+
+    ASSERT_TRUE(PressStreamingButton("07-stop", 1, orbel::emulator::ids::kStop));
+    ASSERT_TRUE(WaitForLog("Camera stopped")) << Log();
+    EXPECT_EQ(CloseStudio(), 0);
+    const std::string log = Log();
+    EXPECT_EQ(log.find("[error]"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Camera image not shown"), std::string::npos) << log;
+}
+
+}  // namespace
