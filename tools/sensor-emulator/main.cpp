@@ -29,6 +29,10 @@ constexpr const char* kUsage =
     "  --type T         point type 0x60, 0x66 or 0x6F (default 0x6F)\n"
     "  --serial S       serial number in the status answer, hex (0x...) or decimal\n"
     "                   (default 0x03023112)\n"
+    "  --timestamp-offset US\n"
+    "                   shifts the main time stamp from the wall clock by US\n"
+    "                   microseconds (may be negative; -37000000 matches a camera that\n"
+    "                   counts UTC where the SDK expects TAI) (default 0)\n"
     "  --help           this text\n"
     "\n"
     "Prints \"listening on 127.0.0.1:<port>\" when ready; logs to stderr; stops on\n"
@@ -47,6 +51,20 @@ uint64_t ParseUnsigned(std::string_view name, const std::string& text, uint64_t 
         used = 0;
     }
     if (text.empty() || text[0] == '-' || used != text.size() || value > max) {
+        throw UsageError("invalid value for --" + std::string(name) + ": \"" + text + "\"");
+    }
+    return value;
+}
+
+int64_t ParseSigned(std::string_view name, const std::string& text) {
+    size_t used = 0;
+    int64_t value = 0;
+    try {
+        value = std::stoll(text, &used, 10);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (text.empty() || used != text.size()) {
         throw UsageError("invalid value for --" + std::string(name) + ": \"" + text + "\"");
     }
     return value;
@@ -97,6 +115,8 @@ std::optional<orbel::emulator::EmulatorOptions> ParseArguments(int argc, char** 
             options.pointType = static_cast<orbel::emulator::PointType>(type);
         } else if (name == "serial") {
             options.serialNumber = static_cast<uint32_t>(ParseUnsigned(name, value, UINT32_MAX));
+        } else if (name == "timestamp-offset") {
+            options.timestampOffset_us = ParseSigned(name, value);
         } else {
             throw UsageError("unknown option --" + name);
         }

@@ -399,7 +399,9 @@ void SensorStreamer::OnError(const orbel::sdk::Exception& error) {
 void SensorStreamer::OnPointCloud(std::unique_ptr<orbel::sdk::IPointCloud> cloud) {
     if (!Accepting()) return;  // once streaming has ended nothing may pile up
     if (!syncChecked_ && firstLidarTimestamp_ == 0) {
-        firstLidarTimestamp_ = cloud->GetAlternateTimestamp();
+        // The clock compared with the camera's is the one the colorizer matches on: warning
+        // about the other would flag a working pair and pass a failing one.
+        firstLidarTimestamp_ = useAlternateTimestamp ? cloud->GetAlternateTimestamp() : cloud->GetTimestamp();
         CheckTimestampSync();
     }
     std::shared_ptr<orbel::sdk::IPointCloud> shared(std::move(cloud));

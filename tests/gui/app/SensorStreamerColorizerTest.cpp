@@ -1,8 +1,9 @@
 // The streamer's live colorizer path with the real colorizer: the sensor emulator
 // streams uncoloured (type 0x60) lines, the test stands in for the camera's delivery
 // thread with RGB8 images of one colour, and the published frames show that colour;
-// when the images stop, frames keep arriving uncoloured. A QEXT file that cannot be
-// used fails the start with its reason.
+// when the images stop, frames keep arriving uncoloured. The PTP warning compares the
+// clock the colorizer matches on. A QEXT file that cannot be used fails the start with
+// its reason.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -21,18 +22,8 @@
 #include "app/FrameData.h"
 #include "app/SensorStreamer.h"
 #include "gui/app/ProgramLogCapture.h"
+#include "gui/app/SensorStreamerTestPeer.h"
 #include "support/Threads.h"
-
-namespace orbel::studio::gui {
-
-class SensorStreamerTestPeer {
-public:
-    static void DeliverImage(SensorStreamer& streamer, std::unique_ptr<orbel::sdk::IImage> image) {
-        streamer.OnImage(std::move(image));
-    }
-};
-
-}  // namespace orbel::studio::gui
 
 namespace {
 
@@ -197,6 +188,31 @@ TEST_F(StreamerColorizerTest, FramesTakeTheImagesColourAndGoOnUncolouredWhenImag
         << frames.Count() - before << " frames since the images stopped";
     streamer->Stop();
     EXPECT_FALSE(appState->streaming);
+}
+
+// The emulator's main time stamp is the wall clock, as are the images' device times; its
+// alternate time stamp counts from its start. The PTP warning compares the clock that the
+// colorizer matches on.
+TEST_F(StreamerColorizerTest, TimestampWarningComparesTheClockTheColorizerMatchesOn) {
+    const struct {
+        bool alternate;
+        size_t warnings;  // so far
+    } cases[] = {{false, 0}, {true, 1}};
+    WriteQext(CentredQext());
+    for (const auto& c : cases) {
+        streamer->useAlternateTimestamp = c.alternate;
+        StartImages();
+        streamer->Start();
+        ASSERT_TRUE(appState->streaming) << c.alternate;
+        const size_t before = frames.Count();
+        // Both streams have delivered: the check has run. (Without a camera worker the
+        // images the streamer takes stay queued.)
+        EXPECT_TRUE(Eventually([&] { return frames.Count() >= before + 2 && streamer->PendingImages() > 0; }, 20s))
+            << c.alternate;
+        streamer->Stop();
+        StopImages();
+        EXPECT_EQ(log.Count("Large timestamp difference detected", spdlog::level::warn), c.warnings) << c.alternate;
+    }
 }
 
 TEST_F(StreamerColorizerTest, UnusableQextFileFailsTheStartWithItsReason) {

@@ -100,6 +100,42 @@ INSTANTIATE_TEST_SUITE_P(Types, EmulatorStream,
                              return std::string(name);
                          });
 
+// The main time stamp follows the wall clock shifted by the configured offset, so that
+// the emulator can share a clock with a camera that runs apart from the wall clock; the
+// alternate time stamp stays the time since the emulator started, whatever the offset.
+using EmulatorClock = EmulatorFixture;
+
+TEST_F(EmulatorClock, MainTimestampIsTheWallClockShiftedByTheOffset) {
+    const auto wall_us = [] {
+        return static_cast<int64_t>(
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
+                .count());
+    };
+    for (const int64_t offset_us : {int64_t{0}, int64_t{-37'000'000}, int64_t{3'600'000'000}}) {
+        EmulatorOptions options;
+        options.timestampOffset_us = offset_us;
+        const int64_t before_us = wall_us();
+        Connect(options);
+        client->SendCommand(ids::kStart);
+        ASSERT_TRUE(client->NextWithId(ids::kStarted).has_value()) << offset_us;
+        const auto line = client->NextWithId(ids::kPointCloud);
+        ASSERT_TRUE(line.has_value()) << offset_us;
+        const int64_t after_us = wall_us();
+        const auto main_us = static_cast<int64_t>(U64(line->payload, 27));
+        const auto alternate_us = static_cast<int64_t>(U64(line->payload, 19));
+        EXPECT_GE(main_us, before_us + offset_us) << offset_us;
+        EXPECT_LE(main_us, after_us + offset_us) << offset_us;
+        EXPECT_GE(alternate_us, 0) << offset_us;
+        EXPECT_LE(alternate_us, after_us - before_us) << offset_us;
+        client.reset();
+        emulator.reset();
+    }
+
+    EmulatorOptions beforeEpoch;
+    beforeEpoch.timestampOffset_us = -wall_us() - 1'000'000;
+    EXPECT_THROW(SensorEmulator{beforeEpoch}, std::invalid_argument);
+}
+
 TEST(PointCloudGenerator, SeesTheBoxWhereItStands) {
     PointCloudGenerator generator(9, PointType::Basic);
     // Line 40 looks 9 degrees down, below the box's top; point 4 looks straight ahead.

@@ -55,9 +55,10 @@ IoLoop::IoLoop(const EmulatorOptions& options, SharedState& shared, FileDescript
       listener_(std::move(listener)),
       generator_(options.pointsPerLine, options.pointType),
       steadyOrigin_(Clock::now()),
-      wallOrigin_us_(static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+      clockOrigin_us_(static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
                                                 std::chrono::system_clock::now().time_since_epoch())
-                                                .count())),
+                                                .count() +
+                                            options.timestampOffset_us)),
       linePeriod_(1.0 / (options.framesPerSecond * kLinesPerFrame)) {}
 
 void IoLoop::RequestStop() {
@@ -320,13 +321,14 @@ LineStamp IoLoop::NextStamp(Clock::time_point lineTime) {
     LineStamp stamp;
     stamp.frameNumber = nextFrameNumber_;
     stamp.lineIndex = nextLineIndex_;
-    // The sensor clock: wall time at start-up advanced by the steady clock, so it never
-    // steps back; every line gets a later time stamp than the one before.
+    // The sensor clock: wall time at start-up (shifted by the configured offset)
+    // advanced by the steady clock, so it never steps back; every line gets a later
+    // time stamp than the one before.
     const auto sinceOrigin = std::chrono::duration_cast<std::chrono::microseconds>(lineTime - steadyOrigin_).count();
-    stamp.timestamp_us = std::max(wallOrigin_us_ + static_cast<uint64_t>(std::max<int64_t>(sinceOrigin, 0)),
+    stamp.timestamp_us = std::max(clockOrigin_us_ + static_cast<uint64_t>(std::max<int64_t>(sinceOrigin, 0)),
                                   lastTimestamp_us_ + 1);
     lastTimestamp_us_ = stamp.timestamp_us;
-    stamp.alternateTimestamp_us = stamp.timestamp_us - wallOrigin_us_;
+    stamp.alternateTimestamp_us = stamp.timestamp_us - clockOrigin_us_;
     stamp.sendTime_us = SteadyMicros(Clock::now());
     if (++nextLineIndex_ == kLinesPerFrame) {
         nextLineIndex_ = 0;
@@ -347,7 +349,7 @@ std::vector<uint8_t> IoLoop::PeekStreamPayload() const {
     stamp.frameNumber = nextFrameNumber_;
     stamp.lineIndex = nextLineIndex_;
     stamp.timestamp_us = lastTimestamp_us_ + 1;
-    stamp.alternateTimestamp_us = stamp.timestamp_us - std::min(stamp.timestamp_us, wallOrigin_us_);
+    stamp.alternateTimestamp_us = stamp.timestamp_us - std::min(stamp.timestamp_us, clockOrigin_us_);
     stamp.sendTime_us = SteadyMicros(Clock::now());
     return generator_.MakeLine(stamp);
 }

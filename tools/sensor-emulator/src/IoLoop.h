@@ -124,7 +124,7 @@ private:
     uint32_t nextFrameNumber_ = 1;
     uint8_t nextLineIndex_ = 0;
     const Clock::time_point steadyOrigin_;
-    const uint64_t wallOrigin_us_;
+    const uint64_t clockOrigin_us_;  // the main time stamp at start-up: wall clock plus the offset
     uint64_t lastTimestamp_us_ = 0;
     std::chrono::duration<double> linePeriod_;
 

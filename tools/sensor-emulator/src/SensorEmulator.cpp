@@ -2,6 +2,7 @@
 // that configure, observe, or post fault scripts to the I/O loop (see SensorEmulator.h).
 #include <orbel/emulator/SensorEmulator.h>
 
+#include <chrono>
 #include <cmath>
 #include <mutex>
 #include <stdexcept>
@@ -31,6 +32,13 @@ void CheckOptions(const EmulatorOptions& options) {
     }
     if (!IsPointType(static_cast<uint8_t>(options.pointType))) {
         throw std::invalid_argument("the point type must be 0x60, 0x66 or 0x6F");
+    }
+    const auto wall_us = std::chrono::duration_cast<std::chrono::microseconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count();
+    if (options.timestampOffset_us < 0 && options.timestampOffset_us < -wall_us) {
+        throw std::invalid_argument("a time stamp offset of " + std::to_string(options.timestampOffset_us) +
+                                    " us puts the sensor clock before 1970");
     }
 }
 

@@ -45,6 +45,15 @@ struct EmulatorOptions {
     double framesPerSecond = 20.0;
     PointType pointType = PointType::Extended;
     uint32_t serialNumber = 0x03023112;  // MR Q9 JY, unit 66051
+    // Shifts the main time stamp (payload offset 27), in microseconds, from the wall
+    // clock. The alternate time stamp (offset 19) stays the time since the emulator
+    // started. Lets the emulator share a clock with a camera whose device time is not
+    // the wall clock: the SDK reads a camera's device clock as TAI (a PTP camera keeps
+    // TAI) and subtracts the 37 s by which TAI runs ahead of UTC, so a camera that in
+    // fact counts UTC, as the fake GigE Vision camera of the tests does, reports times
+    // 37 s behind the wall clock; -37'000'000 puts the emulator beside it. An offset
+    // that would put the clock before 1970 is refused with std::invalid_argument.
+    int64_t timestampOffset_us = 0;
     // Connections, commands and rejected frames, one line each; called on the I/O thread.
     std::function<void(const std::string&)> log;
 };
