@@ -169,9 +169,14 @@ void SensorStreamer::Start() {
             colorizer->SetMatchingMode(useAlternateTimestamp ? 1 : 0);
             colorizer->InitializeFromQext(config_->qext_path);
             Log("Colorizer initialized", 2);
-            auto gate = gate_;
-            colorizer->SetCallback([gate](std::shared_ptr<orbel::sdk::IColorizableData> data, bool) {
-                gate->Call([&](SensorStreamer& s) { s.OnColorized(std::move(data)); });
+            // The colorizer calls back only from inside PushPointCloud and PushImage, which
+            // OnPointCloud and OnImage make while the gate is open for them, so the streamer
+            // is alive. Passing the gate again would take its shared lock a second time on
+            // one thread (undefined for std::shared_mutex, and a deadlock with a destructor
+            // waiting for the exclusive lock wherever writers go first) and would take it
+            // under the colorizer's lock, the reverse of the callbacks' order.
+            colorizer->SetCallback([this](std::shared_ptr<orbel::sdk::IColorizableData> data, bool) {
+                OnColorized(std::move(data));
             });
             std::lock_guard colorizerLock(colorizerMutex_);
             colorizer_ = std::move(colorizer);
