@@ -26,18 +26,10 @@ Lidar2DViewPanel::Lidar2DViewPanel() : Lidar2DViewPanel(LogoPng()) {}
 
 Lidar2DViewPanel::Lidar2DViewPanel(PngBytes logo) : logo_(logo) {}
 
-void Lidar2DViewPanel::Consume(std::shared_ptr<FrameData> frame) {
-    if (frames_.Size() >= kMaxQueued) {
-        frames_.TryPop();
-    }
-    frames_.Push(std::move(frame));
-}
+void Lidar2DViewPanel::Consume(std::shared_ptr<FrameData> frame) { frames_.PushBounded(std::move(frame), kMaxQueued); }
 
 void Lidar2DViewPanel::Consume(std::shared_ptr<AppAction> action) {
-    if (actions_.Size() >= kMaxQueued) {
-        actions_.TryPop();
-    }
-    actions_.Push(std::move(action));
+    actions_.PushBounded(std::move(action), kMaxQueued);
 }
 
 void Lidar2DViewPanel::ResetTexture() {

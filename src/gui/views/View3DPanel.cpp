@@ -43,18 +43,10 @@ bool MouseValid(const ImGuiIO& io) { return ImGui::IsMousePosValid(&io.MousePos)
 
 View3DPanel::View3DPanel() { camera_.Reset(); }
 
-void View3DPanel::Consume(std::shared_ptr<FrameData> frame) {
-    if (frames_.Size() >= kMaxQueuedFrames) {
-        frames_.TryPop();
-    }
-    frames_.Push(std::move(frame));
-}
+void View3DPanel::Consume(std::shared_ptr<FrameData> frame) { frames_.PushBounded(std::move(frame), kMaxQueuedFrames); }
 
 void View3DPanel::Consume(std::shared_ptr<AppAction> action) {
-    if (actions_.Size() >= kMaxQueuedActions) {
-        actions_.TryPop();
-    }
-    actions_.Push(std::move(action));
+    actions_.PushBounded(std::move(action), kMaxQueuedActions);
 }
 
 void View3DPanel::ClearView() {
