@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/GuiUtilities.h"
 #include "app/Logging.h"
 #include "views/ViewOverlays.h"
 

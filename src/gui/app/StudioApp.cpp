@@ -9,7 +9,6 @@
 #include <backends/imgui_impl_opengl3.h>
 
 #include <atomic>
-#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -57,10 +56,6 @@ void RunInitThread(StartupHandOver& handOver) {
         handOver.controller.reset();
     }
     handOver.done.store(true, std::memory_order_release);
-}
-
-ImTextureID AsTextureId(unsigned texture) {
-    return reinterpret_cast<ImTextureID>(static_cast<std::uintptr_t>(texture));
 }
 
 std::vector<MonitorArea> MonitorAreas(GLFWmonitor** monitors, int count) {
@@ -266,7 +261,7 @@ int Run() {
         ImVec4 clear(0.0f, 0.0f, 0.0f, 0.0f);
 
         if (!phases.InMainPhase()) {
-            const bool splashRunning = DrawSplash(splash, AsTextureId(splashTexture), io.DeltaTime);
+            const bool splashRunning = DrawSplash(splash, ToTextureId(splashTexture), io.DeltaTime);
             bool clicked = false;
             for (int button = 0; button < ImGuiMouseButton_COUNT; ++button) {
                 clicked = clicked || ImGui::IsMouseClicked(button);
