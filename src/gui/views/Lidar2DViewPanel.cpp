@@ -118,13 +118,11 @@ void Lidar2DViewPanel::ExportPng(std::string& path, AppState& appState) {
     }
     try {
         if (path.empty()) {
-            const ExportFolder folder = ChooseExportFolder(ScreenshotFolderCandidates());
-            if (folder.fallback) {
-                Log("Screenshots cannot be saved beside the program (" + folder.whyNotFirst + "); saving into " +
-                        folder.folder.string(),
-                    kInfoLevel);
+            std::string note;
+            path = NewScreenshotPath("2d", note).string();
+            if (!note.empty()) {
+                Log(note, kInfoLevel);
             }
-            path = ExportFilePath(folder, "2d").string();
         }
         if (!WritePngBottomUp(path, imageWidth_, imageRows_, 3, imageBytes_)) {
             throw std::runtime_error("cannot write " + path);

@@ -159,13 +159,11 @@ void View3DPanel::ExportPng(std::string& path, AppState& appState) {
     }
     try {
         if (path.empty()) {
-            const ExportFolder folder = ChooseExportFolder(ScreenshotFolderCandidates());
-            if (folder.fallback) {
-                Log("Screenshots cannot be saved beside the program (" + folder.whyNotFirst + "); saving into " +
-                        folder.folder.string(),
-                    kInfoLevel);
+            std::string note;
+            path = NewScreenshotPath("3d", note).string();
+            if (!note.empty()) {
+                Log(note, kInfoLevel);
             }
-            path = ExportFilePath(folder, "3d").string();
         }
         const int width = renderer_.FramebufferWidth();
         const int height = renderer_.FramebufferHeight();
