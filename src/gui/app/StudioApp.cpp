@@ -107,17 +107,8 @@ void FillWorkArea(GLFWwindow* window) {
     int height = 0;
     glfwGetWindowPos(window, &x, &y);
     glfwGetWindowSize(window, &width, &height);
-    const std::vector<MonitorArea> areas = MonitorAreas(monitors, count);
-    GLFWmonitor* target = glfwGetPrimaryMonitor();
-    for (int i = 0; i < count; ++i) {
-        const MonitorArea& area = areas[static_cast<std::size_t>(i)];
-        const int cx = x + width / 2;
-        const int cy = y + height / 2;
-        if (cx >= area.x && cx < area.x + area.width && cy >= area.y && cy < area.y + area.height) {
-            target = monitors[i];
-            break;
-        }
-    }
+    const int holding = MonitorAt(x + width / 2, y + height / 2, MonitorAreas(monitors, count));
+    GLFWmonitor* target = holding >= 0 ? monitors[holding] : glfwGetPrimaryMonitor();
     int workX = 0;
     int workY = 0;
     int workWidth = 0;
