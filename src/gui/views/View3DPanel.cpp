@@ -229,31 +229,27 @@ void View3DPanel::DrawToolbar(ZoneEditorState* zones, Vec2 origin) {
         if (ImGui::SmallButton("Delete zone")) {
             ZoneEditor::DeleteSelectedZone(*zones);
         }
+        // A button on the same line, greyed out unless `enabled`; true when clicked.
+        const auto button = [](const char* label, bool enabled) {
+            ImGui::BeginDisabled(!enabled);
+            ImGui::SameLine();
+            const bool clicked = ImGui::SmallButton(label);
+            ImGui::EndDisabled();
+            return clicked;
+        };
         const bool cornerSelected = zones->selectedCorner >= 0 && !zones->wholeZoneSelected;
-        ImGui::BeginDisabled(!cornerSelected || zones->workingZone.corners.size() <= 3);
-        ImGui::SameLine();
-        if (ImGui::SmallButton("Delete corner")) {
+        if (button("Delete corner", cornerSelected && zones->workingZone.corners.size() > 3)) {
             ZoneEditor::DeleteSelectedCorner(*zones);
         }
-        ImGui::EndDisabled();
-        ImGui::BeginDisabled(!cornerSelected);
-        ImGui::SameLine();
-        if (ImGui::SmallButton("Snap to point")) {
+        if (button("Snap to point", cornerSelected)) {
             ZoneEditor::EnterPickMode(*zones);
         }
-        ImGui::EndDisabled();
-        ImGui::BeginDisabled(zones->undo.empty());
-        ImGui::SameLine();
-        if (ImGui::SmallButton("Undo")) {
+        if (button("Undo", !zones->undo.empty())) {
             ZoneEditor::Undo(*zones);
         }
-        ImGui::EndDisabled();
-        ImGui::BeginDisabled(zones->redo.empty());
-        ImGui::SameLine();
-        if (ImGui::SmallButton("Redo")) {
+        if (button("Redo", !zones->redo.empty())) {
             ZoneEditor::Redo(*zones);
         }
-        ImGui::EndDisabled();
     }
     ImGui::EndGroup();
     const Vec2 min = ToVec2(ImGui::GetItemRectMin());
