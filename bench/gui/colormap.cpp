@@ -8,10 +8,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "common/RecordingReporter.h"
 #include "views/Colormaps.h"
 
 namespace {
@@ -66,61 +66,24 @@ void BM_ApplyColormap(benchmark::State& state) {
 BENCHMARK(BM_MemcpyBaseline);
 BENCHMARK(BM_ApplyColormap)->DenseRange(0, 6);
 
-// Prints the normal console table and keeps each run's time per frame.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    struct Result {
-        std::string label;
-        double nsPerFrame = 0.0;
-    };
-
-    RatioReporter() : ConsoleReporter(OO_Tabular) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-                results_[run.benchmark_name()] = {run.report_label,
-                                                  run.GetAdjustedCPUTime() *
-                                                      NanosecondsPer(run.time_unit)};
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
+// Each map's CPU time per frame beside the memcpy baseline's.
+void PrintRatios(const orbel::bench::RecordingReporter& runs) {
+    const orbel::bench::CaseResult* baseline = runs.Find("BM_MemcpyBaseline");
+    if (baseline == nullptr || baseline->cpuNs <= 0.0) {
+        return;
     }
-
-    void PrintRatios() const {
-        const auto baseline = results_.find("BM_MemcpyBaseline");
-        if (baseline == results_.end() || baseline->second.nsPerFrame <= 0.0) {
-            return;
+    const double baseNs = baseline->cpuNs;
+    std::printf("\n%-26s %14s %14s %16s\n", "frame of 56 x 192 values", "CPU ns/frame", "Mvalues/s",
+                "x memcpy time");
+    std::printf("%-26s %14.0f %14.1f %16.2f\n", "memcpy (3 bytes/value)", baseNs, kValues / baseNs * 1e3, 1.0);
+    for (const orbel::bench::CaseResult& result : runs.Results()) {
+        if (&result == baseline) {
+            continue;
         }
-        const double baseNs = baseline->second.nsPerFrame;
-        std::printf("\n%-26s %14s %14s %16s\n", "frame of 56 x 192 values", "CPU ns/frame", "Mvalues/s",
-                    "x memcpy time");
-        std::printf("%-26s %14.0f %14.1f %16.2f\n", "memcpy (3 bytes/value)", baseNs, kValues / baseNs * 1e3, 1.0);
-        for (const auto& [name, result] : results_) {
-            if (name == baseline->first) {
-                continue;
-            }
-            std::printf("%-26s %14.0f %14.1f %16.2f\n", ("ApplyColormap " + result.label).c_str(),
-                        result.nsPerFrame, kValues / result.nsPerFrame * 1e3, result.nsPerFrame / baseNs);
-        }
+        std::printf("%-26s %14.0f %14.1f %16.2f\n", ("ApplyColormap " + result.label).c_str(), result.cpuNs,
+                    kValues / result.cpuNs * 1e3, result.cpuNs / baseNs);
     }
-
-private:
-    static double NanosecondsPer(benchmark::TimeUnit unit) {
-        switch (unit) {
-            case benchmark::kSecond:
-                return 1e9;
-            case benchmark::kMillisecond:
-                return 1e6;
-            case benchmark::kMicrosecond:
-                return 1e3;
-            default:
-                return 1.0;
-        }
-    }
-
-    std::map<std::string, Result> results_;
-};
+}
 
 }  // namespace
 
@@ -129,9 +92,9 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
     }
-    RatioReporter reporter;
+    orbel::bench::RecordingReporter reporter(benchmark::ConsoleReporter::OO_Tabular);
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintRatios();
+    PrintRatios(reporter);
     benchmark::Shutdown();
     return 0;
 }

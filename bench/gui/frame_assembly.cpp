@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +22,7 @@
 #include "app/FrameData.h"
 #include "app/ObjectDispatcher.h"
 #include "app/PointCloudWorker.h"
+#include "common/RecordingReporter.h"
 #include "support/PointCloudPayloadBuilder.h"
 
 namespace {
@@ -170,63 +170,36 @@ BENCHMARK(BM_ProcessAndPublish);
 BENCHMARK(BM_AddLines);
 BENCHMARK(BM_AddLinesBuildTake);
 
-// Prints the normal console table and keeps each run's CPU time per frame.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    RatioReporter() : ConsoleReporter(OO_Tabular) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-                nsPerFrame_[run.benchmark_name()] = run.GetAdjustedCPUTime() * NanosecondsPer(run.time_unit);
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
+// Each case's CPU time per frame beside the memcpy, and against the frame period.
+void PrintRatios(const orbel::bench::RecordingReporter& runs) {
+    const orbel::bench::CaseResult* baseline = runs.Find("BM_MemcpyBaseline");
+    if (baseline == nullptr || baseline->cpuNs <= 0.0) return;
+    const double baseNs = baseline->cpuNs;
+    std::printf("\nframe of %u lines x %u points, type 0x%02X (%zu payload bytes)\n", kLines, kPoints, kPointType,
+                Frames()[0].Bytes());
+    std::printf("%-24s %14s %12s %14s %16s\n", "", "CPU us/frame", "frames/s", "x memcpy time",
+                "% of 50 ms period");
+    for (const char* name : {"BM_MemcpyBaseline", "BM_ProcessAndPublish", "BM_AddLines", "BM_AddLinesBuildTake"}) {
+        const orbel::bench::CaseResult* result = runs.Find(name);
+        if (result == nullptr) continue;
+        const double ns = result->cpuNs;
+        std::printf("%-24s %14.1f %12.0f %14.1f %16.3f\n", name + 3, ns / 1e3, 1e9 / ns, ns / baseNs,
+                    100.0 * ns / kFramePeriod_ns);
     }
-
-    void PrintRatios() const {
-        const auto baseline = nsPerFrame_.find("BM_MemcpyBaseline");
-        if (baseline == nsPerFrame_.end() || baseline->second <= 0.0) return;
-        const double baseNs = baseline->second;
-        std::printf("\nframe of %u lines x %u points, type 0x%02X (%zu payload bytes)\n", kLines, kPoints, kPointType,
-                    Frames()[0].Bytes());
-        std::printf("%-24s %14s %12s %14s %16s\n", "", "CPU us/frame", "frames/s", "x memcpy time",
-                    "% of 50 ms period");
-        for (const char* name : {"BM_MemcpyBaseline", "BM_ProcessAndPublish", "BM_AddLines", "BM_AddLinesBuildTake"}) {
-            const auto it = nsPerFrame_.find(name);
-            if (it == nsPerFrame_.end()) continue;
-            const double ns = it->second;
-            std::printf("%-24s %14.1f %12.0f %14.1f %16.3f\n", name + 3, ns / 1e3, 1e9 / ns, ns / baseNs,
-                        100.0 * ns / kFramePeriod_ns);
-        }
-        const auto live = nsPerFrame_.find("BM_ProcessAndPublish");
-        if (live != nsPerFrame_.end()) {
-            std::printf("goal: a frame assembled and published in under 2500 us (5%% of the period): %.1f us, %s\n",
-                        live->second / 1e3, live->second < 0.05 * kFramePeriod_ns ? "met" : "MISSED");
-        }
+    if (const orbel::bench::CaseResult* live = runs.Find("BM_ProcessAndPublish")) {
+        std::printf("goal: a frame assembled and published in under 2500 us (5%% of the period): %.1f us, %s\n",
+                    live->cpuNs / 1e3, live->cpuNs < 0.05 * kFramePeriod_ns ? "met" : "MISSED");
     }
-
-private:
-    static double NanosecondsPer(benchmark::TimeUnit unit) {
-        switch (unit) {
-            case benchmark::kSecond: return 1e9;
-            case benchmark::kMillisecond: return 1e6;
-            case benchmark::kMicrosecond: return 1e3;
-            default: return 1.0;
-        }
-    }
-
-    std::map<std::string, double> nsPerFrame_;
-};
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
+    orbel::bench::RecordingReporter reporter(benchmark::ConsoleReporter::OO_Tabular);
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintRatios();
+    PrintRatios(reporter);
     benchmark::Shutdown();
     return 0;
 }

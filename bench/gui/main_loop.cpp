@@ -30,7 +30,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -45,6 +44,7 @@
 #include "app/MainLayout.h"
 #include "app/OrbelStudioController.h"
 #include "app/StudioApp.h"
+#include "common/RecordingReporter.h"
 
 extern char** environ;
 
@@ -292,43 +292,31 @@ int FirstFrameProbe() {
     _exit(0);  // like the measured program, it is not waited for to shut down
 }
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.error_occurred) continue;
-            cpu_[run.benchmark_name()] = run.GetAdjustedCPUTime();
-            real_[run.benchmark_name()] = run.GetAdjustedRealTime();
-        }
-    }
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        // Names carry their options ("/min_time:...", "/iterations:..."): found by their start.
-        const auto find = [](const std::map<std::string, double>& times, const std::string& name) {
-            for (const auto& [key, value] : times) {
-                if (key == name || key.rfind(name + "/", 0) == 0) return value;
-            }
-            return 0.0;
-        };
-        const auto cpu = [&](const std::string& name) { return find(cpu_, name); };
-        const auto real = [&](const std::string& name) { return find(real_, name); };
-        std::printf("\nPer frame at 1920 x 1080 (microseconds, CPU time):\n");
-        std::printf("  clear and swap (baseline)        %9.1f\n", cpu("BM_ClearAndSwap"));
-        std::printf("  whole main-loop frame            %9.1f  (%.1f x the baseline)\n", cpu("BM_LayoutFrame"),
-                    cpu("BM_ClearAndSwap") > 0 ? cpu("BM_LayoutFrame") / cpu("BM_ClearAndSwap") : 0.0);
-        std::printf("  layout's ImGui work, empty log   %9.1f  (goal: under 1000)\n", cpu("BM_LayoutImGuiWork/0"));
-        std::printf("  layout's ImGui work, full log    %9.1f\n", cpu("BM_LayoutImGuiWork/1"));
-        std::printf("Start-up (milliseconds, wall clock):\n");
-        std::printf("  window and first frame (baseline) %8.1f\n", real("BM_StartToFirstFrame"));
-        std::printf("  start to first main-phase frame   %8.1f  (goal: under 1500; the splash alone is 1000)\n",
-                    real("BM_StartToMainPhase"));
-    }
-
-private:
-    std::map<std::string, double> cpu_;
-    std::map<std::string, double> real_;
-};
+void PrintRatios(const orbel::bench::RecordingReporter& runs) {
+    // Names carry their options ("/min_time:...", "/iterations:..."): found by their start.
+    const auto find = [&](const std::string& name) {
+        const orbel::bench::CaseResult* result = runs.Find(name);
+        return result != nullptr ? result : runs.FindPrefix(name + "/");
+    };
+    const auto cpu_us = [&](const std::string& name) {
+        const orbel::bench::CaseResult* result = find(name);
+        return result != nullptr ? result->cpuNs / 1e3 : 0.0;
+    };
+    const auto real_ms = [&](const std::string& name) {
+        const orbel::bench::CaseResult* result = find(name);
+        return result != nullptr ? result->realNs / 1e6 : 0.0;
+    };
+    std::printf("\nPer frame at 1920 x 1080 (microseconds, CPU time):\n");
+    std::printf("  clear and swap (baseline)        %9.1f\n", cpu_us("BM_ClearAndSwap"));
+    std::printf("  whole main-loop frame            %9.1f  (%.1f x the baseline)\n", cpu_us("BM_LayoutFrame"),
+                cpu_us("BM_ClearAndSwap") > 0 ? cpu_us("BM_LayoutFrame") / cpu_us("BM_ClearAndSwap") : 0.0);
+    std::printf("  layout's ImGui work, empty log   %9.1f  (goal: under 1000)\n", cpu_us("BM_LayoutImGuiWork/0"));
+    std::printf("  layout's ImGui work, full log    %9.1f\n", cpu_us("BM_LayoutImGuiWork/1"));
+    std::printf("Start-up (milliseconds, wall clock):\n");
+    std::printf("  window and first frame (baseline) %8.1f\n", real_ms("BM_StartToFirstFrame"));
+    std::printf("  start to first main-phase frame   %8.1f  (goal: under 1500; the splash alone is 1000)\n",
+                real_ms("BM_StartToMainPhase"));
+}
 
 }  // namespace
 
@@ -342,8 +330,9 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     Studio instance;
     studio = &instance;
-    RatioReporter reporter;
+    orbel::bench::RecordingReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
+    PrintRatios(reporter);
     studio = nullptr;
     benchmark::Shutdown();
     return 0;

@@ -18,13 +18,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <string>
 #include <vector>
 
 #include <orbel/sdk/IImage.h>
 
 #include "app/Logging.h"
+#include "common/RecordingReporter.h"
 #include "sessions/ColorizerSDK.h"
 #include "sessions/OfflinePlayer.h"
 #include "support/PointCloudPayloadBuilder.h"
@@ -202,38 +202,26 @@ BENCHMARK(BM_ReadAndDecodeBaseline)->Iterations(1)->Unit(benchmark::kMillisecond
 BENCHMARK(BM_ColorizeByTimestamps)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ColorizeWithSyncFile)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-class SummaryReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.error_occurred) continue;
-            results_[run.benchmark_name()] = {run.counters.at("frames_per_s").value, run.counters.at("peak_MiB").value};
-        }
-        ConsoleReporter::ReportRuns(runs);
+void PrintSummary(const orbel::bench::RecordingReporter& runs) {
+    const orbel::bench::CaseResult* base = runs.Find("BM_ReadAndDecodeBaseline/iterations:1/real_time");
+    const double decodedAll_MiB = static_cast<double>(kFrames) * kWidth * kHeight * 3 / (1024.0 * 1024.0);
+    std::printf("\n%u frames of 56 x 192 points, one %u x %u JPEG a frame\n", kFrames, kWidth, kHeight);
+    std::printf("%-28s %10s %14s %12s\n", "", "frames/s", "x baseline", "peak MiB");
+    for (const orbel::bench::CaseResult& result : runs.Results()) {
+        const double framesPerSecond = result.Counter("frames_per_s");
+        const double ratio = base != nullptr ? base->Counter("frames_per_s") / framesPerSecond : 0.0;
+        std::printf("%-28s %10.1f %14.2f %12.1f\n", result.name.substr(3, result.name.find('/') - 3).c_str(),
+                    framesPerSecond, ratio, result.Counter("peak_MiB"));
     }
-    void Print() const {
-        const auto base = results_.find("BM_ReadAndDecodeBaseline/iterations:1/real_time");
-        const double decodedAll_MiB = static_cast<double>(kFrames) * kWidth * kHeight * 3 / (1024.0 * 1024.0);
-        std::printf("\n%u frames of 56 x 192 points, one %u x %u JPEG a frame\n", kFrames, kWidth, kHeight);
-        std::printf("%-28s %10s %14s %12s\n", "", "frames/s", "x baseline", "peak MiB");
-        for (const auto& [name, result] : results_) {
-            const double ratio = base != results_.end() ? base->second.first / result.first : 0.0;
-            std::printf("%-28s %10.1f %14.2f %12.1f\n", name.substr(3, name.find('/') - 3).c_str(), result.first,
-                        ratio, result.second);
-        }
-        std::printf("decoding every image at once would take %.0f MiB\n", decodedAll_MiB);
-        bool met = true;
-        for (const char* name : {"BM_ColorizeByTimestamps/iterations:1/real_time",
-                                 "BM_ColorizeWithSyncFile/iterations:1/real_time"}) {
-            const auto it = results_.find(name);
-            met = met && it != results_.end() && it->second.first > 20.0;
-        }
-        std::printf("goal: faster than 20 frames/s in both modes: %s\n", met ? "met" : "MISSED");
+    std::printf("decoding every image at once would take %.0f MiB\n", decodedAll_MiB);
+    bool met = true;
+    for (const char* name : {"BM_ColorizeByTimestamps/iterations:1/real_time",
+                             "BM_ColorizeWithSyncFile/iterations:1/real_time"}) {
+        const orbel::bench::CaseResult* result = runs.Find(name);
+        met = met && result != nullptr && result->Counter("frames_per_s") > 20.0;
     }
-
-private:
-    std::map<std::string, std::pair<double, double>> results_;
-};
+    std::printf("goal: faster than 20 frames/s in both modes: %s\n", met ? "met" : "MISSED");
+}
 
 }  // namespace
 
@@ -244,9 +232,9 @@ int main(int argc, char** argv) {
     // the write-back of the files it reads.
     TheSession();
     ::sync();
-    SummaryReporter reporter;
+    orbel::bench::RecordingReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.Print();
+    PrintSummary(reporter);
     benchmark::Shutdown();
     return 0;
 }

@@ -25,8 +25,8 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
-#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,6 +37,7 @@
 #include "app/FrameData.h"
 #include "app/ObjectDispatcher.h"
 #include "app/PointCloudWorker.h"
+#include "common/RecordingReporter.h"
 #include "sessions/CameraRecorder.h"
 #include "sessions/Converters.h"
 #include "sessions/FramePoints.h"
@@ -400,53 +401,36 @@ void RecordAtFrameRate() {
     if (failed) std::printf("  RECORDING FAILED: %s\n", (recorder->Failure() ? *recorder->Failure() : *camera->Failure()).c_str());
 }
 
-// Prints the normal console table, then each case's MB/s or files/s beside its baseline.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            // With --benchmark_repetitions the median stands for the case.
-            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-            if ((run.run_type != Run::RT_Iteration && !median) || run.error_occurred) continue;
-            const auto bytes = run.counters.find("bytes_per_second");
-            const auto items = run.counters.find("items_per_second");
-            rates_[median ? run.run_name.str() : run.benchmark_name()] = {
-                bytes != run.counters.end() ? bytes->second.value : 0.0,
-                items != run.counters.end() ? items->second.value : 0.0};
-        }
-        ConsoleReporter::ReportRuns(runs);
+// Each case's MB/s or files/s beside its baseline.
+void PrintRatios(const orbel::bench::RecordingReporter& runs) {
+    const auto rate = [&](const std::string& name, const char* counter) {
+        const orbel::bench::CaseResult* result = runs.Find(name);
+        return result != nullptr ? std::optional<double>(result->Counter(counter)) : std::nullopt;
+    };
+    std::printf("\none frame of 56 x %u points, coloured; folder %s\n", kPoints, Folder().c_str());
+    std::printf("%-30s %12s %12s %10s\n", "", "MB/s", "plain MB/s", "x plain");
+    const std::pair<const char*, const char*> pairs[] = {
+        {"BM_WriteQpc", "BM_PlainWrite/qpc"},       {"BM_WritePly", "BM_PlainWrite/ply"},
+        {"BM_WritePcd", "BM_PlainWrite/pcd"},       {"BM_WriteCsv", "BM_PlainWrite/csv"},
+        {"BM_ReadQpcFrame", "BM_PlainRead/qpc"},    {"BM_ReadQpcPointCloud", "BM_PlainRead/qpc"},
+        {"BM_ReadPly", "BM_PlainRead/ply"},
+    };
+    for (const auto& [name, baseline] : pairs) {
+        const auto bytes = rate(name, "bytes_per_second");
+        const auto base = rate(baseline, "bytes_per_second");
+        if (!bytes || !base || *base <= 0) continue;
+        std::printf("%-30s %12.1f %12.1f %10.2f\n", name + 3, *bytes / 1e6, *base / 1e6, *bytes / *base);
     }
-
-    void PrintRatios() const {
-        std::printf("\none frame of 56 x %u points, coloured; folder %s\n", kPoints, Folder().c_str());
-        std::printf("%-30s %12s %12s %10s\n", "", "MB/s", "plain MB/s", "x plain");
-        const std::pair<const char*, const char*> pairs[] = {
-            {"BM_WriteQpc", "BM_PlainWrite/qpc"},       {"BM_WritePly", "BM_PlainWrite/ply"},
-            {"BM_WritePcd", "BM_PlainWrite/pcd"},       {"BM_WriteCsv", "BM_PlainWrite/csv"},
-            {"BM_ReadQpcFrame", "BM_PlainRead/qpc"},    {"BM_ReadQpcPointCloud", "BM_PlainRead/qpc"},
-            {"BM_ReadPly", "BM_PlainRead/ply"},
-        };
-        for (const auto& [name, baseline] : pairs) {
-            const auto it = rates_.find(name);
-            const auto base = rates_.find(baseline);
-            if (it == rates_.end() || base == rates_.end() || base->second.first <= 0) continue;
-            std::printf("%-30s %12.1f %12.1f %10.2f\n", name + 3, it->second.first / 1e6, base->second.first / 1e6,
-                        it->second.first / base->second.first);
-        }
-        std::printf("\n%-30s %12s %12s %10s\n", "1,000-frame session", "files/s", "copy files/s", "x copy");
-        const auto copy = rates_.find("BM_CopySession/iterations:3");
-        for (const char* name : {"BM_ConvertSession/ply/iterations:3", "BM_ConvertSession/pcd/iterations:3",
-                                 "BM_ConvertSession/csv/iterations:3"}) {
-            const auto it = rates_.find(name);
-            if (it == rates_.end() || copy == rates_.end() || copy->second.second <= 0) continue;
-            std::printf("%-30s %12.0f %12.0f %10.2f\n", std::string(name).substr(18, 3).c_str(), it->second.second,
-                        copy->second.second, it->second.second / copy->second.second);
-        }
+    std::printf("\n%-30s %12s %12s %10s\n", "1,000-frame session", "files/s", "copy files/s", "x copy");
+    const auto copy = rate("BM_CopySession/iterations:3", "items_per_second");
+    for (const char* name : {"BM_ConvertSession/ply/iterations:3", "BM_ConvertSession/pcd/iterations:3",
+                             "BM_ConvertSession/csv/iterations:3"}) {
+        const auto files = rate(name, "items_per_second");
+        if (!files || !copy || *copy <= 0) continue;
+        std::printf("%-30s %12.0f %12.0f %10.2f\n", std::string(name).substr(18, 3).c_str(), *files, *copy,
+                    *files / *copy);
     }
-
-private:
-    std::map<std::string, std::pair<double, double>> rates_;
-};
+}
 
 }  // namespace
 
@@ -456,9 +440,9 @@ int main(int argc, char** argv) {
     QpcFrameFile();
     WriteSamples();
     Session();
-    RatioReporter reporter;
+    orbel::bench::RecordingReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintRatios();
+    PrintRatios(reporter);
     RecordAtFrameRate();
     benchmark::Shutdown();
     if (std::getenv("ORBEL_BENCH_DIR") == nullptr) {

@@ -19,12 +19,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/GuiUtilities.h"
+#include "common/RecordingReporter.h"
 #include "views/Lidar2DViewPanel.h"
 #include "views/LidarCloud.h"
 #include "views/OrbitCamera.h"
@@ -354,67 +354,30 @@ BENCHMARK(BM_GuiFrameLayoutOnly)->UseRealTime()->Unit(benchmark::kMillisecond)->
 BENCHMARK(BM_GuiFrameNewLidarFrame)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_GuiFrameSteady)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
-// The usual table, then each result per frame beside its baseline.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    RatioReporter() : ConsoleReporter(OO_Tabular) {}
+// Frames drawn through OpenGL are measured in wall-clock time; the rest in CPU time.
+bool TimedByTheClock(const std::string& name) {
+    return name.find("Gui") != std::string::npos || name.find("Render3D") != std::string::npos ||
+           name.find("ClearAndSwap") != std::string::npos;
+}
 
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-                const double perIteration =
-                    (run.benchmark_name().find("Gui") != std::string::npos ||
-                     run.benchmark_name().find("Render3D") != std::string::npos ||
-                     run.benchmark_name().find("ClearAndSwap") != std::string::npos)
-                        ? run.GetAdjustedRealTime()
-                        : run.GetAdjustedCPUTime();
-                results_.push_back({run.benchmark_name(), run.report_label, perIteration * Scale(run.time_unit)});
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
+double PerFrameNs(const orbel::bench::CaseResult& result) {
+    return TimedByTheClock(result.name) ? result.realNs : result.cpuNs;
+}
 
-    void PrintRatios() const {
-        const Result* memcpyBase = Find("BM_MemcpyBaseline");
-        const Result* swapBase = Find("BM_ClearAndSwap");
-        std::printf("\n%-52s %12s %12s\n", "per frame of 10,752 points", "us", "x baseline");
-        for (const Result& r : results_) {
-            const bool gui = r.name.find("Gui") != std::string::npos || r.name.find("Render3D") != std::string::npos ||
-                             r.name.find("ClearAndSwap") != std::string::npos;
-            const Result* base = gui ? swapBase : memcpyBase;
-            const double ratio = base != nullptr && base->ns > 0.0 ? r.ns / base->ns : 0.0;
-            std::printf("%-52s %12.1f %12.2f\n", r.label.c_str(), r.ns / 1e3, ratio);
-        }
+// Each result per frame beside its baseline: memcpy for the CPU work, clear-and-swap for
+// the frames drawn.
+void PrintRatios(const orbel::bench::RecordingReporter& runs) {
+    const orbel::bench::CaseResult* memcpyBase = runs.FindPrefix("BM_MemcpyBaseline");
+    const orbel::bench::CaseResult* swapBase = runs.FindPrefix("BM_ClearAndSwap");
+    std::printf("\n%-52s %12s %12s\n", "per frame of 10,752 points", "us", "x baseline");
+    for (const orbel::bench::CaseResult& r : runs.Results()) {
+        const orbel::bench::CaseResult* base = TimedByTheClock(r.name) ? swapBase : memcpyBase;
+        const double ns = PerFrameNs(r);
+        const double baseNs = base != nullptr ? PerFrameNs(*base) : 0.0;
+        const double ratio = baseNs > 0.0 ? ns / baseNs : 0.0;
+        std::printf("%-52s %12.1f %12.2f\n", r.label.c_str(), ns / 1e3, ratio);
     }
-
-private:
-    struct Result {
-        std::string name;
-        std::string label;
-        double ns = 0.0;
-    };
-    const Result* Find(const std::string& prefix) const {
-        for (const Result& r : results_) {
-            if (r.name.rfind(prefix, 0) == 0) {
-                return &r;
-            }
-        }
-        return nullptr;
-    }
-    static double Scale(benchmark::TimeUnit unit) {
-        switch (unit) {
-            case benchmark::kSecond:
-                return 1e9;
-            case benchmark::kMillisecond:
-                return 1e6;
-            case benchmark::kMicrosecond:
-                return 1e3;
-            default:
-                return 1.0;
-        }
-    }
-    std::vector<Result> results_;
-};
+}
 
 }  // namespace
 
@@ -429,9 +392,9 @@ int main(int argc, char** argv) {
     } else {
         std::printf("No OpenGL 3.3 window (no display?): the GUI-frame benchmarks are skipped.\n");
     }
-    RatioReporter reporter;
+    orbel::bench::RecordingReporter reporter(benchmark::ConsoleReporter::OO_Tabular);
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintRatios();
+    PrintRatios(reporter);
     g_gui = nullptr;
     gui.Close();
     benchmark::Shutdown();

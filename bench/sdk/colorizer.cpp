@@ -20,7 +20,6 @@
 #include <cstdio>
 #include <deque>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -29,6 +28,7 @@
 
 #include <orbel/processing/Colorizer.h>
 
+#include "common/RecordingReporter.h"
 #include "dataTypes/Image.h"
 #include "dataTypes/LazyPointCloud.h"
 #include "processing/Colorizer.h"
@@ -277,66 +277,50 @@ BENCHMARK(BM_HandOverBaseline);
 BENCHMARK(BM_PushAndMatchPerCloud);
 BENCHMARK(BM_MatchAgainstFullQueue);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    RatioReporter() : ConsoleReporter(OO_Tabular) {}
+// Items per second of the case, 0 when it did not run.
+double Rate(const orbel::bench::RecordingReporter& runs, const std::string& name) {
+    const orbel::bench::CaseResult* result = runs.Find(name);
+    return result == nullptr ? 0.0 : result->Counter("items_per_second");
+}
 
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-                const auto items = run.counters.find("items_per_second");
-                if (items != run.counters.end()) rate_[run.benchmark_name()] = items->second.value;
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
+void PrintRatios(const orbel::bench::RecordingReporter& runs) {
+    std::printf("\nColorize on one core (CPU time), 1920 x 1200 RGB8 image\n");
+    std::printf("%-22s %16s %16s %12s\n", "cloud", "Mpoints/s", "baseline Mpt/s", "x baseline");
+    const struct {
+        const char* label;
+        const char* colorize;
+        const char* baseline;
+    } rows[] = {
+        {"56 x 192 plain", "BM_Colorize/lines:56/columns:192", "BM_ReadWriteBaseline/lines:56/columns:192"},
+        {"1,000,000 plain", "BM_Colorize/lines:1000/columns:1000", "BM_ReadWriteBaseline/lines:1000/columns:1000"},
+        {"56 x 192 frame cloud", "BM_ColorizeFrameCloud", "BM_ReadWriteBaselineFrameCloud"},
+    };
+    bool met = true;
+    for (const auto& row : rows) {
+        const double colorize = Rate(runs, row.colorize);
+        const double baseline = Rate(runs, row.baseline);
+        if (colorize <= 0 || baseline <= 0) continue;
+        const double ratio = colorize / baseline;
+        std::printf("%-22s %16.1f %16.1f %12.2f\n", row.label, colorize / 1e6, baseline / 1e6, ratio);
+        met = met && colorize >= 100e6 && ratio >= 0.3;
     }
+    std::printf("goal: at least 100 Mpoints/s and 0.3 x the baseline: %s\n", met ? "met" : "MISSED");
 
-    void PrintRatios() const {
-        std::printf("\nColorize on one core (CPU time), 1920 x 1200 RGB8 image\n");
-        std::printf("%-22s %16s %16s %12s\n", "cloud", "Mpoints/s", "baseline Mpt/s", "x baseline");
-        const struct {
-            const char* label;
-            const char* colorize;
-            const char* baseline;
-        } rows[] = {
-            {"56 x 192 plain", "BM_Colorize/lines:56/columns:192", "BM_ReadWriteBaseline/lines:56/columns:192"},
-            {"1,000,000 plain", "BM_Colorize/lines:1000/columns:1000", "BM_ReadWriteBaseline/lines:1000/columns:1000"},
-            {"56 x 192 frame cloud", "BM_ColorizeFrameCloud", "BM_ReadWriteBaselineFrameCloud"},
-        };
-        bool met = true;
-        for (const auto& row : rows) {
-            const double colorize = Rate(row.colorize);
-            const double baseline = Rate(row.baseline);
-            if (colorize <= 0 || baseline <= 0) continue;
-            const double ratio = colorize / baseline;
-            std::printf("%-22s %16.1f %16.1f %12.2f\n", row.label, colorize / 1e6, baseline / 1e6, ratio);
-            met = met && colorize >= 100e6 && ratio >= 0.3;
-        }
-        std::printf("goal: at least 100 Mpoints/s and 0.3 x the baseline: %s\n", met ? "met" : "MISSED");
-
-        std::printf("\nmatching, CPU ns per cloud\n");
-        for (const char* name : {"BM_HandOverBaseline", "BM_PushAndMatchPerCloud", "BM_MatchAgainstFullQueue"}) {
-            const double rate = Rate(name);
-            if (rate > 0) std::printf("%-26s %10.1f\n", name + 3, 1e9 / rate);
-        }
+    std::printf("\nmatching, CPU ns per cloud\n");
+    for (const char* name : {"BM_HandOverBaseline", "BM_PushAndMatchPerCloud", "BM_MatchAgainstFullQueue"}) {
+        const double rate = Rate(runs, name);
+        if (rate > 0) std::printf("%-26s %10.1f\n", name + 3, 1e9 / rate);
     }
-
-private:
-    double Rate(const std::string& name) const {
-        const auto it = rate_.find(name);
-        return it == rate_.end() ? 0.0 : it->second;
-    }
-    std::map<std::string, double> rate_;
-};
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter;
+    orbel::bench::RecordingReporter reporter(benchmark::ConsoleReporter::OO_Tabular);
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintRatios();
+    PrintRatios(reporter);
     benchmark::Shutdown();
     return 0;
 }

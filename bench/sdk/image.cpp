@@ -17,12 +17,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <map>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "camera/ImageConversion.h"
+#include "common/RecordingReporter.h"
 #include "camera/vendor/BayerDemosaic.h"
 #include "sdk/camera/BayerMosaic.h"
 #include "utilities/LibJpegTurboWrapper.h"
@@ -190,47 +190,26 @@ void BM_LibjpegMemDest(benchmark::State& state, bool subsample) {
     Report(state);
 }
 
-// Prints each benchmark's time beside its baseline once all have run.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) times_[run.benchmark_name()] = run.GetAdjustedRealTime();
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
+void PrintRatio(const orbel::bench::RecordingReporter& runs, const std::string& name, const std::string& baseline) {
+    const orbel::bench::CaseResult* figure = runs.FindPrefix(name);
+    const orbel::bench::CaseResult* base = runs.FindPrefix(baseline);
+    if (figure == nullptr || base == nullptr) return;
+    std::printf("  %-34s / %-30s = %8.2f\n", figure->name.c_str(), base->name.c_str(), figure->realNs / base->realNs);
+}
 
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        std::printf("\nRatios (time / baseline time; below 1 is faster than the baseline):\n");
-        const char* layouts[] = {"BayerRG8", "BayerRG12", "BayerRG12Packed"};
-        for (const char* layout : layouts) {
-            Print(std::string("BM_Convert/") + layout, "BM_Memcpy");
-            Print(std::string("BM_Kernel/") + layout, "BM_Memcpy");
-        }
-        for (const char* sampling : {"subsample:0", "subsample:1"}) {
-            Print(std::string("BM_SaveImageAsRGB8/") + sampling, std::string("BM_LibjpegMemDest/") + sampling);
-            Print(std::string("BM_SaveImageAsRGB8/") + sampling, "BM_Memcpy");
-        }
+// Each benchmark's time beside its baseline.
+void PrintRatios(const orbel::bench::RecordingReporter& runs) {
+    std::printf("\nRatios (time / baseline time; below 1 is faster than the baseline):\n");
+    const char* layouts[] = {"BayerRG8", "BayerRG12", "BayerRG12Packed"};
+    for (const char* layout : layouts) {
+        PrintRatio(runs, std::string("BM_Convert/") + layout, "BM_Memcpy");
+        PrintRatio(runs, std::string("BM_Kernel/") + layout, "BM_Memcpy");
     }
-
-private:
-    void Print(const std::string& name, const std::string& baseline) {
-        const auto figure = Find(name);
-        const auto base = Find(baseline);
-        if (figure == times_.end() || base == times_.end()) return;
-        std::printf("  %-34s / %-30s = %8.2f\n", figure->first.c_str(), base->first.c_str(),
-                    figure->second / base->second);
+    for (const char* sampling : {"subsample:0", "subsample:1"}) {
+        PrintRatio(runs, std::string("BM_SaveImageAsRGB8/") + sampling, std::string("BM_LibjpegMemDest/") + sampling);
+        PrintRatio(runs, std::string("BM_SaveImageAsRGB8/") + sampling, "BM_Memcpy");
     }
-    std::map<std::string, double>::const_iterator Find(const std::string& prefix) const {
-        for (auto it = times_.begin(); it != times_.end(); ++it) {
-            if (it->first.rfind(prefix, 0) == 0) return it;
-        }
-        return times_.end();
-    }
-
-    std::map<std::string, double> times_;
-};
+}
 
 }  // namespace
 
@@ -253,8 +232,9 @@ int main(int argc, char** argv) {
         timed(benchmark::RegisterBenchmark(("BM_SaveImageAsRGB8" + suffix).c_str(), BM_SaveImageAsRGB8, subsample));
     }
 
-    RatioReporter reporter;
+    orbel::bench::RecordingReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
+    PrintRatios(reporter);
     benchmark::Shutdown();
     return 0;
 }

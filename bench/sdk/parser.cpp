@@ -17,6 +17,7 @@
 
 #include <orbel/sdk/Logging.h>
 
+#include "common/RecordingReporter.h"
 #include "communication/VelmorantMessage.h"
 #include "communication/VelmorantParser.h"
 #include "sdk/communication/RingFeed.h"
@@ -170,55 +171,44 @@ void BM_Resync(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(stream.size()));
 }
 
-// Prints as usual, then parser / baseline for every frame and read size.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
-            const auto rate = run.counters.find("bytes_per_second");
-            if (rate != run.counters.end()) rates_[run.benchmark_name()] = rate->second.value;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
+std::string Name(const char* family, int64_t first, int64_t second) {
+    std::string name(family);
+    name.append("/").append(std::to_string(first)).append("/").append(std::to_string(second));
+    return name;
+}
 
-    void PrintSummary() const {
-        std::printf("\nparser / baseline (MB/s = 1e6 bytes per second)\n");
-        std::printf("%10s %8s %14s %14s %8s %16s\n", "frame", "read", "parser MB/s", "baseline MB/s", "ratio",
-                    "ring feed MB/s");
-        for (int64_t frame : kFrameSizes) {
-            for (int64_t read : kReadSizes) {
-                const auto parser = rates_.find(Name("BM_Parser", frame, read));
-                const auto baseline = rates_.find(Name("BM_Baseline", frame, read));
-                const auto feed = rates_.find(Name("BM_RingFeed", frame, read));
-                if (parser == rates_.end() || baseline == rates_.end()) continue;
-                std::printf("%10lld %8lld %14.1f %14.1f %8.3f %16.1f\n", static_cast<long long>(frame),
-                            static_cast<long long>(read), parser->second / 1e6, baseline->second / 1e6,
-                            parser->second / baseline->second, feed == rates_.end() ? 0.0 : feed->second / 1e6);
-            }
-        }
-        std::printf("\nresynchronisation over garbage (flat MB/s across sizes = linear cost)\n");
-        const char* kinds[] = {"random bytes", "runs of 0x02", "bad footers", "shared end"};
-        for (int64_t kind = 0; kind < 4; ++kind) {
-            std::printf("%-14s", kinds[kind]);
-            for (int64_t size : kGarbageSizes) {
-                const auto found = rates_.find(Name("BM_Resync", kind, size));
-                if (found == rates_.end()) continue;
-                std::printf("  %8lld B: %9.1f MB/s", static_cast<long long>(size), found->second / 1e6);
-            }
-            std::printf("\n");
+// Parser / baseline for every frame and read size, then the resynchronisation rates.
+void PrintSummary(const orbel::bench::RecordingReporter& runs) {
+    // Bytes per second of the case; 0 when it did not run.
+    const auto rate = [&](const std::string& name) {
+        const orbel::bench::CaseResult* result = runs.Find(name);
+        return result != nullptr ? result->Counter("bytes_per_second") : 0.0;
+    };
+    std::printf("\nparser / baseline (MB/s = 1e6 bytes per second)\n");
+    std::printf("%10s %8s %14s %14s %8s %16s\n", "frame", "read", "parser MB/s", "baseline MB/s", "ratio",
+                "ring feed MB/s");
+    for (int64_t frame : kFrameSizes) {
+        for (int64_t read : kReadSizes) {
+            const double parser = rate(Name("BM_Parser", frame, read));
+            const double baseline = rate(Name("BM_Baseline", frame, read));
+            if (parser <= 0.0 || baseline <= 0.0) continue;
+            std::printf("%10lld %8lld %14.1f %14.1f %8.3f %16.1f\n", static_cast<long long>(frame),
+                        static_cast<long long>(read), parser / 1e6, baseline / 1e6, parser / baseline,
+                        rate(Name("BM_RingFeed", frame, read)) / 1e6);
         }
     }
-
-private:
-    static std::string Name(const char* family, int64_t first, int64_t second) {
-        std::string name(family);
-        name.append("/").append(std::to_string(first)).append("/").append(std::to_string(second));
-        return name;
+    std::printf("\nresynchronisation over garbage (flat MB/s across sizes = linear cost)\n");
+    const char* kinds[] = {"random bytes", "runs of 0x02", "bad footers", "shared end"};
+    for (int64_t kind = 0; kind < 4; ++kind) {
+        std::printf("%-14s", kinds[kind]);
+        for (int64_t size : kGarbageSizes) {
+            const double resync = rate(Name("BM_Resync", kind, size));
+            if (resync <= 0.0) continue;
+            std::printf("  %8lld B: %9.1f MB/s", static_cast<long long>(size), resync / 1e6);
+        }
+        std::printf("\n");
     }
-
-    std::map<std::string, double> rates_;
-};
+}
 
 void RegisterAll() {
     for (int64_t frame : kFrameSizes) {
@@ -242,9 +232,9 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     RegisterAll();
-    RatioReporter reporter;
+    orbel::bench::RecordingReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintSummary();
+    PrintSummary(reporter);
     benchmark::Shutdown();
     return 0;
 }

@@ -45,6 +45,15 @@ uint64_t HostTimestampUs() {
                                      .count());
 }
 
+// The configuration the settings calls need; `action` completes "Cannot ..." when there is none.
+CameraConfig_Arena& Configured(const std::unique_ptr<CameraConfig_Arena>& config, const char* action) {
+    if (!config) {
+        throw Exception("Camera configuration not initialized. Cannot " + std::string(action) + ".",
+                        SensorError::ACTION_ILLEGAL_SENSOR_NOT_INITIALISED);
+    }
+    return *config;
+}
+
 // A lent device image, handed back to the device however processing ends.
 class LentImage {
 public:
@@ -307,32 +316,19 @@ void Camera::Stop(const std::chrono::milliseconds&) {
     }
 }
 
-void Camera::ResetConfiguration() {
-    if (!config_) {
-        throw Exception(std::string("Camera configuration not initialized. Cannot reset configuration."),
-                        SensorError::ACTION_ILLEGAL_SENSOR_NOT_INITIALISED);
-    }
-    config_->ResetConfiguration();
-}
+void Camera::ResetConfiguration() { Configured(config_, "reset configuration").ResetConfiguration(); }
 
 void Camera::SetExposureTimeUs(uint32_t exposure_us) {
-    if (!config_) {
-        throw Exception(std::string("Camera configuration not initialized. Cannot set exposure time."),
-                        SensorError::ACTION_ILLEGAL_SENSOR_NOT_INITIALISED);
-    }
+    CameraConfig_Arena& config = Configured(config_, "set exposure time");
     if (exposure_us != 0) {
-        config_->SetFixedExposureTime(exposure_us, kTriggerOffsetUs);
+        config.SetFixedExposureTime(exposure_us, kTriggerOffsetUs);
     } else {
-        config_->SetAutoExposure();
+        config.SetAutoExposure();
     }
 }
 
 uint32_t Camera::GetExposureTimeUs() {
-    if (!config_) {
-        throw Exception(std::string("Camera configuration not initialized. Cannot get exposure time."),
-                        SensorError::ACTION_ILLEGAL_SENSOR_NOT_INITIALISED);
-    }
-    const double exposure = config_->GetExposureTime();
+    const double exposure = Configured(config_, "get exposure time").GetExposureTime();
     // Truncated toward zero; what lies outside the result's range is clamped, not undefined.
     if (!(exposure > 0.0)) return 0;
     if (exposure >= static_cast<double>(std::numeric_limits<uint32_t>::max())) {
@@ -347,13 +343,7 @@ std::wstring Camera::GetSerialNumberW() { return orbel::utilities::ConvertToWStr
 
 bool Camera::IsRunning() { return running_; }
 
-bool Camera::CheckWriteAccess() {
-    if (!config_) {
-        throw Exception(std::string("Camera configuration not initialized. Cannot check write access."),
-                        SensorError::ACTION_ILLEGAL_SENSOR_NOT_INITIALISED);
-    }
-    return config_->CheckWriteAccess();
-}
+bool Camera::CheckWriteAccess() { return Configured(config_, "check write access").CheckWriteAccess(); }
 
 void Camera::ReportError(Shared& shared, const Run& run, const std::string& text) {
     if (!shared.errorCallback || run.stopRequested) return;

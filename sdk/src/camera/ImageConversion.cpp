@@ -120,4 +120,25 @@ void ConvertRGB12ToRGB8(std::span<const uint8_t> source, std::span<uint8_t> dest
     }
 }
 
+bool ConvertToRGB8(orbel::sdk::PixelFormat format, std::span<const uint8_t> source, std::span<uint8_t> destination,
+                   uint32_t width, uint32_t height) {
+    using orbel::sdk::PixelFormat;
+    switch (format) {
+        case PixelFormat::BayerRG8:
+            ConvertBayerRG8ToRGB8(source, destination, width, height);
+            return true;
+        case PixelFormat::BayerRG12:
+            ConvertBayerRG12ToRGB8(source, destination, width, height, false);
+            return true;
+        case PixelFormat::BayerRG12Packed:
+            ConvertBayerRG12ToRGB8(source, destination, width, height, true);
+            return true;
+        case PixelFormat::RGB12:
+            ConvertRGB12ToRGB8(source, destination, width, height);
+            return true;
+        default:
+            return false;
+    }
+}
+
 }  // namespace orbel::camera

@@ -44,4 +44,9 @@ void ConvertBayerRG12ToRGB8(std::span<const uint8_t> source, std::span<uint8_t> 
 void ConvertRGB12ToRGB8(std::span<const uint8_t> source, std::span<uint8_t> destination, uint32_t width,
                         uint32_t height);
 
+// The conversion above that suits `format`; false, with nothing touched, for a format that
+// has none (RGB8 itself, Unknown, values outside the enumeration). Throws as that conversion does.
+bool ConvertToRGB8(orbel::sdk::PixelFormat format, std::span<const uint8_t> source, std::span<uint8_t> destination,
+                   uint32_t width, uint32_t height);
+
 }  // namespace orbel::camera

@@ -147,16 +147,7 @@ void Image::SaveAsJpeg(const std::filesystem::path& path, int quality, bool subs
         rgb = converted.data();
     }
     try {
-        switch (format) {
-            case PixelFormat::BayerRG8: orbel::camera::ConvertBayerRG8ToRGB8(data_, converted, width, height); break;
-            case PixelFormat::BayerRG12:
-                orbel::camera::ConvertBayerRG12ToRGB8(data_, converted, width, height, false);
-                break;
-            case PixelFormat::BayerRG12Packed:
-                orbel::camera::ConvertBayerRG12ToRGB8(data_, converted, width, height, true);
-                break;
-            default: break;
-        }
+        orbel::camera::ConvertToRGB8(format, data_, converted, width, height);
     } catch (const orbel::camera::vendor::GenericException& e) {
         ORBEL_LOG_INFO(L"GenICam exception while converting to RGB8 during SaveAsJpeg: " +
                        orbel::utilities::ConvertToWStringLossy(e.GetDescription()));
@@ -164,7 +155,6 @@ void Image::SaveAsJpeg(const std::filesystem::path& path, int quality, bool subs
             std::string("Failed to convert Bayer image to RGB8 for JPEG saving: ") + e.GetDescription(),
             orbel::sdk::SensorError::UNKNOWN_ERROR);
     }
-    if (format == PixelFormat::RGB12) orbel::camera::ConvertRGB12ToRGB8(data_, converted, width, height);
 
     try {
         orbel::utilities::LibJpegTurboWrapper::SaveImageAsRGB8({width, height, rgb}, path, quality, subsample);

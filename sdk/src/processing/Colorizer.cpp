@@ -31,25 +31,7 @@ std::shared_ptr<IImage> ConvertToRGB8Image(std::shared_ptr<IImage> image) {
         const auto size = orbel::camera::RequiredPixelBytes(PixelFormat::RGB8, width, height);
         if (size) {
             rgb.assign(static_cast<size_t>(*size), 0);
-            switch (image->GetPixelFormat()) {
-                case PixelFormat::BayerRG8:
-                    orbel::camera::ConvertBayerRG8ToRGB8(source, rgb, width, height);
-                    converted = true;
-                    break;
-                case PixelFormat::BayerRG12:
-                    orbel::camera::ConvertBayerRG12ToRGB8(source, rgb, width, height, false);
-                    converted = true;
-                    break;
-                case PixelFormat::BayerRG12Packed:
-                    orbel::camera::ConvertBayerRG12ToRGB8(source, rgb, width, height, true);
-                    converted = true;
-                    break;
-                case PixelFormat::RGB12:
-                    orbel::camera::ConvertRGB12ToRGB8(source, rgb, width, height);
-                    converted = true;
-                    break;
-                default: break;
-            }
+            converted = orbel::camera::ConvertToRGB8(image->GetPixelFormat(), source, rgb, width, height);
         }
     } catch (...) {
         converted = false;

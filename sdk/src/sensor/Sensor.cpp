@@ -110,15 +110,7 @@ SensorState Sensor::Impl::SendAndWaitForState(uint32_t id, const std::chrono::mi
         ~ClearPending() { flag = false; }
     } clear{commandPending};
     Send(commandMessage);
-    switch (orbel::utilities::WaitWhileConnected(future, *dispatcher, timeout)) {
-        case orbel::utilities::WaitOutcome::Ready:
-            break;
-        case orbel::utilities::WaitOutcome::LinkLost:
-            throw Exception(std::string(orbel::utilities::kLinkLost), SensorError::NOT_CONNECTED);
-        case orbel::utilities::WaitOutcome::TimedOut:
-            throw Exception(std::string("The command timed out. Did not receive response."),
-                            SensorError::COMMAND_TIMEOUT);
-    }
+    orbel::utilities::WaitForAnswer(future, *dispatcher, timeout);
     return future.get();
 }
 

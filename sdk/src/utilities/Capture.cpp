@@ -36,15 +36,7 @@ std::vector<uint8_t> CaptureRequest::SendAndWait(uint32_t answerId, const std::c
     } unregister{*this};
 
     dispatcher_.Dispatch(request_);
-    switch (WaitWhileConnected(future_, dispatcher_, timeout)) {
-        case WaitOutcome::Ready:
-            break;
-        case WaitOutcome::LinkLost:
-            throw orbel::sdk::Exception(std::string(kLinkLost), orbel::sdk::SensorError::NOT_CONNECTED);
-        case WaitOutcome::TimedOut:
-            throw orbel::sdk::Exception(std::string("The command timed out. Did not receive response."),
-                                        orbel::sdk::SensorError::COMMAND_TIMEOUT);
-    }
+    WaitForAnswer(future_, dispatcher_, timeout);
     payload_ = future_.get();
     return payload_;
 }

@@ -10,7 +10,10 @@
 #include <cstdint>
 #include <future>
 #include <memory>
+#include <string>
 #include <vector>
+
+#include <orbel/sdk/Exception.h>
 
 #include "communication/IMessageDispatcher.h"
 #include "sensor/HandlerList.h"
@@ -21,25 +24,28 @@ namespace orbel::utilities {
 // The detail of the NOT_CONNECTED error of a command on a lost link.
 inline constexpr const char* kLinkLost = "The connection to the sensor is lost. Build the sensor again.";
 
-enum class WaitOutcome { Ready, TimedOut, LinkLost };
-
-// Waits at most `timeout` for the future, looking at the dispatcher's link between
+// Waits at most `timeout` for a command's answer, looking at the dispatcher's link between
 // short slices so that a lost link ends the wait at once rather than at the time-out.
+// Returns once the future is ready; throws orbel::sdk::Exception NOT_CONNECTED (kLinkLost)
+// when the link is lost first, COMMAND_TIMEOUT when the time is up.
 template <typename T>
-WaitOutcome WaitWhileConnected(std::future<T>& future, orbel::communication::IMessageDispatcher& dispatcher,
-                               const std::chrono::milliseconds& timeout) {
+void WaitForAnswer(std::future<T>& future, orbel::communication::IMessageDispatcher& dispatcher,
+                   const std::chrono::milliseconds& timeout) {
     constexpr auto kSlice = std::chrono::milliseconds(50);
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
         const auto left = deadline - std::chrono::steady_clock::now();
         if (future.wait_for(std::min<std::chrono::steady_clock::duration>(left, kSlice)) == std::future_status::ready)
-            return WaitOutcome::Ready;
+            return;
         if (!dispatcher.IsConnected()) {
             // An answer that came just before the peer closed was handled before the link went down.
-            return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready ? WaitOutcome::Ready
-                                                                                          : WaitOutcome::LinkLost;
+            if (future.wait_for(std::chrono::seconds(0)) == std::future_status::ready) return;
+            throw orbel::sdk::Exception(std::string(kLinkLost), orbel::sdk::SensorError::NOT_CONNECTED);
         }
-        if (std::chrono::steady_clock::now() >= deadline) return WaitOutcome::TimedOut;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            throw orbel::sdk::Exception(std::string("The command timed out. Did not receive response."),
+                                        orbel::sdk::SensorError::COMMAND_TIMEOUT);
+        }
     }
 }
 

@@ -20,10 +20,8 @@ void CameraImageWorker::Start() {
 
 void CameraImageWorker::Push(std::shared_ptr<orbel::sdk::IImage> image) {
     if (!running_) return;
-    // The size test and the removal are separate steps; the removal never waits,
-    // so a queue emptied in between simply loses nothing.
-    if (queue_.Size() > kMaxWaiting) queue_.TryPop();
-    queue_.Push(std::move(image));
+    // The oldest goes only once more than kMaxWaiting wait: up to one more is kept.
+    queue_.PushBounded(std::move(image), kMaxWaiting + 1);
 }
 
 void CameraImageWorker::Stop() {

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/GuiUtilities.h"
 #include "app/Logging.h"
 #include "views/ViewOverlays.h"
 
@@ -96,13 +97,7 @@ void CameraPanel::Update() {
         current_.reset();
         pending_.reset();
         uploaded_.reset();
-        if (texture_ != 0) {
-            glDeleteTextures(1, &texture_);
-            texture_ = 0;
-        }
-        textureWidth_ = 0;
-        textureHeight_ = 0;
-        textureChannels_ = 0;
+        texture_.Release();
         images_.Clear();
     }
     auto image = images_.TryPop();
@@ -143,46 +138,12 @@ void CameraPanel::UploadPending() {
         ReduceTo8Bits(current_->pixels, upload.bitsPerChannel, reduced_);
         bytes = reduced_.data();
     }
-    const GLenum format = upload.channels == 4 ? GL_RGBA : GL_RGB;
-    if (texture_ == 0) {
-        glGenTextures(1, &texture_);
-        textureWidth_ = 0;
-        textureHeight_ = 0;
-        textureChannels_ = 0;
-    }
-    // Rows of any width are tightly packed; the state is handed back as it was found.
-    GLint alignment = 4;
-    GLint rowLength = 0;
-    glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
-    glGetIntegerv(GL_UNPACK_ROW_LENGTH, &rowLength);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
-    glBindTexture(GL_TEXTURE_2D, texture_);
-    if (textureWidth_ != upload.width || textureHeight_ != upload.height || textureChannels_ != upload.channels) {
-        glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(format), upload.width, upload.height, 0, format,
-                     GL_UNSIGNED_BYTE, bytes);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-        textureWidth_ = upload.width;
-        textureHeight_ = upload.height;
-        textureChannels_ = upload.channels;
-    } else {
-        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, upload.width, upload.height, format, GL_UNSIGNED_BYTE, bytes);
-    }
-    glBindTexture(GL_TEXTURE_2D, 0);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, rowLength);
+    texture_.Upload(upload.width, upload.height, upload.channels, bytes);
     uploaded_ = upload;
 }
 
 void CameraPanel::ReleaseGl() {
-    if (texture_ != 0) {
-        glDeleteTextures(1, &texture_);
-        texture_ = 0;
-    }
-    textureWidth_ = 0;
-    textureHeight_ = 0;
-    textureChannels_ = 0;
+    texture_.Release();
     if (uploaded_) {
         pending_ = uploaded_;
         uploaded_.reset();
@@ -204,11 +165,11 @@ void CameraPanel::DrawCameraPanel(const std::shared_ptr<AppState>& appState) {
     drawList->AddRectFilled(ImGui::GetItemRectMin(), ImGui::GetItemRectMax(), IM_COL32(0, 0, 0, 255));
 
     const bool cameraAbove = appState && appState->viewerConfig && appState->viewerConfig->camera_above;
-    const CameraViewLayout layout = LayoutCameraView(origin, region, texture_ != 0 ? textureWidth_ : 0,
-                                                     textureHeight_, ToVec2(ImGui::GetWindowPos()),
-                                                     ImGui::GetWindowSize().x, cameraAbove);
-    if (texture_ != 0 && textureWidth_ > 0 && textureHeight_ > 0) {
-        drawList->AddImage(ToTextureId(texture_), ToImVec(layout.image.min), ToImVec(layout.image.max),
+    const CameraViewLayout layout =
+        LayoutCameraView(origin, region, texture_.Width(), texture_.Height(), ToVec2(ImGui::GetWindowPos()),
+                         ImGui::GetWindowSize().x, cameraAbove);
+    if (texture_.Id() != 0 && texture_.Width() > 0 && texture_.Height() > 0) {
+        drawList->AddImage(ToTextureId(texture_.Id()), ToImVec(layout.image.min), ToImVec(layout.image.max),
                            ImVec2(0.0f, 0.0f), ImVec2(1.0f, 1.0f), IM_COL32(255, 255, 255, 255));
     }
 

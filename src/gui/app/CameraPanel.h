@@ -24,6 +24,7 @@
 #include "app/AppState.h"
 #include "app/FrameData.h"
 #include "app/IConsumer.h"
+#include "app/StreamedTexture.h"
 #include "app/ThreadSafeQueue.h"
 #include "views/LidarImage.h"
 #include "views/Math3D.h"
@@ -81,9 +82,9 @@ public:
     // again by the next draw.
     void ReleaseGl();
 
-    unsigned Texture() const { return texture_; }
-    int TextureWidth() const { return textureWidth_; }
-    int TextureHeight() const { return textureHeight_; }
+    unsigned Texture() const { return texture_.Id(); }
+    int TextureWidth() const { return texture_.Width(); }
+    int TextureHeight() const { return texture_.Height(); }
     const std::shared_ptr<CameraData>& CurrentImage() const { return current_; }
     bool UploadWaiting() const { return pending_.has_value(); }
     std::size_t QueuedImages() const { return images_.Size(); }
@@ -92,11 +93,8 @@ public:
 private:
     ThreadSafeQueue<CameraData> images_;
     ThreadSafeQueue<AppAction> actions_;
-    unsigned texture_ = 0;
+    StreamedTexture texture_;
     std::shared_ptr<CameraData> current_;
-    int textureWidth_ = 0;
-    int textureHeight_ = 0;
-    int textureChannels_ = 0;
     std::optional<CameraUpload> pending_;   // the current image's upload, not done yet
     std::optional<CameraUpload> uploaded_;  // the current image's upload, done
     std::vector<uint8_t> reduced_;          // 8-bit copy of an image with wider samples

@@ -16,14 +16,6 @@
 #include "platform/ExecutablePath.h"
 
 namespace orbel::studio::gui {
-namespace {
-
-ImTextureID AsTextureId(unsigned texture) {
-    return reinterpret_cast<ImTextureID>(static_cast<std::uintptr_t>(texture));
-}
-
-}  // namespace
-
 DecodedImage::DecodedImage(PngBytes png) {
     if (png.empty() || png.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
         return;
@@ -214,11 +206,11 @@ bool DrawIconButton(const std::string& id, ImTextureID texture, bool* toggled, b
 }
 
 bool IconButton(const std::string& id, int iconId, ImVec2 size) {
-    return DrawIconButton(id, AsTextureId(Resources::Instance().ButtonIcon(iconId)), nullptr, false, size);
+    return DrawIconButton(id, ToTextureId(Resources::Instance().ButtonIcon(iconId)), nullptr, false, size);
 }
 
 bool IconToggleButton(const std::string& id, int iconId, bool* value, ImVec2 size) {
-    return DrawIconButton(id, AsTextureId(Resources::Instance().ButtonIcon(iconId)), value, true, size);
+    return DrawIconButton(id, ToTextureId(Resources::Instance().ButtonIcon(iconId)), value, true, size);
 }
 
 ImVec2 BusyButtonSize(const char* label, ImVec2 size) {

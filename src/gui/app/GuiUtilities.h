@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <ctime>
 #include <filesystem>
 #include <string>
@@ -24,6 +25,11 @@ namespace orbel::studio::gui {
 
 // The GUI's accent colour: section headers, selected toggles, the "off" state colour.
 inline const ImVec4 kAccentColor{0.0f, 0.6157f, 0.8745f, 0.8f};
+
+// An OpenGL texture name as ImGui takes it.
+inline ImTextureID ToTextureId(unsigned texture) {
+    return reinterpret_cast<ImTextureID>(static_cast<std::uintptr_t>(texture));
+}
 
 // An RGBA image decoded from PNG bytes; owns its pixels.
 class DecodedImage {

@@ -2,7 +2,6 @@
 #include "app/MainLayout.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <string>
 
 #include "app/GuiUtilities.h"
@@ -12,10 +11,6 @@ namespace {
 
 constexpr ImGuiWindowFlags kRegionFlags = ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse;
 const ImVec4 kSplitterColor(0.3f, 0.3f, 0.3f, 1.0f);
-
-ImTextureID AsTextureId(unsigned texture) {
-    return reinterpret_cast<ImTextureID>(static_cast<std::uintptr_t>(texture));
-}
 
 // A child region of the given size. ImGui reads a zero size as "fill the rest", so a region
 // that has no room is left out instead.
@@ -347,7 +342,7 @@ void MainLayout::DrawToast(AppState& state, float frameSeconds) {
         const unsigned icon = toastIcons ? toastIcons(toast->level) : 0u;
         const float iconSize = icon != 0 ? 64.0f : 0.0f;
         if (icon != 0) {
-            ImGui::Image(AsTextureId(icon), ImVec2(iconSize, iconSize));
+            ImGui::Image(ToTextureId(icon), ImVec2(iconSize, iconSize));
             ImGui::SameLine();
         }
         const float wrapWidth = ImGui::GetContentRegionAvail().x;

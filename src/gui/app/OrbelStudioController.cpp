@@ -62,10 +62,8 @@ void OrbelStudioController::Consume(std::shared_ptr<FrameData> frame) {
 }
 
 void OrbelStudioController::Consume(std::shared_ptr<CameraData> image) {
-    if (images_.Size() > kCameraQueueCap) {
-        images_.TryPop();
-    }
-    images_.Push(std::move(image));
+    // The oldest goes only once more than the cap wait, so up to one more than the cap is kept.
+    images_.PushBounded(std::move(image), kCameraQueueCap + 1);
 }
 
 void OrbelStudioController::Update(double frameMilliseconds) {

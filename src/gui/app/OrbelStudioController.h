@@ -66,7 +66,6 @@ private:
     std::shared_ptr<AppContext> context_;
     std::shared_ptr<plugins::PluginRegistry> plugins_;
     ThreadSafeQueue<AppAction> actions_;
-    ThreadSafeQueue<FrameData> frames_;  // never filled: frames only announce themselves
     ThreadSafeQueue<CameraData> images_;
     // Cleared by every ClearViews (before a stream or a replay starts), so that the first
     // frame of each is logged once.

@@ -50,6 +50,18 @@ void CopyText(std::array<char, N>& buffer, const char* text) {
     buffer[length] = '\0';
 }
 
+// Puts the text into the address field; the setting takes it only when it is a valid
+// address. Tells whether it was.
+template <std::size_t N>
+bool EditAddress(std::array<char, N>& field, const char* text, std::string& setting) {
+    CopyText(field, text);
+    const bool valid = IsValidIPv4(field.data());
+    if (valid) {
+        setting = field.data();
+    }
+    return valid;
+}
+
 std::unique_ptr<SensorPingMonitor> MakeIcmpPingMonitor(std::shared_ptr<SensorConfig> config,
                                                        std::shared_ptr<AppContext> context) {
     return std::make_unique<SensorPingMonitor>(std::move(config), std::move(context));
@@ -201,11 +213,7 @@ bool SensorPanel::DisconnectEnabled() const {
 }
 
 void SensorPanel::EditSensorIp(const char* text) {
-    CopyText(sensorIp_, text);
-    sensorIpInvalid_ = !IsValidIPv4(sensorIp_.data());
-    if (!sensorIpInvalid_) {
-        config_->sensor_ip = sensorIp_.data();
-    }
+    sensorIpInvalid_ = !EditAddress(sensorIp_, text, config_->sensor_ip);
 }
 
 void SensorPanel::EditPort(int port) {
@@ -217,11 +225,7 @@ void SensorPanel::EditPort(int port) {
 }
 
 void SensorPanel::EditCameraIp(const char* text) {
-    CopyText(cameraIp_, text);
-    cameraIpInvalid_ = !IsValidIPv4(cameraIp_.data());
-    if (!cameraIpInvalid_) {
-        config_->camera_ip = cameraIp_.data();
-    }
+    cameraIpInvalid_ = !EditAddress(cameraIp_, text, config_->camera_ip);
 }
 
 void SensorPanel::SetCameraSwitch(bool on) {
@@ -260,15 +264,8 @@ void SensorPanel::ClickStartStop() {
     }
     const std::shared_ptr<AppState> state = context_->appState;
     if (state->streaming && streamer_) {
-        state->busy = true;
         releaseAfterStop_ = false;
-        SensorStreamer* streamer = streamer_.get();
-        SensorPingMonitor* monitor = pingMonitor_.get();
-        stopTask_ = std::async(std::launch::async, [streamer, monitor, state] {
-            streamer->Stop();
-            if (monitor) monitor->Stop();
-            state->busy = false;
-        });
+        LaunchStopTask();
         return;
     }
 
@@ -322,6 +319,10 @@ void SensorPanel::StopStreaming() {
     if (stopTask_.valid()) {
         return;  // a stop is on its way; the streamer goes when it has ended
     }
+    LaunchStopTask();
+}
+
+void SensorPanel::LaunchStopTask() {
     const std::shared_ptr<AppState> state = context_->appState;
     state->busy = true;
     SensorStreamer* streamer = streamer_.get();

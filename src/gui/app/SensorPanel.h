@@ -115,7 +115,8 @@ public:
     int Port() const { return port_; }
 
 private:
-    void StartStopAndRelease();
+    // Stops the streamer, then the ping monitor, on a task of its own; busy until it ends.
+    void LaunchStopTask();
     void CollectStartTask();
     void CollectStopTask();
     void ReplacePingMonitor();

@@ -70,23 +70,27 @@ bool StartupPhases::TakeFirstMainFrame() {
     return first;
 }
 
-std::pair<int, int> CentredWindowPosition(int cursorX, int cursorY, const std::vector<MonitorArea>& monitors,
-                                          int primaryIndex, int width, int height) {
-    const MonitorArea* chosen = nullptr;
-    for (const MonitorArea& monitor : monitors) {
-        if (cursorX >= monitor.x && cursorX < monitor.x + monitor.width && cursorY >= monitor.y &&
-            cursorY < monitor.y + monitor.height) {
-            chosen = &monitor;
-            break;
+int MonitorAt(int x, int y, const std::vector<MonitorArea>& monitors) {
+    for (std::size_t i = 0; i < monitors.size(); ++i) {
+        const MonitorArea& m = monitors[i];
+        if (x >= m.x && x < m.x + m.width && y >= m.y && y < m.y + m.height) {
+            return static_cast<int>(i);
         }
     }
-    if (chosen == nullptr) {
+    return -1;
+}
+
+std::pair<int, int> CentredWindowPosition(int cursorX, int cursorY, const std::vector<MonitorArea>& monitors,
+                                          int primaryIndex, int width, int height) {
+    int chosen = MonitorAt(cursorX, cursorY, monitors);
+    if (chosen < 0) {
         if (primaryIndex < 0 || primaryIndex >= static_cast<int>(monitors.size())) {
             return {0, 0};
         }
-        chosen = &monitors[static_cast<std::size_t>(primaryIndex)];
+        chosen = primaryIndex;
     }
-    return {(chosen->width - width) / 2 + chosen->x, (chosen->height - height) / 2 + chosen->y};
+    const MonitorArea& area = monitors[static_cast<std::size_t>(chosen)];
+    return {(area.width - width) / 2 + area.x, (area.height - height) / 2 + area.y};
 }
 
 bool MaximiseNeedsFallback(int width, int height, int widthBefore, int heightBefore, double secondsSinceRequest,

@@ -53,6 +53,9 @@ struct MonitorArea {
     int height = 0;
 };
 
+// The index of the first monitor whose area holds the point; -1 when none does.
+int MonitorAt(int x, int y, const std::vector<MonitorArea>& monitors);
+
 // The top-left corner that centres a window of the given size on the first monitor whose
 // area holds the cursor, else on the primary one (integer division, as the window system
 // counts in whole pixels). {0, 0} without monitors.

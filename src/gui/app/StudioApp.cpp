@@ -9,7 +9,6 @@
 #include <backends/imgui_impl_opengl3.h>
 
 #include <atomic>
-#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -57,10 +56,6 @@ void RunInitThread(StartupHandOver& handOver) {
         handOver.controller.reset();
     }
     handOver.done.store(true, std::memory_order_release);
-}
-
-ImTextureID AsTextureId(unsigned texture) {
-    return reinterpret_cast<ImTextureID>(static_cast<std::uintptr_t>(texture));
 }
 
 std::vector<MonitorArea> MonitorAreas(GLFWmonitor** monitors, int count) {
@@ -112,17 +107,8 @@ void FillWorkArea(GLFWwindow* window) {
     int height = 0;
     glfwGetWindowPos(window, &x, &y);
     glfwGetWindowSize(window, &width, &height);
-    const std::vector<MonitorArea> areas = MonitorAreas(monitors, count);
-    GLFWmonitor* target = glfwGetPrimaryMonitor();
-    for (int i = 0; i < count; ++i) {
-        const MonitorArea& area = areas[static_cast<std::size_t>(i)];
-        const int cx = x + width / 2;
-        const int cy = y + height / 2;
-        if (cx >= area.x && cx < area.x + area.width && cy >= area.y && cy < area.y + area.height) {
-            target = monitors[i];
-            break;
-        }
-    }
+    const int holding = MonitorAt(x + width / 2, y + height / 2, MonitorAreas(monitors, count));
+    GLFWmonitor* target = holding >= 0 ? monitors[holding] : glfwGetPrimaryMonitor();
     int workX = 0;
     int workY = 0;
     int workWidth = 0;
@@ -266,7 +252,7 @@ int Run() {
         ImVec4 clear(0.0f, 0.0f, 0.0f, 0.0f);
 
         if (!phases.InMainPhase()) {
-            const bool splashRunning = DrawSplash(splash, AsTextureId(splashTexture), io.DeltaTime);
+            const bool splashRunning = DrawSplash(splash, ToTextureId(splashTexture), io.DeltaTime);
             bool clicked = false;
             for (int button = 0; button < ImGuiMouseButton_COUNT; ++button) {
                 clicked = clicked || ImGui::IsMouseClicked(button);

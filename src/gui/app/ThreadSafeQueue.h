@@ -1,6 +1,7 @@
 // ThreadSafeQueue<T>: the message queue of the panels, the controller and the workers:
 // shared pointers in arrival order under one mutex, with a condition variable for
-// workers that wait. It has no capacity of its own; each consumer caps it in Consume.
+// workers that wait. It has no capacity of its own; each consumer caps it in Consume,
+// most through PushBounded.
 //
 // Contract: every operation locks the queue's own mutex and releases it before
 // returning, so callers never hold two queue mutexes. A worker that waits does
@@ -31,6 +32,22 @@ public:
         {
             std::lock_guard lock(mutex_);
             items_.push_back(std::move(item));
+        }
+        changed_.notify_one();
+    }
+
+    // Pushes the item and then drops the oldest messages until at most `maxItems` wait, in
+    // one locked step (a size check, a pop and a push apart could each see another state).
+    // The dropped messages are released outside the lock.
+    void PushBounded(std::shared_ptr<T> item, std::size_t maxItems) {
+        std::deque<std::shared_ptr<T>> dropped;
+        {
+            std::lock_guard lock(mutex_);
+            items_.push_back(std::move(item));
+            while (items_.size() > maxItems) {
+                dropped.push_back(std::move(items_.front()));
+                items_.pop_front();
+            }
         }
         changed_.notify_one();
     }

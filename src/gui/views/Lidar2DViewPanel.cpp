@@ -26,18 +26,10 @@ Lidar2DViewPanel::Lidar2DViewPanel() : Lidar2DViewPanel(LogoPng()) {}
 
 Lidar2DViewPanel::Lidar2DViewPanel(PngBytes logo) : logo_(logo) {}
 
-void Lidar2DViewPanel::Consume(std::shared_ptr<FrameData> frame) {
-    if (frames_.Size() >= kMaxQueued) {
-        frames_.TryPop();
-    }
-    frames_.Push(std::move(frame));
-}
+void Lidar2DViewPanel::Consume(std::shared_ptr<FrameData> frame) { frames_.PushBounded(std::move(frame), kMaxQueued); }
 
 void Lidar2DViewPanel::Consume(std::shared_ptr<AppAction> action) {
-    if (actions_.Size() >= kMaxQueued) {
-        actions_.TryPop();
-    }
-    actions_.Push(std::move(action));
+    actions_.PushBounded(std::move(action), kMaxQueued);
 }
 
 void Lidar2DViewPanel::ResetTexture() {
@@ -47,20 +39,12 @@ void Lidar2DViewPanel::ResetTexture() {
     imageBytes_.clear();
     imageWidth_ = 0;
     imageRows_ = kImageRows;
-    if (imageTexture_ != 0) {
-        glDeleteTextures(1, &imageTexture_);
-        imageTexture_ = 0;
-        textureWidth_ = 0;
-    }
+    texture_.Release();
     frames_.Clear();
 }
 
 void Lidar2DViewPanel::ReleaseGl() {
-    if (imageTexture_ != 0) {
-        glDeleteTextures(1, &imageTexture_);
-        imageTexture_ = 0;
-        textureWidth_ = 0;
-    }
+    texture_.Release();
     if (logoTexture_ != 0) {
         glDeleteTextures(1, &logoTexture_);
         logoTexture_ = 0;
@@ -127,28 +111,6 @@ void Lidar2DViewPanel::Update(const std::shared_ptr<AppState>& appState) {
     }
 }
 
-void Lidar2DViewPanel::UploadImage() {
-    if (imageTexture_ == 0) {
-        glGenTextures(1, &imageTexture_);
-        textureWidth_ = 0;
-    }
-    GLint unpackAlignment = 4;
-    glGetIntegerv(GL_UNPACK_ALIGNMENT, &unpackAlignment);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);  // RGB rows of any width are tightly packed
-    glBindTexture(GL_TEXTURE_2D, imageTexture_);
-    if (textureWidth_ != imageWidth_) {
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, imageWidth_, imageRows_, 0, GL_RGB, GL_UNSIGNED_BYTE, imageBytes_.data());
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-        textureWidth_ = imageWidth_;
-    } else {
-        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, imageWidth_, imageRows_, GL_RGB, GL_UNSIGNED_BYTE, imageBytes_.data());
-    }
-    glBindTexture(GL_TEXTURE_2D, 0);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, unpackAlignment);
-    uploadPending_ = false;
-}
-
 void Lidar2DViewPanel::ExportPng(std::string& path, AppState& appState) {
     if (!hasImage_ || imageWidth_ < 1 || imageRows_ < 1) {
         Log("No image available to export", kErrorLevel);
@@ -156,13 +118,11 @@ void Lidar2DViewPanel::ExportPng(std::string& path, AppState& appState) {
     }
     try {
         if (path.empty()) {
-            const ExportFolder folder = ChooseExportFolder(ScreenshotFolderCandidates());
-            if (folder.fallback) {
-                Log("Screenshots cannot be saved beside the program (" + folder.whyNotFirst + "); saving into " +
-                        folder.folder.string(),
-                    kInfoLevel);
+            std::string note;
+            path = NewScreenshotPath("2d", note).string();
+            if (!note.empty()) {
+                Log(note, kInfoLevel);
             }
-            path = ExportFilePath(folder, "2d").string();
         }
         if (!WritePngBottomUp(path, imageWidth_, imageRows_, 3, imageBytes_)) {
             throw std::runtime_error("cannot write " + path);
@@ -178,7 +138,8 @@ void Lidar2DViewPanel::ExportPng(std::string& path, AppState& appState) {
 void Lidar2DViewPanel::DrawLidar2DViewPanel(const std::shared_ptr<AppState>& appState) {
     Update(appState);
     if (uploadPending_ && hasImage_) {
-        UploadImage();
+        texture_.Upload(imageWidth_, imageRows_, 3, imageBytes_.data());
+        uploadPending_ = false;
     }
     LoadLogoTexture();
 
@@ -200,10 +161,10 @@ void Lidar2DViewPanel::DrawLidar2DViewPanel(const std::shared_ptr<AppState>& app
         const Rect logo = LogoRect(origin, region, logoWidth_, logoHeight_);
         drawList->AddImage(ToTextureId(logoTexture_), ToImVec(logo.min), ToImVec(logo.max), ImVec2(0.0f, 0.0f),
                            ImVec2(1.0f, 1.0f), IM_COL32(255, 255, 255, 102));
-    } else if (imageTexture_ != 0 && imageWidth_ > 0 && imageRows_ > 0) {
+    } else if (texture_.Id() != 0 && imageWidth_ > 0 && imageRows_ > 0) {
         const Rect picture = FitImage(origin, region, imageWidth_, imageRows_);
         // Scan line 0 at the bottom of the picture.
-        drawList->AddImage(ToTextureId(imageTexture_), ToImVec(picture.min), ToImVec(picture.max), ImVec2(0.0f, 1.0f),
+        drawList->AddImage(ToTextureId(texture_.Id()), ToImVec(picture.min), ToImVec(picture.max), ImVec2(0.0f, 1.0f),
                            ImVec2(1.0f, 0.0f));
     }
 

@@ -20,6 +20,7 @@
 #include "app/EmbeddedImages.h"
 #include "app/FrameData.h"
 #include "app/IConsumer.h"
+#include "app/StreamedTexture.h"
 #include "app/ThreadSafeQueue.h"
 
 namespace orbel::studio::gui {
@@ -58,14 +59,12 @@ public:
     int ImageWidth() const { return imageWidth_; }
     int ImageRows() const { return imageRows_; }
     const std::vector<uint8_t>& ImageBytes() const { return imageBytes_; }
-    unsigned ImageTexture() const { return imageTexture_; }
+    unsigned ImageTexture() const { return texture_.Id(); }
     bool LogoLoaded() const { return logoLoaded_; }
     std::size_t QueuedFrames() const { return frames_.Size(); }
     std::size_t QueuedActions() const { return actions_.Size(); }
 
 private:
-    void UploadImage();
-
     ThreadSafeQueue<FrameData> frames_;
     ThreadSafeQueue<AppAction> actions_;
     std::shared_ptr<FrameData> current_;
@@ -75,8 +74,7 @@ private:
     bool hasImage_ = false;
     bool uploadPending_ = false;
 
-    unsigned imageTexture_ = 0;
-    int textureWidth_ = 0;
+    StreamedTexture texture_;
     unsigned logoTexture_ = 0;
     int logoWidth_ = 0;
     int logoHeight_ = 0;

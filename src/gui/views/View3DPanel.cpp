@@ -43,18 +43,10 @@ bool MouseValid(const ImGuiIO& io) { return ImGui::IsMousePosValid(&io.MousePos)
 
 View3DPanel::View3DPanel() { camera_.Reset(); }
 
-void View3DPanel::Consume(std::shared_ptr<FrameData> frame) {
-    if (frames_.Size() >= kMaxQueuedFrames) {
-        frames_.TryPop();
-    }
-    frames_.Push(std::move(frame));
-}
+void View3DPanel::Consume(std::shared_ptr<FrameData> frame) { frames_.PushBounded(std::move(frame), kMaxQueuedFrames); }
 
 void View3DPanel::Consume(std::shared_ptr<AppAction> action) {
-    if (actions_.Size() >= kMaxQueuedActions) {
-        actions_.TryPop();
-    }
-    actions_.Push(std::move(action));
+    actions_.PushBounded(std::move(action), kMaxQueuedActions);
 }
 
 void View3DPanel::ClearView() {
@@ -167,13 +159,11 @@ void View3DPanel::ExportPng(std::string& path, AppState& appState) {
     }
     try {
         if (path.empty()) {
-            const ExportFolder folder = ChooseExportFolder(ScreenshotFolderCandidates());
-            if (folder.fallback) {
-                Log("Screenshots cannot be saved beside the program (" + folder.whyNotFirst + "); saving into " +
-                        folder.folder.string(),
-                    kInfoLevel);
+            std::string note;
+            path = NewScreenshotPath("3d", note).string();
+            if (!note.empty()) {
+                Log(note, kInfoLevel);
             }
-            path = ExportFilePath(folder, "3d").string();
         }
         const int width = renderer_.FramebufferWidth();
         const int height = renderer_.FramebufferHeight();
@@ -239,31 +229,27 @@ void View3DPanel::DrawToolbar(ZoneEditorState* zones, Vec2 origin) {
         if (ImGui::SmallButton("Delete zone")) {
             ZoneEditor::DeleteSelectedZone(*zones);
         }
+        // A button on the same line, greyed out unless `enabled`; true when clicked.
+        const auto button = [](const char* label, bool enabled) {
+            ImGui::BeginDisabled(!enabled);
+            ImGui::SameLine();
+            const bool clicked = ImGui::SmallButton(label);
+            ImGui::EndDisabled();
+            return clicked;
+        };
         const bool cornerSelected = zones->selectedCorner >= 0 && !zones->wholeZoneSelected;
-        ImGui::BeginDisabled(!cornerSelected || zones->workingZone.corners.size() <= 3);
-        ImGui::SameLine();
-        if (ImGui::SmallButton("Delete corner")) {
+        if (button("Delete corner", cornerSelected && zones->workingZone.corners.size() > 3)) {
             ZoneEditor::DeleteSelectedCorner(*zones);
         }
-        ImGui::EndDisabled();
-        ImGui::BeginDisabled(!cornerSelected);
-        ImGui::SameLine();
-        if (ImGui::SmallButton("Snap to point")) {
+        if (button("Snap to point", cornerSelected)) {
             ZoneEditor::EnterPickMode(*zones);
         }
-        ImGui::EndDisabled();
-        ImGui::BeginDisabled(zones->undo.empty());
-        ImGui::SameLine();
-        if (ImGui::SmallButton("Undo")) {
+        if (button("Undo", !zones->undo.empty())) {
             ZoneEditor::Undo(*zones);
         }
-        ImGui::EndDisabled();
-        ImGui::BeginDisabled(zones->redo.empty());
-        ImGui::SameLine();
-        if (ImGui::SmallButton("Redo")) {
+        if (button("Redo", !zones->redo.empty())) {
             ZoneEditor::Redo(*zones);
         }
-        ImGui::EndDisabled();
     }
     ImGui::EndGroup();
     const Vec2 min = ToVec2(ImGui::GetItemRectMin());

@@ -78,6 +78,16 @@ std::filesystem::path ExportFilePath(const ExportFolder& folder, const std::stri
     return folder.folder / TimestampedFileName(viewName, "png");
 }
 
+std::filesystem::path NewScreenshotPath(const std::string& viewName, std::string& note) {
+    const ExportFolder folder = ChooseExportFolder(ScreenshotFolderCandidates());
+    note.clear();
+    if (folder.fallback) {
+        note = "Screenshots cannot be saved beside the program (" + folder.whyNotFirst + "); saving into " +
+               folder.folder.string();
+    }
+    return ExportFilePath(folder, viewName);
+}
+
 bool WritePngBottomUp(const std::filesystem::path& path, int width, int height, int components,
                       const std::vector<uint8_t>& pixels) {
     if (width < 1 || height < 1 || components < 1 || components > 4) {

@@ -33,6 +33,11 @@ std::vector<std::filesystem::path> ScreenshotFolderCandidates();
 // A full path for an export of view `viewName` in the chosen folder.
 std::filesystem::path ExportFilePath(const ExportFolder& folder, const std::string& viewName);
 
+// A full path for a new export of view `viewName` in the first screenshots folder that takes
+// files. When that is not the folder beside the program, `note` receives the line for the
+// log that says why; otherwise it is left empty. Throws as ChooseExportFolder.
+std::filesystem::path NewScreenshotPath(const std::string& viewName, std::string& note);
+
 // Writes `pixels` (rows of width x components bytes, tightly packed, first row at the
 // bottom of the picture, as OpenGL reads them) as a PNG whose first row is the top.
 // False when the file could not be written.

@@ -5,17 +5,12 @@
 
 #include <imgui.h>
 
-#include <cstdint>
-
 #include "views/Math3D.h"
 
 namespace orbel::studio::gui {
 
 inline ImVec2 ToImVec(Vec2 v) { return {v.x, v.y}; }
 inline Vec2 ToVec2(ImVec2 v) { return {v.x, v.y}; }
-inline ImTextureID ToTextureId(unsigned texture) {
-    return reinterpret_cast<ImTextureID>(static_cast<intptr_t>(texture));
-}
 
 // Arrows from `anchor` (metres) along +x, +y, +z, `lengthMetres` long, in red, green and
 // blue; thicker when hovered (1..3) and thickest when dragged.

@@ -37,10 +37,7 @@ void ViewerConfigPanel::SetAppContext(const std::shared_ptr<AppContext>& context
 }
 
 void ViewerConfigPanel::Consume(std::shared_ptr<FrameData> frame) {
-    if (frames_.Size() >= kMaxQueuedFrames) {
-        frames_.TryPop();
-    }
-    frames_.Push(std::move(frame));
+    frames_.PushBounded(std::move(frame), kMaxQueuedFrames);
 }
 
 void ViewerConfigPanel::Consume(std::shared_ptr<AppAction> action) {

@@ -43,6 +43,11 @@ struct Hit {
     Vec2 screen;
 };
 
+// Whether the bottom hit wins over the top one (either may be missing: index -1).
+bool BottomNearer(const Hit& top, const Hit& bottom) {
+    return bottom.index >= 0 && (top.index < 0 || Closer(bottom.d2, bottom.depth, top.d2, top.depth));
+}
+
 Vec3 TopEnd(const ZoneCorner& c) { return {c.x, c.y, c.top}; }
 Vec3 BottomEnd(const ZoneCorner& c) { return {c.x, c.y, c.bottom}; }
 
@@ -70,6 +75,14 @@ void ClearInteraction(ZoneEditorState& s) {
     s.movingZone = false;
 }
 
+// Another zone becomes the working zone: its history and the editor's state start afresh.
+void StartFresh(ZoneEditorState& s) {
+    s.undo.clear();
+    s.redo.clear();
+    ClearInteraction(s);
+    ClearSelection(s);
+}
+
 bool ValidCornerIndex(const Zone& zone, int index) {
     return index >= 0 && static_cast<std::size_t>(index) < zone.corners.size();
 }
@@ -89,6 +102,20 @@ void Report(AppState* appState, const std::string& log, const std::string& toast
     if (appState != nullptr) {
         appState->SetToast(toast, kToastWarning);
     }
+}
+
+// Undo and redo: the working zone goes onto `to` and the newest of `from` (not empty)
+// takes its place; a selected corner it does not have is dropped.
+void StepThroughHistory(ZoneEditorState& s, std::vector<Zone>& from, std::vector<Zone>& to) {
+    to.push_back(s.workingZone);
+    s.workingZone = std::move(from.back());
+    from.pop_back();
+    if (!ValidCornerIndex(s.workingZone, s.selectedCorner)) {
+        s.selectedCorner = -1;
+        s.pickMode = false;
+    }
+    ClearInteraction(s);
+    s.dirty = true;
 }
 
 Zone DefaultZone(int id, float height) {
@@ -215,13 +242,10 @@ bool ZoneEditor::HandleZoneInput(ZoneEditorState& state, AppState* appState, con
     }
 
     const bool cornerHovered = top.index >= 0 || bottom.index >= 0;
-    const bool bottomCornerNearer =
-        bottom.index >= 0 && (top.index < 0 || Closer(bottom.d2, bottom.depth, top.d2, top.depth));
+    const bool bottomCornerNearer = BottomNearer(top, bottom);
     if (cornerHovered && (topEdge.index >= 0 || bottomEdge.index >= 0)) {
         const Hit& corner = bottomCornerNearer ? bottom : top;
-        const bool bottomEdgeNearer = bottomEdge.index >= 0 &&
-                                      (topEdge.index < 0 || Closer(bottomEdge.d2, bottomEdge.depth, topEdge.d2, topEdge.depth));
-        const Hit& edge = bottomEdgeNearer ? bottomEdge : topEdge;
+        const Hit& edge = BottomNearer(topEdge, bottomEdge) ? bottomEdge : topEdge;
         if (Closer(corner.d2, corner.depth, edge.d2, edge.depth)) {
             topEdge.index = -1;
             bottomEdge.index = -1;
@@ -288,9 +312,7 @@ bool ZoneEditor::HandleZoneInput(ZoneEditorState& state, AppState* appState, con
                 state.selectedCorner = bottomCornerNearer ? bottom.index : top.index;
             }
         } else {
-            const bool bottomTaken =
-                bottomEdge.index >= 0 &&
-                (topEdge.index < 0 || Closer(bottomEdge.d2, bottomEdge.depth, topEdge.d2, topEdge.depth));
+            const bool bottomTaken = BottomNearer(topEdge, bottomEdge);
             const int edge = bottomTaken ? bottomEdge.index : topEdge.index;
             Zone candidate = working;
             if (InsertMidpoint(candidate, edge)) {
@@ -489,10 +511,7 @@ void ZoneEditor::NewZone(ZoneEditorState& state) {
     state.selectedZone = static_cast<int>(state.zones.size()) - 1;
     state.workingZone = state.zones.back();
     state.creating = false;
-    state.undo.clear();
-    state.redo.clear();
-    ClearInteraction(state);
-    ClearSelection(state);
+    StartFresh(state);
 }
 
 void ZoneEditor::SelectZone(ZoneEditorState& state, int index) {
@@ -503,10 +522,7 @@ void ZoneEditor::SelectZone(ZoneEditorState& state, int index) {
     state.selectedZone = index;
     state.workingZone = state.zones[static_cast<std::size_t>(index)];
     state.creating = false;
-    state.undo.clear();
-    state.redo.clear();
-    ClearInteraction(state);
-    ClearSelection(state);
+    StartFresh(state);
 }
 
 bool ZoneEditor::DeleteSelectedZone(ZoneEditorState& state) {
@@ -515,10 +531,7 @@ bool ZoneEditor::DeleteSelectedZone(ZoneEditorState& state) {
     }
     const int index = state.selectedZone;
     state.zones.erase(state.zones.begin() + index);
-    state.undo.clear();
-    state.redo.clear();
-    ClearInteraction(state);
-    ClearSelection(state);
+    StartFresh(state);
     if (state.zones.empty()) {
         state.selectedZone = -1;
         state.workingZone = ZoneEditorState{}.workingZone;
@@ -551,15 +564,7 @@ bool ZoneEditor::Undo(ZoneEditorState& state) {
     if (state.undo.empty()) {
         return false;
     }
-    state.redo.push_back(state.workingZone);
-    state.workingZone = std::move(state.undo.back());
-    state.undo.pop_back();
-    if (!ValidCornerIndex(state.workingZone, state.selectedCorner)) {
-        state.selectedCorner = -1;
-        state.pickMode = false;
-    }
-    ClearInteraction(state);
-    state.dirty = true;
+    StepThroughHistory(state, state.undo, state.redo);
     return true;
 }
 
@@ -570,15 +575,7 @@ bool ZoneEditor::Redo(ZoneEditorState& state) {
     if (state.undo.size() >= ZoneEditorState::kMaxUndo) {
         state.undo.erase(state.undo.begin());
     }
-    state.undo.push_back(state.workingZone);
-    state.workingZone = std::move(state.redo.back());
-    state.redo.pop_back();
-    if (!ValidCornerIndex(state.workingZone, state.selectedCorner)) {
-        state.selectedCorner = -1;
-        state.pickMode = false;
-    }
-    ClearInteraction(state);
-    state.dirty = true;
+    StepThroughHistory(state, state.redo, state.undo);
     return true;
 }
 

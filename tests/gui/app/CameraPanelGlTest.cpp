@@ -12,7 +12,7 @@
 #include "gui/app/ProgramLogCapture.h"
 #include "support/GlTestContext.h"
 #include "support/HeadlessImGui.h"
-#include "views/ViewOverlays.h"
+#include "app/GuiUtilities.h"
 
 namespace orbel::studio::gui {
 namespace {

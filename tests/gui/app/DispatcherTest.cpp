@@ -45,12 +45,7 @@ template <typename T>
 class CappedConsumer : public IConsumer<T> {
 public:
     explicit CappedConsumer(size_t cap) : cap_(cap) {}
-    void Consume(std::shared_ptr<T> message) override {
-        if (queue.Size() >= cap_) {
-            queue.TryPop();
-        }
-        queue.Push(std::move(message));
-    }
+    void Consume(std::shared_ptr<T> message) override { queue.PushBounded(std::move(message), cap_); }
     ThreadSafeQueue<T> queue;
 
 private:

@@ -26,6 +26,7 @@
 #include "app/ImGuiSink.h"
 #include "app/LogPanel.h"
 #include "app/Logging.h"
+#include "support/HeadlessImGui.h"
 
 namespace orbel::studio {
 namespace {
@@ -340,20 +341,6 @@ TEST(LogLineColour, TagColours) {
 // into draw lists that nobody shows. The panel fills a fixed 400 x 300 window.
 class HeadlessLogPanel : public ::testing::Test {
 protected:
-    void SetUp() override {
-        context_ = ImGui::CreateContext();
-        ImGuiIO& io = ImGui::GetIO();
-        io.DisplaySize = ImVec2(400.0f, 300.0f);
-        io.DeltaTime = 1.0f / 60.0f;
-        io.IniFilename = nullptr;
-        io.LogFilename = nullptr;
-        unsigned char* pixels = nullptr;
-        int width = 0;
-        int height = 0;
-        io.Fonts->GetTexDataAsRGBA32(&pixels, &width, &height);
-    }
-    void TearDown() override { ImGui::DestroyContext(context_); }
-
     void Frame() {
         ImGui::NewFrame();
         ImGui::SetNextWindowPos(ImVec2(0.0f, 0.0f));
@@ -412,7 +399,7 @@ protected:
         }
     }
 
-    ImGuiContext* context_ = nullptr;
+    orbel::testing::HeadlessImGui imgui_{ImVec2(400.0f, 300.0f)};
     std::shared_ptr<ImGuiSink> sink_ = std::make_shared<ImGuiSink>(50);
     spdlog::logger logger_{"panel", sink_};
     LogPanel panel_{sink_};

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <bit>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -23,6 +22,7 @@
 #include "app/SensorStreamer.h"
 #include "gui/app/ProgramLogCapture.h"
 #include "gui/app/SensorStreamerTestPeer.h"
+#include "support/QextBytes.h"
 #include "support/Threads.h"
 
 namespace {
@@ -59,13 +59,7 @@ std::unique_ptr<orbel::sdk::IImage> UniformImage(uint64_t deviceTime_us) {
 // Identity rotation and a unit pinhole centred on the 64 x 64 image: every point in
 // front of the sensor lands within a few pixels of its centre.
 std::vector<uint8_t> CentredQext() {
-    const float values[18] = {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1, 1, 32, 32};
-    std::vector<uint8_t> bytes;
-    for (float v : values) {
-        const auto bits = std::bit_cast<uint32_t>(v);
-        for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(bits >> (8 * i)));
-    }
-    return bytes;
+    return orbel::testing::QextBytes({1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1, 1, 32, 32});
 }
 
 uint64_t WallClock_us() {

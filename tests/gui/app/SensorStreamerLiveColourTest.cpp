@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <bit>
 #include <chrono>
 #include <algorithm>
 #include <cmath>
@@ -33,6 +32,7 @@
 #include "gui/app/ProgramLogCapture.h"
 #include "gui/app/SensorStreamerTestPeer.h"
 #include "support/FakeCamera.h"
+#include "support/QextBytes.h"
 #include "support/Threads.h"
 #include "views/LidarCloud.h"
 
@@ -57,13 +57,7 @@ struct Alignment {
     float fx = 80, fy = 300, cx = 160, cy = 120;
 
     std::vector<uint8_t> Qext() const {
-        const float values[18] = {1, 0, 0, 0, 1, 0, 0, 0, 1, t0, t1, t2, 0, 0, fx, fy, cx, cy};
-        std::vector<uint8_t> bytes;
-        for (float v : values) {
-            const auto bits = std::bit_cast<uint32_t>(v);
-            for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(bits >> (8 * i)));
-        }
-        return bytes;
+        return orbel::testing::QextBytes({1, 0, 0, 0, 1, 0, 0, 0, 1, t0, t1, t2, 0, 0, fx, fy, cx, cy});
     }
 
     // The pixel a point falls on, or false outside the image: the pinhole without

@@ -4,10 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdlib>
 #include <functional>
-#include <future>
-#include <iostream>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -47,16 +44,6 @@ inline void ConfigureRecording(orbel::sdk::SensorFactory& factory, Recorded& rec
         recorded.alerts.emplace_back(alert, status);
         recorded.changed.notify_all();
     });
-}
-
-// Runs the scenario on its own thread; a scenario that hangs ends the process.
-inline void WithinDeadline(const std::function<void()>& scenario, std::chrono::seconds deadline = std::chrono::seconds(30)) {
-    auto done = std::async(std::launch::async, scenario);
-    if (done.wait_for(deadline) != std::future_status::ready) {
-        std::cerr << "scenario did not finish within " << deadline.count() << " s: hang" << std::endl;
-        std::_Exit(3);
-    }
-    done.get();
 }
 
 }  // namespace orbel::testing

@@ -5,10 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstdlib>
 #include <functional>
-#include <future>
-#include <iostream>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -97,17 +94,6 @@ inline std::shared_ptr<orbel::camera::Camera> Connected(const FakeCamera& fake, 
     recorder.Attach(*camera);
     camera->SetImageOutputFormat(output);
     return camera;
-}
-
-// Runs the scenario on its own thread; one that hangs ends the process.
-inline void WithinDeadline(const std::function<void()>& scenario,
-                           std::chrono::seconds deadline = std::chrono::seconds(60)) {
-    auto done = std::async(std::launch::async, scenario);
-    if (done.wait_for(deadline) != std::future_status::ready) {
-        std::cerr << "scenario did not finish within " << deadline.count() << " s: hang" << std::endl;
-        std::_Exit(3);
-    }
-    done.get();
 }
 
 }  // namespace orbel::testing

@@ -341,7 +341,7 @@ TEST(Camera, StopOrReleaseFromInsideItsOwnCallbacks) {
             // Destroyed, on whichever thread, with its threads ended or ending.
             EXPECT_TRUE(log.WaitFor(L"camera images to the customer."));
             EXPECT_TRUE(recorder.WaitForCallbacksToReturn());
-        });
+        }, 60s);
     }
 }
 
@@ -390,7 +390,7 @@ TEST(Camera, ALostCameraIsReportedAtAPacedRate) {
         EXPECT_EQ(log.Count(L"Camera acquisition error repeated " + std::to_wstring(recorder.errors.size() - 1) +
                             L" times: "),
                   1u);
-    });
+    }, 60s);
 }
 
 TEST(CameraRules, DeviceTimestampIsTheCamerasTimeLess37SecondsAndNeverWraps) {

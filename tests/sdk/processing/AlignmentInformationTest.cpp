@@ -2,7 +2,6 @@
 // cannot describe an alignment refused with the file's name and no change.
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -11,24 +10,17 @@
 #include <orbel/processing/Colorizer.h>
 
 #include "sdk/processing/ProcessingFixtures.h"
+#include "support/QextBytes.h"
 
 namespace {
 
 using orbel::processing::AlignmentInformation;
+using orbel::testing::QextBytes;
 using orbel::testing::TempFile;
 
 // R identity, T (100, 0, -50), k1 -0.1, k2 0.01, fx 1000, fy 1000, cx 960, cy 600.
 std::vector<float> ExampleValues() {
     return {1, 0, 0, 0, 1, 0, 0, 0, 1, 100, 0, -50, -0.1f, 0.01f, 1000, 1000, 960, 600};
-}
-
-std::vector<uint8_t> QextBytes(const std::vector<float>& values) {
-    std::vector<uint8_t> bytes;
-    for (float v : values) {
-        const auto bits = std::bit_cast<uint32_t>(v);
-        for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(bits >> (8 * i)));
-    }
-    return bytes;
 }
 
 // An alignment unlike the defaults and unlike the example, to see that a refusal changes nothing.

@@ -41,6 +41,7 @@ public:
     void Miss();
     bool Store(const VelmorantMessage& message, VelmorantMessage& slot);
     bool MakeRoom(size_t needed, const VelmorantMessage& keep);
+    void Release(VelmorantMessage& slot);
     bool HasMessage() { return ring.Used() > 0; }
 
     PointCloudCallback pointCloudCallback;
@@ -104,6 +105,13 @@ void DataHandler::Impl::Miss() {
     LogMissedPointClouds();
 }
 
+// Gives back the slot's storage and counts it off.
+void DataHandler::Impl::Release(VelmorantMessage& slot) {
+    const size_t before = slot.StorageBytes();
+    slot.ReleaseStorage();
+    storedBytes -= before - slot.StorageBytes();
+}
+
 // Gives back the storage of free slots (neither waiting nor `keep`) until `needed`
 // more bytes fit the limit. Free slots belong to the I/O thread: the customer thread
 // has finished with a slot once it advanced the read index past it, and a read index
@@ -114,10 +122,7 @@ bool DataHandler::Impl::MakeRoom(size_t needed, const VelmorantMessage& keep) {
     const size_t read = ring.ReadIndex();
     for (size_t i = (static_cast<size_t>(&keep - storage) + 1) % slots; i != read; i = (i + 1) % slots) {
         if (storedBytes + needed <= byteLimit) return true;
-        VelmorantMessage& free = storage[i];
-        const size_t before = free.StorageBytes();
-        free.ReleaseStorage();
-        storedBytes -= before - free.StorageBytes();
+        Release(storage[i]);
     }
     return storedBytes + needed <= byteLimit;
 }
@@ -128,9 +133,7 @@ bool DataHandler::Impl::Store(const VelmorantMessage& message, VelmorantMessage&
     size_t needed = 0;
     if (size > slot.StorageBytes()) {
         // Grown from empty storage, the slot takes exactly the message's size.
-        const size_t before = slot.StorageBytes();
-        slot.ReleaseStorage();
-        storedBytes -= before - slot.StorageBytes();
+        Release(slot);
         needed = size - slot.StorageBytes();
     }
     if (needed > 0 && !MakeRoom(needed, slot)) return false;
