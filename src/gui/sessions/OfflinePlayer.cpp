@@ -323,6 +323,11 @@ void OfflinePlayer::LoadFrame(int64_t index) {
             dispatcher_->Publish(std::move(image));
             return;
         }
+        if (frame->height == 0 && !frame->xyz.empty() && frame->xyz.size() % (3 * FrameData::kLines) == 0) {
+            // A PLY file keeps no lines: a frame of whole lines is told as a live one is.
+            frame->height = FrameData::kLines;
+            frame->width = static_cast<uint32_t>(frame->xyz.size() / (3 * FrameData::kLines));
+        }
         if (!firstFrameInspected_) {
             firstFrameInspected_ = true;
             if (!frame->rgb.empty() && frame->rgb.size() == frame->xyz.size()) {

@@ -246,8 +246,14 @@ std::unique_ptr<FrameData> DecodeQpcFrame(std::span<const uint8_t> bytes, bool i
     frame->timestamps.reserve(points);
 
     auto cloud = orbel::sdk::CreatePointCloud();
-    for (const auto& line : lines) {
-        cloud->Deserialize(line.data(), line.size());
+    for (size_t i = 0; i < lines.size(); ++i) {
+        cloud->Deserialize(lines[i].data(), lines[i].size());
+        if (i == 0) {
+            // As a live frame is made: line 0's frame number, 56 lines of line 0's points.
+            frame->frameNumber = static_cast<int32_t>(cloud->GetMetadata().frameNumber);
+            frame->width = static_cast<uint32_t>(cloud->GetPointCount());
+            frame->height = static_cast<uint32_t>(kFrameLineCount);
+        }
         const auto& x = cloud->GetX();
         const auto& y = cloud->GetY();
         const auto& z = cloud->GetZ();
