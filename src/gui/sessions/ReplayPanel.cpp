@@ -68,7 +68,9 @@ void ReplayPanel::Update(const std::shared_ptr<AppState>& state) {
     if (colourMode && state->viewerConfig) {
         state->viewerConfig->view3d_colormap = ColormapFromName(*colourMode);
     }
-    if (player_ && (state->streaming.load() || TaskPending(*state))) {
+    // A live stream takes the views; a background task (a conversion, a colorization) only
+    // reads or writes files and leaves a loaded session as it is.
+    if (player_ && state->streaming.load()) {
         player_.reset();
         folder_.clear();
     }
@@ -92,7 +94,7 @@ ReplayPanel::View ReplayPanel::Describe(const AppState& state) const {
     } else {
         view.frameText = "Frame ID: -";
     }
-    view.playPauseLabel = !player_ || player_->IsPlaying() ? "Pause" : "Play";
+    view.playPauseLabel = player_ && player_->IsPlaying() ? "Pause" : "Play";
     return view;
 }
 
