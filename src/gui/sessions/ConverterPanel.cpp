@@ -2,8 +2,6 @@
 #include "sessions/ConverterPanel.h"
 
 #include <cfloat>
-#include <chrono>
-#include <future>
 
 #include <fmt/format.h>
 #include <imgui.h>
@@ -32,29 +30,8 @@ void PickFolderInto(std::string& folder) {
 }  // namespace
 
 ConverterPanel::~ConverterPanel() {
-    if (const auto state = launchedIn_.lock()) {
-        cancel_->store(true);
-        std::future<void>& task = state->tasks[AppState::kProcessingTaskSlot];
-        if (task.valid()) {
-            task.wait();
-        }
-        CollectFinished(*state);
-    }
-}
-
-void ConverterPanel::CollectFinished(AppState& state) {
-    std::future<void>& task = state.tasks[AppState::kProcessingTaskSlot];
-    if (launchedIn_.expired() || !task.valid() ||
-        task.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
-        return;
-    }
-    launchedIn_.reset();
-    std::future<void> finished = std::move(task);
-    try {
-        finished.get();
-    } catch (const std::exception& e) {
-        Log(std::string("Failed to convert data: ") + e.what(), kLevelError);
-    }
+    // The task waits in task_'s destructor; it stops before its next file.
+    cancel_->store(true);
 }
 
 const std::array<std::string, 3>& ConverterPanel::FormatLabels() {
@@ -67,21 +44,20 @@ FileType ConverterPanel::FormatType(int formatIndex) {
     return formatIndex >= 0 && formatIndex < 3 ? kTypes[formatIndex] : FileType::Unknown;
 }
 
-bool ConverterPanel::ConversionRunning(const AppState& state) {
-    return state.IsTaskRunning(AppState::kProcessingTaskSlot);
+bool ConverterPanel::ButtonEnabled(const AppState& state) const {
+    if (ConversionRunning()) {
+        return true;
+    }
+    return !inputFolder_.empty() && !outputFolder_.empty() && !task_.SlotTakenByOther(state);
 }
 
-bool ConverterPanel::ButtonEnabled(const AppState&) const { return !inputFolder_.empty() && !outputFolder_.empty(); }
-
-const char* ConverterPanel::ButtonLabel(const AppState& state) const {
-    return ConversionRunning(state) ? "Stop conversion" : "Start conversion";
-}
+const char* ConverterPanel::ButtonLabel() const { return ConversionRunning() ? "Stop conversion" : "Start conversion"; }
 
 void ConverterPanel::PressButton(const std::shared_ptr<AppState>& state) {
     if (!ButtonEnabled(*state)) {
         return;
     }
-    if (ConversionRunning(*state)) {
+    if (ConversionRunning()) {
         cancel_->store(true);
         Log("[Converter] Conversion stop requested by user", kLevelInfo);
         state->SetToast("Conversion stop requested", 0);
@@ -95,12 +71,8 @@ void ConverterPanel::Start(const std::shared_ptr<AppState>& state) {
     cancel_ = std::make_shared<std::atomic<bool>>(false);
     try {
         // Replacing a finished future does not wait; the slot's earlier task has ended.
-        state->tasks[AppState::kProcessingTaskSlot] =
-            std::async(std::launch::async, [state, cancel = cancel_, input = fs::path(inputFolder_),
-                                            output = fs::path(outputFolder_), format = formatIndex_] {
-                RunConversion(state, cancel, input, output, format);
-            });
-        launchedIn_ = state;
+        task_.Launch(*state, [state, cancel = cancel_, input = fs::path(inputFolder_), output = fs::path(outputFolder_),
+                              format = formatIndex_] { RunConversion(state, cancel, input, output, format); });
     } catch (const std::exception& e) {
         Log(std::string("[Converter]Failed to start conversion: ") + e.what(), kLevelError);
         state->SetToast("Failed to start conversion", 3);
@@ -149,8 +121,7 @@ void RunConversion(const std::shared_ptr<AppState>& state, const std::shared_ptr
 }
 
 void ConverterPanel::DrawConverterPanel(std::shared_ptr<AppState> state) {
-    CollectFinished(*state);
-    const bool running = ConversionRunning(*state);
+    const bool running = ConversionRunning();
     ImGui::PushID(this);
 
     ImGui::BeginDisabled(running);
@@ -172,7 +143,7 @@ void ConverterPanel::DrawConverterPanel(std::shared_ptr<AppState> state) {
     ImGui::EndDisabled();
 
     ImGui::BeginDisabled(!ButtonEnabled(*state));
-    if (ImGui::Button(ButtonLabel(*state))) {
+    if (ImGui::Button(ButtonLabel())) {
         PressButton(state);
     }
     ImGui::EndDisabled();
