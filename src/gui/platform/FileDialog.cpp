@@ -178,6 +178,15 @@ std::filesystem::path StartingFolder(const std::filesystem::path& given, const s
     return std::filesystem::is_directory(home, error) ? home : std::filesystem::path();
 }
 
+bool PickFolderInto(std::string& text) {
+    std::filesystem::path chosen;
+    if (FileDialogs().PickFolder(std::filesystem::path(text), chosen) != DialogResult::Okay) {
+        return false;
+    }
+    text = chosen.string();
+    return true;
+}
+
 bool InitFileDialogs() {
     // gtk_init_check opens the display named by the environment and fails without one
     // instead of ending the process as gtk_init would.

@@ -44,6 +44,10 @@ std::vector<std::string> FilterPatterns(const DialogFilter& filter);
 // path does not take.
 std::filesystem::path StartingFolder(const std::filesystem::path& given, const std::filesystem::path& home);
 
+// A folder dialog over a text field: opens where `text` points and, when the user picks a
+// folder, puts its path in `text`. True when it did.
+bool PickFolderInto(std::string& text);
+
 // Starts the platform's dialogs; false when they cannot be used (no display, no GTK).
 bool InitFileDialogs();
 void QuitFileDialogs();

@@ -12,22 +12,8 @@
 #include "sessions/Converters.h"
 
 namespace orbel::studio::gui {
-namespace {
 
 namespace fs = std::filesystem;
-
-constexpr int kLevelInfo = 2;
-constexpr int kLevelWarning = 3;
-constexpr int kLevelError = 4;
-
-void PickFolderInto(std::string& folder) {
-    fs::path chosen;
-    if (platform::FileDialogs().PickFolder(fs::path(folder), chosen) == platform::DialogResult::Okay) {
-        folder = chosen.string();
-    }
-}
-
-}  // namespace
 
 ConverterPanel::~ConverterPanel() {
     // The task waits in task_'s destructor; it stops before its next file.
@@ -59,7 +45,7 @@ void ConverterPanel::PressButton(const std::shared_ptr<AppState>& state) {
     }
     if (ConversionRunning()) {
         cancel_->store(true);
-        Log("[Converter] Conversion stop requested by user", kLevelInfo);
+        Log("[Converter] Conversion stop requested by user", log_level::kInfo);
         state->SetToast("Conversion stop requested", 0);
         return;
     }
@@ -74,7 +60,7 @@ void ConverterPanel::Start(const std::shared_ptr<AppState>& state) {
         task_.Launch(*state, [state, cancel = cancel_, input = fs::path(inputFolder_), output = fs::path(outputFolder_),
                               format = formatIndex_] { RunConversion(state, cancel, input, output, format); });
     } catch (const std::exception& e) {
-        Log(std::string("[Converter]Failed to start conversion: ") + e.what(), kLevelError);
+        Log(std::string("[Converter]Failed to start conversion: ") + e.what(), log_level::kError);
         state->SetToast("Failed to start conversion", 3);
     }
 }
@@ -83,7 +69,7 @@ void RunConversion(const std::shared_ptr<AppState>& state, const std::shared_ptr
                    const fs::path& input, const fs::path& output, int formatIndex) {
     std::error_code error;
     if (!fs::exists(input, error)) {
-        Log("[Converter] Input path does not exist", kLevelError);
+        Log("[Converter] Input path does not exist", log_level::kError);
         state->SetToast("Input path does not exist", 3);
         return;
     }
@@ -100,22 +86,22 @@ void RunConversion(const std::shared_ptr<AppState>& state, const std::shared_ptr
         if (result.cancelled) {
             Log(fmt::format("[Converter] Conversion stopped after {} of {} files", result.converted + result.failed,
                             result.total),
-                kLevelInfo);
+                log_level::kInfo);
         } else if (result.converted == 0) {
             Log(fmt::format("Failed to convert data: none of the {} QPC files could be converted", result.total),
-                kLevelError);
+                log_level::kError);
             state->SetToast("Failed to convert data", 3);
         } else if (result.failed > 0) {
             const std::string text =
                 fmt::format("Conversion completed: {} of {} files failed", result.failed, result.total);
-            Log("[Converter] " + text, kLevelWarning);
+            Log("[Converter] " + text, log_level::kWarning);
             state->SetToast(text, 2);
         } else {
-            Log("[Converter] Conversion completed successfully", kLevelInfo);
+            Log("[Converter] Conversion completed successfully", log_level::kInfo);
             state->SetToast("Conversion completed", 1);
         }
     } catch (const std::exception& e) {
-        Log(std::string("Failed to convert data: ") + e.what(), kLevelError);
+        Log(std::string("Failed to convert data: ") + e.what(), log_level::kError);
         state->SetToast("Failed to convert data", 3);
     }
 }
@@ -126,13 +112,13 @@ void ConverterPanel::DrawConverterPanel(std::shared_ptr<AppState> state) {
 
     ImGui::BeginDisabled(running);
     if (ImGui::Button("Select input folder")) {
-        PickFolderInto(inputFolder_);
+        platform::PickFolderInto(inputFolder_);
     }
     ImGui::SetNextItemWidth(-FLT_MIN);
     ImGui::InputText("##input", &inputFolder_);
     ImGui::Dummy(ImVec2(0.0f, 4.0f));
     if (ImGui::Button("Select output folder")) {
-        PickFolderInto(outputFolder_);
+        platform::PickFolderInto(outputFolder_);
     }
     ImGui::SetNextItemWidth(-FLT_MIN);
     ImGui::InputText("##output", &outputFolder_);
