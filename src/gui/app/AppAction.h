@@ -3,6 +3,7 @@
 // test the variant's index; the sender is only ever compared, never dereferenced.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -70,10 +71,23 @@ inline int64_t SystemTicks100ns() {
     return std::chrono::duration_cast<Ticks>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
+// The count of messages and data records made in this process so far: it orders any two of
+// them as they were made, whatever the wall clock does, so that a clear can drop exactly what
+// was made before it.
+inline uint64_t NextCreationSequence() {
+    static std::atomic<uint64_t> made{0};
+    return made.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
 struct AppAction {
-    AppAction(int type, const void* sender) : type(type), creationTime100ns(SystemTicks100ns()), sender(sender) {}
+    AppAction(int type, const void* sender)
+        : type(type), creationTime100ns(SystemTicks100ns()), sender(sender), creationSequence(NextCreationSequence()) {}
     AppAction(int type, const void* sender, AppActionPayload payload)
-        : type(type), creationTime100ns(SystemTicks100ns()), payload(std::move(payload)), sender(sender) {}
+        : type(type),
+          creationTime100ns(SystemTicks100ns()),
+          payload(std::move(payload)),
+          sender(sender),
+          creationSequence(NextCreationSequence()) {}
     AppAction(AppActionType type, const void* sender) : AppAction(static_cast<int>(type), sender) {}
     AppAction(AppActionType type, const void* sender, AppActionPayload payload)
         : AppAction(static_cast<int>(type), sender, std::move(payload)) {}
@@ -84,6 +98,7 @@ struct AppAction {
     int64_t creationTime100ns;
     AppActionPayload payload;
     const void* sender;
+    uint64_t creationSequence;  // NextCreationSequence at construction
 };
 
 }  // namespace orbel::studio

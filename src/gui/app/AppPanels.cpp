@@ -69,6 +69,11 @@ void AppPanels::ReleaseGraphics() {
     lidar2DView.ReleaseGl();
 }
 
+void AppPanels::UpdateReplays() {
+    lidarReplayPanel.Update(context->appState);
+    cameraReplayPanel.Update(context->appState);
+}
+
 void AppPanels::DrawSensor() { sensorPanel.DrawSensorPanel(); }
 void AppPanels::DrawRecorder() { recorderPanel.DrawRecorderPanel(); }
 void AppPanels::DrawLidarReplay() { lidarReplayPanel.DrawReplayPanel(context->appState); }

@@ -90,6 +90,9 @@ struct AppPanels {
     void RelayReplay(const AppAction& action);
     // Deletes every OpenGL object the panels made; the context must still be current.
     void ReleaseGraphics();
+    // What the replay panels act on between draws (a session the other panel loaded, a
+    // stream that drops them), once per GUI frame, whether or not their tab is shown.
+    void UpdateReplays();
 
     // Region contents, drawn by the layout inside the region's child window.
     void DrawSensor();

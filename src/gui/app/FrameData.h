@@ -15,13 +15,19 @@ namespace orbel::studio {
 
 class OrbelStudioData {
 public:
-    OrbelStudioData() : creationTime100ns(SystemTicks100ns()) {}
+    OrbelStudioData() : creationTime100ns(SystemTicks100ns()), creationSequence(NextCreationSequence()) {}
     virtual ~OrbelStudioData() = default;
 
     int32_t frameNumber = 0;
     std::string sourceName;  // empty in live data; file readers put the file's name here
     int64_t creationTime100ns;
+    uint64_t creationSequence;  // NextCreationSequence at construction; copies keep it
 };
+
+// Whether the record was made before the action: what a ClearViews drops.
+inline bool MadeBefore(const OrbelStudioData& data, const AppAction& action) {
+    return data.creationSequence < action.creationSequence;
+}
 
 using AlignedFloats = std::vector<float, AlignedAllocator<float, 32>>;
 

@@ -21,6 +21,16 @@ void AddLogSink(std::shared_ptr<spdlog::sinks::sink> sink);
 // Levels 0 to 5: trace, debug, info, warn, error, critical; any other level writes nothing.
 void Log(const std::string& message, int level);
 
+// The levels of Log by name.
+namespace log_level {
+inline constexpr int kTrace = 0;
+inline constexpr int kDebug = 1;
+inline constexpr int kInfo = 2;
+inline constexpr int kWarning = 3;
+inline constexpr int kError = 4;
+inline constexpr int kCritical = 5;
+}  // namespace log_level
+
 // Writes what the sinks still buffer (info lines are not flushed one by one). The program
 // calls it about once a second, so the log file is never far behind.
 void FlushLog();

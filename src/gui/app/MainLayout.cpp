@@ -194,6 +194,8 @@ void MainLayout::DrawLeftColumn(AppState& state, AppPanels& panels, plugins::Plu
     }
     ImGui::EndChild();
 
+    // Only the shown tab is drawn: a session loaded in "Replay" must reach "Camera Replay" too.
+    panels.UpdateReplays();
     if (ImGui::BeginChild("SessionPanel", ImVec2(0.0f, LayoutSizes::kSessionPanelHeight), true)) {
         SectionHeader("Session", 4.0f);
         if (ImGui::BeginTabBar("SessionTabs")) {

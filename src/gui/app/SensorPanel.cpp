@@ -439,7 +439,8 @@ void SensorPanel::DrawSensorPanel() {
         }
         if (ImGui::Button("Browse calibration")) {
             std::filesystem::path chosen;
-            const platform::DialogResult result = platform::FileDialogs().OpenFile({}, {}, chosen);
+            const platform::DialogResult result =
+                platform::FileDialogs().OpenFile({}, std::filesystem::path(std::string(qextPath_.data())), chosen);
             if (CopyDialogResult(result, chosen, qextPath_.data(), qextPath_.size())) {
                 config_->qext_path = qextPath_.data();
             }

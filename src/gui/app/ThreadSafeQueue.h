@@ -76,6 +76,22 @@ public:
         // The messages are released outside the lock: a message's destructor may be slow.
     }
 
+    // Removes every message for which `drop` is true, keeping the others in order; returns
+    // how many went. `drop` runs under the queue's lock: it must not touch the queue.
+    template <typename Predicate>
+    std::size_t RemoveIf(Predicate drop) {
+        std::deque<std::shared_ptr<T>> dropped;
+        {
+            std::lock_guard lock(mutex_);
+            std::deque<std::shared_ptr<T>> kept;
+            for (auto& item : items_) {
+                (drop(item) ? dropped : kept).push_back(std::move(item));
+            }
+            items_.swap(kept);
+        }
+        return dropped.size();
+    }
+
     std::size_t Size() const {
         std::lock_guard lock(mutex_);
         return items_.size();

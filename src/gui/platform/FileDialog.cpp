@@ -93,9 +93,9 @@ private:
 
     static DialogResult Run(GtkWidget* dialog, const std::filesystem::path& defaultFolder,
                             std::filesystem::path& chosen) {
-        std::error_code error;
-        if (!defaultFolder.empty() && std::filesystem::is_directory(defaultFolder, error)) {
-            gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), defaultFolder.c_str());
+        const std::filesystem::path start = StartingFolder(defaultFolder, g_get_home_dir());
+        if (!start.empty()) {
+            gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), start.c_str());
         }
         gtk_file_chooser_set_local_only(GTK_FILE_CHOOSER(dialog), TRUE);
         // The dialog has no parent window of GTK's; without this a maximised program window
@@ -161,6 +161,30 @@ std::vector<std::string> FilterPatterns(const DialogFilter& filter) {
         patterns.push_back(std::move(pattern));
     }
     return patterns;
+}
+
+std::filesystem::path StartingFolder(const std::filesystem::path& given, const std::filesystem::path& home) {
+    std::error_code error;
+    if (!given.empty()) {
+        // A relative text means nothing to a dialog that does not share our working folder.
+        const std::filesystem::path text = std::filesystem::absolute(given, error);
+        for (const std::filesystem::path& folder : {text, text.parent_path()}) {
+            if (!error && !folder.empty() && std::filesystem::is_directory(folder, error)) {
+                return folder;
+            }
+            error.clear();
+        }
+    }
+    return std::filesystem::is_directory(home, error) ? home : std::filesystem::path();
+}
+
+bool PickFolderInto(std::string& text) {
+    std::filesystem::path chosen;
+    if (FileDialogs().PickFolder(std::filesystem::path(text), chosen) != DialogResult::Okay) {
+        return false;
+    }
+    text = chosen.string();
+    return true;
 }
 
 bool InitFileDialogs() {

@@ -26,7 +26,8 @@ struct DialogFilter {
 class IFileDialog {
 public:
     virtual ~IFileDialog() = default;
-    // Fills `chosen` only with Okay. An empty `defaultFolder` lets the dialog choose.
+    // Fills `chosen` only with Okay. The dialog opens in StartingFolder(`defaultFolder`, the
+    // user's home): callers pass the text their field holds, or nothing.
     virtual DialogResult OpenFile(const std::vector<DialogFilter>& filters, const std::filesystem::path& defaultFolder,
                                   std::filesystem::path& chosen) = 0;
     virtual DialogResult PickFolder(const std::filesystem::path& defaultFolder, std::filesystem::path& chosen) = 0;
@@ -36,6 +37,16 @@ public:
 // extension, case-insensitive ("*.[qQ][eE][xX][tT]"), blanks and leading dots dropped;
 // empty extensions are skipped.
 std::vector<std::string> FilterPatterns(const DialogFilter& filter);
+
+// Where a dialog opens: `given` when it is a folder, else the folder that holds it when that
+// exists (a field may name a file, or a folder still to be made), else `home`; empty when
+// none is a folder. A dialog left to itself opens in its list of recent files, where a typed
+// path does not take.
+std::filesystem::path StartingFolder(const std::filesystem::path& given, const std::filesystem::path& home);
+
+// A folder dialog over a text field: opens where `text` points and, when the user picks a
+// folder, puts its path in `text`. True when it did.
+bool PickFolderInto(std::string& text);
 
 // Starts the platform's dialogs; false when they cannot be used (no display, no GTK).
 bool InitFileDialogs();

@@ -15,10 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kLevelInfo = 2;
-constexpr int kLevelWarning = 3;
-constexpr int kLevelError = 4;
-constexpr auto kWait = std::chrono::milliseconds(50);
 constexpr int kJpegQuality = 80;
 constexpr int64_t kDropLogInterval_ms = 1000;
 
@@ -43,40 +39,20 @@ void CameraRecorder::Consume(std::shared_ptr<orbel::sdk::IImage> image) {
     int64_t last = lastDropLog_ms_.load();
     if ((last == kNeverLogged || now - last >= kDropLogInterval_ms) && lastDropLog_ms_.compare_exchange_strong(last, now)) {
         Log(fmt::format("[Recorder] Camera images arrive faster than they are written: {} dropped so far", total),
-            kLevelWarning);
+            log_level::kWarning);
     }
 }
 
 void CameraRecorder::Run(const fs::path& folder) {
-    const bool started = queue_.BeginRun();
-    struct EndRun {
-        RecordingQueue<orbel::sdk::IImage>& queue;
-        ~EndRun() { queue.EndRun(); }
-    } endRun{queue_};
-
-    try {
-        EnsureDirectory(folder);
-    } catch (const std::exception& e) {
-        queue_.Fail(e.what());
-        Log(std::string("Failed to create output directory: ") + e.what(), kLevelError);
-        return;
-    }
-    Log("Started recording to folder: " + folder.string(), kLevelInfo);
-    if (started) {
-        while (!queue_.StopRequested()) {
-            if (auto image = queue_.Next(kWait); image && !WriteImage(*image, folder)) {
-                return;
-            }
-        }
-    }
-    for (auto& image : queue_.TakeAll()) {
-        if (!WriteImage(*image, folder)) {
-            return;
-        }
-    }
-    if (const uint64_t dropped = imagesDropped_.load(); dropped > 0) {
+    const bool ended = queue_.Run(
+        folder, [&](const orbel::sdk::IImage& image) { return WriteImage(image, folder); },
+        [this](const std::string& reason) {
+            queue_.Fail(reason);
+            Log("Failed to create output directory: " + reason, log_level::kError);
+        });
+    if (const uint64_t dropped = imagesDropped_.load(); ended && dropped > 0) {
         Log(fmt::format("[Recorder] {} camera images were dropped because the disk could not keep up", dropped),
-            kLevelWarning);
+            log_level::kWarning);
     }
 }
 
@@ -113,10 +89,10 @@ bool CameraRecorder::WriteImage(const orbel::sdk::IImage& image, const fs::path&
 }
 
 void CameraRecorder::Fail(const std::string& reason) {
-    queue_.Fail(reason);
-    Log("[Recorder] " + reason, kLevelError);
-    if (const size_t left = queue_.TakeAll().size(); left > 0) {
-        Log(fmt::format("[Recorder] {} queued camera images were not written", left), kLevelError);
+    const size_t left = queue_.Fail(reason);
+    Log("[Recorder] " + reason, log_level::kError);
+    if (left > 0) {
+        Log(fmt::format("[Recorder] {} queued camera images were not written", left), log_level::kError);
     }
 }
 

@@ -1,7 +1,5 @@
 #include "sessions/ColorizerPanel.h"
 
-#include <future>
-
 #include <imgui.h>
 
 #include "app/GuiUtilities.h"
@@ -14,12 +12,13 @@ namespace {
 
 constexpr float kRowGap = 8.0f;
 
-// A button that fills `buffer` from a dialog, then the field that edits it, then the gap.
+// A button that fills `buffer` from a dialog opened where the buffer points, then the field
+// that edits it, then the gap.
 template <typename Dialog>
 void PathRow(const char* button, const char* field, char* buffer, Dialog dialog) {
     if (ImGui::Button(button)) {
         std::filesystem::path chosen;
-        const platform::DialogResult result = dialog(chosen);
+        const platform::DialogResult result = dialog(std::filesystem::path(std::string(buffer)), chosen);
         CopyDialogResult(result, chosen, buffer, ColorizerPanel::kBufferSize);
     }
     ImGui::SetNextItemWidth(-FLT_MIN);
@@ -58,8 +57,8 @@ void RunColorizationTask(ColorizerSDK& colorizer, const ColorizationInputs& inpu
 }
 
 ColorizerPanel::~ColorizerPanel() {
+    // The task waits in task_'s destructor; it stops before its next image, cloud or pair.
     if (colorizer_) colorizer_->RequestStop();
-    if (finished_.valid()) finished_.wait();
 }
 
 ColorizationInputs ColorizerPanel::Inputs() const {
@@ -67,13 +66,9 @@ ColorizationInputs ColorizerPanel::Inputs() const {
     return {path(kPointCloudFolder), path(kImageFolder), path(kQextFile), path(kSyncFile), path(kOutputFolder)};
 }
 
-bool ColorizerPanel::Running() const {
-    return finished_.valid() && finished_.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
-}
-
 bool ColorizerPanel::ButtonEnabled(const AppState& appState) const {
     if (Running()) return true;
-    if (appState.IsTaskRunning(AppState::kProcessingTaskSlot)) return false;  // another panel's task
+    if (task_.SlotTakenByOther(appState)) return false;
     for (Field field : {kPointCloudFolder, kImageFolder, kQextFile, kOutputFolder}) {
         if (buffers_[field][0] == '\0') return false;
     }
@@ -90,39 +85,29 @@ void ColorizerPanel::PressButton(const std::shared_ptr<AppState>& appState) {
         return;
     }
     colorizer_ = make_ ? make_() : std::make_shared<ColorizerSDK>();
-    auto finished = std::make_shared<std::promise<void>>();
-    finished_ = finished->get_future().share();
-    // The task's state lives in the future that AppState holds: the task lets go of what it
-    // captured as it ends, or AppState would keep itself alive through its own future; only
-    // then does it say it has finished.
-    auto task = [colorizer = colorizer_, inputs = Inputs(), state = std::shared_ptr<AppState>(appState),
-                 finished]() mutable {
-        struct Finished {
-            std::promise<void>& promise;
-            ~Finished() { promise.set_value(); }
-        } signal{*finished};
-        const auto run = std::move(colorizer);
-        const auto appStateHeld = std::move(state);
-        RunColorizationTask(*run, inputs, appStateHeld);
-    };
-    appState->tasks[AppState::kProcessingTaskSlot] = std::async(std::launch::async, std::move(task));
+    task_.Launch(*appState, [colorizer = colorizer_, inputs = Inputs(), state = appState] {
+        RunColorizationTask(*colorizer, inputs, state);
+    });
 }
 
 void ColorizerPanel::DrawColorizerPanel(const std::shared_ptr<AppState>& appState) {
     const bool running = Running();
 
     ImGui::BeginDisabled(running);
-    PathRow("Select point cloud folder", "##pointCloudFolder", Buffer(kPointCloudFolder),
-            [](std::filesystem::path& chosen) { return platform::FileDialogs().PickFolder({}, chosen); });
-    PathRow("Select image folder", "##imageFolder", Buffer(kImageFolder),
-            [](std::filesystem::path& chosen) { return platform::FileDialogs().PickFolder({}, chosen); });
-    PathRow("Select QEXT file", "##qextFile", Buffer(kQextFile), [](std::filesystem::path& chosen) {
-        return platform::FileDialogs().OpenFile({{"QEXT", "qext"}}, {}, chosen);
-    });
-    PathRow("Select output folder", "##outputFolder", Buffer(kOutputFolder),
-            [](std::filesystem::path& chosen) { return platform::FileDialogs().PickFolder({}, chosen); });
+    const auto pickFolder = [](const std::filesystem::path& current, std::filesystem::path& chosen) {
+        return platform::FileDialogs().PickFolder(current, chosen);
+    };
+    PathRow("Select point cloud folder", "##pointCloudFolder", Buffer(kPointCloudFolder), pickFolder);
+    PathRow("Select image folder", "##imageFolder", Buffer(kImageFolder), pickFolder);
+    PathRow("Select QEXT file", "##qextFile", Buffer(kQextFile),
+            [](const std::filesystem::path& current, std::filesystem::path& chosen) {
+                return platform::FileDialogs().OpenFile({{"QEXT", "qext"}}, current, chosen);
+            });
+    PathRow("Select output folder", "##outputFolder", Buffer(kOutputFolder), pickFolder);
     PathRow("Select sync file (optional)", "##syncFile", Buffer(kSyncFile),
-            [](std::filesystem::path& chosen) { return platform::FileDialogs().OpenFile({}, {}, chosen); });
+            [](const std::filesystem::path& current, std::filesystem::path& chosen) {
+                return platform::FileDialogs().OpenFile({}, current, chosen);
+            });
     ImGui::Separator();
     ImGui::EndDisabled();
 

@@ -7,23 +7,24 @@
 // Contract: GUI thread only, except the task, which runs on its own thread (std::async)
 // and shares with the GUI thread only the run's stop flag, AppState's progress fraction
 // and text and its pending toast (all safe to touch from any thread). The task's future
-// lives in AppState's processing slot, which the converter panel shares: while a task
-// that is not this panel's holds the slot, nothing can be started here. The task holds
-// the AppState while it runs; the panel's destructor asks a running colorization to stop
-// and waits until the task has let go of it, so a panel that goes before its AppState
-// (as AppPanels' members do) never leaves the task the AppState's last owner.
+// lives in AppState's processing slot, which the converter panel shares: the panel shows
+// and stops only its own run, and while the other panel's task holds the slot nothing can
+// be started here. The task lets go of the AppState as it ends (see ProcessingTask); the
+// panel's destructor asks a running colorization to stop and waits for it, so a panel that
+// goes before its AppState (as AppPanels' members do) never leaves the task the
+// AppState's last owner.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <filesystem>
 #include <functional>
-#include <future>
 #include <memory>
 #include <string>
 
 #include "app/AppState.h"
 #include "sessions/ColorizerSDK.h"
+#include "sessions/ProcessingTask.h"
 
 namespace orbel::studio::gui {
 
@@ -67,7 +68,7 @@ public:
     void DrawColorizerPanel(const std::shared_ptr<AppState>& appState);
 
     // This panel's colorization has been started and has not ended.
-    bool Running() const;
+    bool Running() const { return task_.Running(); }
     // The start/stop button can be pressed: to stop this panel's run, or to start one when
     // the slot is free and every field but the sync file holds a path.
     bool ButtonEnabled(const AppState& appState) const;
@@ -84,8 +85,7 @@ private:
     ColorizerMaker make_;
     std::array<std::array<char, kBufferSize>, kFieldCount> buffers_{};
     std::shared_ptr<ColorizerSDK> colorizer_;
-    // Ready once this panel's last task has ended and let go of what it shares.
-    std::shared_future<void> finished_;
+    ProcessingTask task_;  // last member: going first, it waits for the task
 };
 
 }  // namespace orbel::studio::gui

@@ -2,8 +2,6 @@
 #include "sessions/ConverterPanel.h"
 
 #include <cfloat>
-#include <chrono>
-#include <future>
 
 #include <fmt/format.h>
 #include <imgui.h>
@@ -14,47 +12,12 @@
 #include "sessions/Converters.h"
 
 namespace orbel::studio::gui {
-namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kLevelInfo = 2;
-constexpr int kLevelWarning = 3;
-constexpr int kLevelError = 4;
-
-void PickFolderInto(std::string& folder) {
-    fs::path chosen;
-    if (platform::FileDialogs().PickFolder(fs::path(folder), chosen) == platform::DialogResult::Okay) {
-        folder = chosen.string();
-    }
-}
-
-}  // namespace
-
 ConverterPanel::~ConverterPanel() {
-    if (const auto state = launchedIn_.lock()) {
-        cancel_->store(true);
-        std::future<void>& task = state->tasks[AppState::kProcessingTaskSlot];
-        if (task.valid()) {
-            task.wait();
-        }
-        CollectFinished(*state);
-    }
-}
-
-void ConverterPanel::CollectFinished(AppState& state) {
-    std::future<void>& task = state.tasks[AppState::kProcessingTaskSlot];
-    if (launchedIn_.expired() || !task.valid() ||
-        task.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
-        return;
-    }
-    launchedIn_.reset();
-    std::future<void> finished = std::move(task);
-    try {
-        finished.get();
-    } catch (const std::exception& e) {
-        Log(std::string("Failed to convert data: ") + e.what(), kLevelError);
-    }
+    // The task waits in task_'s destructor; it stops before its next file.
+    cancel_->store(true);
 }
 
 const std::array<std::string, 3>& ConverterPanel::FormatLabels() {
@@ -67,23 +30,22 @@ FileType ConverterPanel::FormatType(int formatIndex) {
     return formatIndex >= 0 && formatIndex < 3 ? kTypes[formatIndex] : FileType::Unknown;
 }
 
-bool ConverterPanel::ConversionRunning(const AppState& state) {
-    return state.IsTaskRunning(AppState::kProcessingTaskSlot);
+bool ConverterPanel::ButtonEnabled(const AppState& state) const {
+    if (ConversionRunning()) {
+        return true;
+    }
+    return !inputFolder_.empty() && !outputFolder_.empty() && !task_.SlotTakenByOther(state);
 }
 
-bool ConverterPanel::ButtonEnabled(const AppState&) const { return !inputFolder_.empty() && !outputFolder_.empty(); }
-
-const char* ConverterPanel::ButtonLabel(const AppState& state) const {
-    return ConversionRunning(state) ? "Stop conversion" : "Start conversion";
-}
+const char* ConverterPanel::ButtonLabel() const { return ConversionRunning() ? "Stop conversion" : "Start conversion"; }
 
 void ConverterPanel::PressButton(const std::shared_ptr<AppState>& state) {
     if (!ButtonEnabled(*state)) {
         return;
     }
-    if (ConversionRunning(*state)) {
+    if (ConversionRunning()) {
         cancel_->store(true);
-        Log("[Converter] Conversion stop requested by user", kLevelInfo);
+        Log("[Converter] Conversion stop requested by user", log_level::kInfo);
         state->SetToast("Conversion stop requested", 0);
         return;
     }
@@ -95,14 +57,10 @@ void ConverterPanel::Start(const std::shared_ptr<AppState>& state) {
     cancel_ = std::make_shared<std::atomic<bool>>(false);
     try {
         // Replacing a finished future does not wait; the slot's earlier task has ended.
-        state->tasks[AppState::kProcessingTaskSlot] =
-            std::async(std::launch::async, [state, cancel = cancel_, input = fs::path(inputFolder_),
-                                            output = fs::path(outputFolder_), format = formatIndex_] {
-                RunConversion(state, cancel, input, output, format);
-            });
-        launchedIn_ = state;
+        task_.Launch(*state, [state, cancel = cancel_, input = fs::path(inputFolder_), output = fs::path(outputFolder_),
+                              format = formatIndex_] { RunConversion(state, cancel, input, output, format); });
     } catch (const std::exception& e) {
-        Log(std::string("[Converter]Failed to start conversion: ") + e.what(), kLevelError);
+        Log(std::string("[Converter]Failed to start conversion: ") + e.what(), log_level::kError);
         state->SetToast("Failed to start conversion", 3);
     }
 }
@@ -111,7 +69,7 @@ void RunConversion(const std::shared_ptr<AppState>& state, const std::shared_ptr
                    const fs::path& input, const fs::path& output, int formatIndex) {
     std::error_code error;
     if (!fs::exists(input, error)) {
-        Log("[Converter] Input path does not exist", kLevelError);
+        Log("[Converter] Input path does not exist", log_level::kError);
         state->SetToast("Input path does not exist", 3);
         return;
     }
@@ -128,40 +86,39 @@ void RunConversion(const std::shared_ptr<AppState>& state, const std::shared_ptr
         if (result.cancelled) {
             Log(fmt::format("[Converter] Conversion stopped after {} of {} files", result.converted + result.failed,
                             result.total),
-                kLevelInfo);
+                log_level::kInfo);
         } else if (result.converted == 0) {
             Log(fmt::format("Failed to convert data: none of the {} QPC files could be converted", result.total),
-                kLevelError);
+                log_level::kError);
             state->SetToast("Failed to convert data", 3);
         } else if (result.failed > 0) {
             const std::string text =
                 fmt::format("Conversion completed: {} of {} files failed", result.failed, result.total);
-            Log("[Converter] " + text, kLevelWarning);
+            Log("[Converter] " + text, log_level::kWarning);
             state->SetToast(text, 2);
         } else {
-            Log("[Converter] Conversion completed successfully", kLevelInfo);
+            Log("[Converter] Conversion completed successfully", log_level::kInfo);
             state->SetToast("Conversion completed", 1);
         }
     } catch (const std::exception& e) {
-        Log(std::string("Failed to convert data: ") + e.what(), kLevelError);
+        Log(std::string("Failed to convert data: ") + e.what(), log_level::kError);
         state->SetToast("Failed to convert data", 3);
     }
 }
 
 void ConverterPanel::DrawConverterPanel(std::shared_ptr<AppState> state) {
-    CollectFinished(*state);
-    const bool running = ConversionRunning(*state);
+    const bool running = ConversionRunning();
     ImGui::PushID(this);
 
     ImGui::BeginDisabled(running);
     if (ImGui::Button("Select input folder")) {
-        PickFolderInto(inputFolder_);
+        platform::PickFolderInto(inputFolder_);
     }
     ImGui::SetNextItemWidth(-FLT_MIN);
     ImGui::InputText("##input", &inputFolder_);
     ImGui::Dummy(ImVec2(0.0f, 4.0f));
     if (ImGui::Button("Select output folder")) {
-        PickFolderInto(outputFolder_);
+        platform::PickFolderInto(outputFolder_);
     }
     ImGui::SetNextItemWidth(-FLT_MIN);
     ImGui::InputText("##output", &outputFolder_);
@@ -172,7 +129,7 @@ void ConverterPanel::DrawConverterPanel(std::shared_ptr<AppState> state) {
     ImGui::EndDisabled();
 
     ImGui::BeginDisabled(!ButtonEnabled(*state));
-    if (ImGui::Button(ButtonLabel(*state))) {
+    if (ImGui::Button(ButtonLabel())) {
         PressButton(state);
     }
     ImGui::EndDisabled();

@@ -5,11 +5,12 @@
 //
 // Contract: the panel's methods run on the GUI thread. The task shares with the GUI thread
 // only its own cancel flag (made fresh on the GUI thread for every run), the AppState (whose
-// progress text and toast are guarded there) and copies of the folder texts. The task holds
-// the AppState whose slot holds the task's future, so the panel collects the future once the
-// task has ended (at the top of every draw) and, going away, stops and collects a running
-// one: neither is left holding the other. The outcome is told truthfully: a run that
-// converted nothing is a failure, and one where some files failed says how many.
+// progress text and toast are guarded there) and copies of the folder texts; it lets go of
+// the AppState as it ends (see ProcessingTask), and the panel, going away, stops a running
+// conversion and waits for it. The panel shows and stops only its own conversion: while the
+// colorizer panel's task holds the shared slot, its button is disabled. The outcome is told
+// truthfully: a run that converted nothing is a failure, and one where some files failed
+// says how many.
 #pragma once
 
 #include <array>
@@ -20,6 +21,7 @@
 
 #include "app/AppState.h"
 #include "app/FileHelpers.h"
+#include "sessions/ProcessingTask.h"
 
 namespace orbel::studio::gui {
 
@@ -39,12 +41,15 @@ public:
     static FileType FormatType(int formatIndex);
 
     // The decisions the drawing follows, callable without a window.
-    static bool ConversionRunning(const AppState& state);
+    // This panel's conversion has been started and has not ended.
+    bool ConversionRunning() const { return task_.Running(); }
+    // To stop this panel's conversion, or to start one when both folders are named and no
+    // other task holds the slot.
     bool ButtonEnabled(const AppState& state) const;
-    const char* ButtonLabel(const AppState& state) const;
+    const char* ButtonLabel() const;
     void PressButton(const std::shared_ptr<AppState>& state);
-    // Takes the processing slot's future back once the conversion this panel started ended.
-    void CollectFinished(AppState& state);
+    // Returns once this panel's conversion, if any, has ended.
+    void WaitForConversion() const { task_.Wait(); }
 
     void SetInputFolder(std::string folder) { inputFolder_ = std::move(folder); }
     void SetOutputFolder(std::string folder) { outputFolder_ = std::move(folder); }
@@ -59,7 +64,7 @@ private:
     std::string outputFolder_;
     int formatIndex_ = 0;
     std::shared_ptr<std::atomic<bool>> cancel_ = std::make_shared<std::atomic<bool>>(false);
-    std::weak_ptr<AppState> launchedIn_;  // the state whose slot holds this panel's running task
+    ProcessingTask task_;  // last member: going first, it waits for the task
 };
 
 // The conversion task's body: converts `input` into `output` as `formatIndex` chooses, writes

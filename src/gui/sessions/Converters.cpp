@@ -23,10 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kLevelInfo = 2;
-constexpr int kLevelWarning = 3;
-constexpr int kLevelError = 4;
-
 bool SamePath(const fs::path& a, const fs::path& b) {
     std::error_code error;
     if (fs::exists(a, error) && fs::exists(b, error)) {
@@ -37,74 +33,63 @@ bool SamePath(const fs::path& a, const fs::path& b) {
 
 using Converter = bool (*)(const fs::path&, const fs::path&, bool);
 
+// One file through one format: the input's points (bad lines left out with `skipBadLines`,
+// else the whole file fails) to `write`, which writes the output and returns false once it
+// has logged why it could not. Any exception is logged as "<tag> <reason>: <output>
+// Skipping file...".
+template <typename Write>
+bool ConvertFile(const std::string& tag, const std::string& format, const fs::path& input, const fs::path& output,
+                 bool verbose, bool skipBadLines, Write write) {
+    try {
+        const auto points = ReadFramePoints(input, tag, skipBadLines);
+        if (!points || !write(*points)) {
+            return false;
+        }
+        if (verbose) {
+            Log(tag + " Exported " + format + ": " + output.string(), log_level::kInfo);
+        }
+        return true;
+    } catch (const std::exception& e) {
+        Log(tag + " " + e.what() + ": " + output.string() + " Skipping file...", log_level::kWarning);
+        return false;
+    }
+}
+
+// The output written by `fill` under a temporary name and committed; false, with "<tag>
+// Could not create: <output>", when it cannot be created.
+template <typename Fill>
+bool WriteOutput(const std::string& tag, const fs::path& output, Fill fill) {
+    std::optional<AtomicFile> file;
+    try {
+        file.emplace(output);
+    } catch (const std::exception&) {
+        Log(tag + " Could not create: " + output.string(), log_level::kError);
+        return false;
+    }
+    fill(*file);
+    file->Commit();
+    return true;
+}
+
 }  // namespace
 
 bool QPC2PLY(const fs::path& input, const fs::path& output, bool verbose) {
-    try {
-        const auto points = ReadFramePoints(input, "[QPC2PLY]", false);
-        if (!points) {
-            return false;
-        }
-        const FrameData frame = ToFrameData(*points, input.filename().string());
-        WritePly(output, frame);
-        if (verbose) {
-            Log("[QPC2PLY] Exported PLY: " + output.string(), kLevelInfo);
-        }
+    return ConvertFile("[QPC2PLY]", "PLY", input, output, verbose, false, [&](const FramePoints& points) {
+        WritePly(output, ToFrameData(points, input.filename().string()));
         return true;
-    } catch (const std::exception& e) {
-        Log(std::string("[QPC2PLY] ") + e.what() + ": " + output.string() + " Skipping file...", kLevelWarning);
-        return false;
-    }
+    });
 }
 
 bool QPC2CSV(const fs::path& input, const fs::path& output, bool verbose) {
-    try {
-        const auto points = ReadFramePoints(input, "[QPC2CSV]", true);
-        if (!points) {
-            return false;
-        }
-        std::optional<AtomicFile> file;
-        try {
-            file.emplace(output);
-        } catch (const std::exception&) {
-            Log("[QPC2CSV] Could not create: " + output.string(), kLevelError);
-            return false;
-        }
-        file->Write(CsvText(*points));
-        file->Commit();
-        if (verbose) {
-            Log("[QPC2CSV] Exported CSV: " + output.string(), kLevelInfo);
-        }
-        return true;
-    } catch (const std::exception& e) {
-        Log(std::string("[QPC2CSV] ") + e.what() + ": " + output.string() + " Skipping file...", kLevelWarning);
-        return false;
-    }
+    return ConvertFile("[QPC2CSV]", "CSV", input, output, verbose, true, [&](const FramePoints& points) {
+        return WriteOutput("[QPC2CSV]", output, [&](AtomicFile& file) { file.Write(CsvText(points)); });
+    });
 }
 
 bool QPC2PCD(const fs::path& input, const fs::path& output, bool verbose) {
-    try {
-        const auto points = ReadFramePoints(input, "[QPC2PCD]", false);
-        if (!points) {
-            return false;
-        }
-        std::optional<AtomicFile> file;
-        try {
-            file.emplace(output);
-        } catch (const std::exception&) {
-            Log("[QPC2PCD] Could not create: " + output.string(), kLevelError);
-            return false;
-        }
-        WritePcd(*file, *points);
-        file->Commit();
-        if (verbose) {
-            Log("[QPC2PCD] Exported PCD: " + output.string(), kLevelInfo);
-        }
-        return true;
-    } catch (const std::exception& e) {
-        Log(std::string("[QPC2PCD] ") + e.what() + ": " + output.string() + " Skipping file...", kLevelWarning);
-        return false;
-    }
+    return ConvertFile("[QPC2PCD]", "PCD", input, output, verbose, false, [&](const FramePoints& points) {
+        return WriteOutput("[QPC2PCD]", output, [&](AtomicFile& file) { WritePcd(file, points); });
+    });
 }
 
 ConversionResult ConvertFolder(std::shared_ptr<std::atomic<bool>> cancel, const fs::path& input,
@@ -129,13 +114,13 @@ ConversionResult ConvertFolder(std::shared_ptr<std::atomic<bool>> cancel, const 
 
     ConversionResult result;
     result.total = keyed.size();
-    Log(fmt::format("Found {} QPC files in {}", result.total, input.string()), kLevelInfo);
+    Log(fmt::format("Found {} QPC files in {}", result.total, input.string()), log_level::kInfo);
     if (keyed.empty()) {
         throw std::runtime_error("No QPC files found");
     }
     const fs::path folder = output / ("frames_" + extension);
     EnsureDirectory(folder);
-    Log("Processing conversion to " + extension, kLevelInfo);
+    Log("Processing conversion to " + extension, log_level::kInfo);
 
     std::set<fs::path> written;
     for (size_t i = 0; i < keyed.size(); ++i) {
@@ -147,13 +132,13 @@ ConversionResult ConvertFolder(std::shared_ptr<std::atomic<bool>> cancel, const 
         fs::path target = folder / source.filename();
         target.replace_extension("." + extension);
         if (SamePath(source, target)) {
-            Log("[Converter] Refusing to write over the input file " + source.string(), kLevelError);
+            Log("[Converter] Refusing to write over the input file " + source.string(), log_level::kError);
             ++result.failed;
         } else {
             if (!written.insert(target).second) {
                 Log("[Converter] " + source.string() + " has the name of an earlier input; " + target.string() +
                         " is written again",
-                    kLevelWarning);
+                    log_level::kWarning);
             }
             if (converter(source, target, false)) {
                 ++result.converted;

@@ -15,8 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kLevelError = 4;
-
 // printf's "%g": six significant digits, what a default-formatted stream writes.
 void AppendNumber(std::string& out, float value) {
     char text[32];
@@ -60,8 +58,8 @@ std::optional<FramePoints> ReadFramePoints(const fs::path& input, const std::str
     try {
         ReadWholeFile(input, kMaxQpcFileBytes, bytes);
     } catch (const std::exception& e) {
-        Log(tag + " Error opening " + input.string(), kLevelError);
-        Log(tag + " " + e.what(), kLevelError);
+        Log(tag + " Error opening " + input.string(), log_level::kError);
+        Log(tag + " " + e.what(), log_level::kError);
         return std::nullopt;
     }
     const size_t lineBytes = bytes.size() / kFrameLineCount;
@@ -75,7 +73,7 @@ std::optional<FramePoints> ReadFramePoints(const fs::path& input, const std::str
             if (!skipBadLines) {
                 throw;
             }
-            Log(tag + " Deserialize error: " + e.what(), kLevelError);
+            Log(tag + " Deserialize error: " + e.what(), log_level::kError);
             continue;
         }
         if (i == 0) {
@@ -122,14 +120,10 @@ std::string CsvText(const FramePoints& points) {
     text += "\nx_mm,y_mm,z_mm,reflectivity,ambient,confidence,distance_mm";
     text += points.coloured ? ",red,green,blue\n" : "\n";
     for (size_t i = 0; i < points.Count(); ++i) {
-        AppendNumber(text, points.x[i]);
-        text += ',';
-        AppendNumber(text, points.y[i]);
-        text += ',';
-        AppendNumber(text, points.z[i]);
-        text += ',';
-        AppendNumber(text, points.reflectivity[i]);
-        text += ',';
+        for (const float value : {points.x[i], points.y[i], points.z[i], points.reflectivity[i]}) {
+            AppendNumber(text, value);
+            text += ',';
+        }
         AppendInteger(text, points.ambient[i]);
         text += ',';
         AppendInteger(text, points.confidence[i]);

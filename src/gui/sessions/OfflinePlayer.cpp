@@ -20,11 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kLevelDebug = 1;
-constexpr int kLevelInfo = 2;
-constexpr int kLevelWarning = 3;
-constexpr int kLevelError = 4;
-
 // Leading decimal digits, as the C library's string-to-number conversions take them.
 std::optional<uint64_t> LeadingNumber(std::string_view text) {
     uint64_t value = 0;
@@ -121,7 +116,7 @@ std::vector<fs::path> ListReplayFiles(const fs::path& folder, FileType type) {
         if (const auto id = ExtractFileId(file)) {
             keyed.emplace_back(*id, std::move(file));
         } else {
-            Log("Skipping " + file.string() + ": its name holds no frame number", kLevelWarning);
+            Log("Skipping " + file.string() + ": its name holds no frame number", log_level::kWarning);
         }
     }
     std::sort(keyed.begin(), keyed.end());
@@ -137,11 +132,11 @@ OfflinePlayer::OfflinePlayer(std::shared_ptr<ObjectDispatcher> dispatcher, const
     if (!folder_.empty()) {
         try {
             EnsureDirectory(folder_);
-            Log("Current extension is " + FileTypeToExtension(type_), kLevelDebug);
+            Log("Current extension is " + FileTypeToExtension(type_), log_level::kDebug);
             files_ = ListReplayFiles(folder_, type_);
         } catch (const std::exception& e) {
-            Log("Path does not exist: " + folder_.string(), kLevelError);
-            Log(std::string("[Replay] ") + e.what(), kLevelError);
+            Log("Path does not exist: " + folder_.string(), log_level::kError);
+            Log(std::string("[Replay] ") + e.what(), log_level::kError);
             files_.clear();
         }
     }
@@ -162,7 +157,7 @@ void OfflinePlayer::Show() {
     {
         std::lock_guard lock(mutex_);
         if (index_ >= static_cast<int64_t>(files_.size())) {
-            Log("Current file index out of range", kLevelError);
+            Log("Current file index out of range", log_level::kError);
             return;
         }
         showPending_ = true;
@@ -228,7 +223,7 @@ void OfflinePlayer::Seek(int64_t index) {
         std::lock_guard lock(mutex_);
         index_ = Clamp(index);
         if (files_.empty()) {
-            Log("Current file index out of range", kLevelError);
+            Log("Current file index out of range", log_level::kError);
             return;
         }
         if (playing_) {
@@ -302,7 +297,7 @@ void OfflinePlayer::WorkerLoop() {
 
 void OfflinePlayer::LoadFrame(int64_t index) {
     if (index < 0 || index >= static_cast<int64_t>(files_.size())) {
-        Log("Current file index out of range", kLevelError);
+        Log("Current file index out of range", log_level::kError);
         return;
     }
     const fs::path& path = files_[static_cast<size_t>(index)];
@@ -313,20 +308,25 @@ void OfflinePlayer::LoadFrame(int64_t index) {
             case FileType::Qpc: frame = ReadQpcFrame(path, false); break;
             case FileType::Ply: frame = ReadPly(path); break;
             case FileType::Jpg: image = LoadCameraImage(path); break;
-            default: Log("Unsupported format: " + FileTypeToExtension(type_), kLevelError); return;
+            default: Log("Unsupported format: " + FileTypeToExtension(type_), log_level::kError); return;
         }
         if (!frame && !image) {
-            Log("Failed to load frame: " + path.string(), kLevelError);
+            Log("Failed to load frame: " + path.string(), log_level::kError);
             return;
         }
         if (image) {
             dispatcher_->Publish(std::move(image));
             return;
         }
+        if (frame->height == 0 && !frame->xyz.empty() && frame->xyz.size() % (3 * FrameData::kLines) == 0) {
+            // A PLY file keeps no lines: a frame of whole lines is told as a live one is.
+            frame->height = FrameData::kLines;
+            frame->width = static_cast<uint32_t>(frame->xyz.size() / (3 * FrameData::kLines));
+        }
         if (!firstFrameInspected_) {
             firstFrameInspected_ = true;
             if (!frame->rgb.empty() && frame->rgb.size() == frame->xyz.size()) {
-                Log("Embedded RGB colors detected in the first frame. Defaulting to Embedded color mode.", kLevelInfo);
+                Log("Embedded RGB colors detected in the first frame. Defaulting to Embedded color mode.", log_level::kInfo);
                 std::function<void(std::string)> callback;
                 {
                     std::lock_guard lock(mutex_);
@@ -339,7 +339,7 @@ void OfflinePlayer::LoadFrame(int64_t index) {
         }
         dispatcher_->Publish(std::move(frame));
     } catch (const std::exception& e) {
-        Log(std::string("[Replay] ") + e.what() + ": " + path.string(), kLevelError);
+        Log(std::string("[Replay] ") + e.what() + ": " + path.string(), log_level::kError);
     }
 }
 

@@ -2,7 +2,8 @@
 // in a defined order (frames by the frame number in their names, images by their time
 // stamps), loads one at a time (QPC or PLY into a FrameData, JPEG into a CameraData) and
 // publishes it through the ObjectDispatcher exactly as the live stream does, so the views
-// and the camera panel show it unchanged. Play shows one file every 0.05 s up to and
+// and the camera panel show it unchanged: a frame carries its frame number, 56 lines and
+// the points of a line (for a PLY file of whole lines, its point count / 56). Play shows one file every 0.05 s up to and
 // including the last file.
 //
 // Contract: the control calls (Show, Play, Pause, Stop, Prev, Next, Seek) and the getters

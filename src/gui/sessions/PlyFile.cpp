@@ -24,7 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kLevelError = 4;
 // Foreign clouds may be large; anything above this is not a frame the program can show.
 constexpr uint64_t kMaxPlyFileBytes = 2ull << 30;
 
@@ -688,7 +687,7 @@ std::unique_ptr<FrameData> ReadPly(const fs::path& path) {
         }
         ReadWholeFile(path, kMaxPlyFileBytes, bytes);
     } catch (const std::exception& e) {
-        Log(std::string("[PLY] ") + e.what() + ": " + path.string(), kLevelError);
+        Log(std::string("[PLY] ") + e.what() + ": " + path.string(), log_level::kError);
         return nullptr;
     }
     try {
@@ -698,7 +697,7 @@ std::unique_ptr<FrameData> ReadPly(const fs::path& path) {
         }
         return frame;
     } catch (const std::exception& e) {
-        Log(std::string("[PLY] ") + e.what() + ": " + path.string(), kLevelError);
+        Log(std::string("[PLY] ") + e.what() + ": " + path.string(), log_level::kError);
         return nullptr;
     }
 }

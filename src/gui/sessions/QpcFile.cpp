@@ -20,7 +20,6 @@ namespace fs = std::filesystem;
 
 static_assert(std::endian::native == std::endian::little, "QPC payloads are copied as little-endian values");
 
-constexpr int kLevelError = 4;
 constexpr size_t kMetadataBytes = 255;
 constexpr size_t kMetadataVersionAt = 3;
 constexpr uint8_t kMetadataVersion = 16;
@@ -164,13 +163,13 @@ std::vector<std::span<const uint8_t>> AsSpans(const std::vector<std::vector<uint
 bool ReadQpcBytes(const fs::path& path, std::vector<uint8_t>& bytes) {
     std::error_code error;
     if (!fs::is_regular_file(path, error)) {
-        Log("Error opening " + path.string(), kLevelError);
+        Log("Error opening " + path.string(), log_level::kError);
         return false;
     }
     try {
         ReadWholeFile(path, kMaxQpcFileBytes, bytes);
     } catch (const std::exception& e) {
-        Log(std::string("[IO] ") + e.what() + ": " + path.string(), kLevelError);
+        Log(std::string("[IO] ") + e.what() + ": " + path.string(), log_level::kError);
         return false;
     }
     return true;
@@ -246,8 +245,14 @@ std::unique_ptr<FrameData> DecodeQpcFrame(std::span<const uint8_t> bytes, bool i
     frame->timestamps.reserve(points);
 
     auto cloud = orbel::sdk::CreatePointCloud();
-    for (const auto& line : lines) {
-        cloud->Deserialize(line.data(), line.size());
+    for (size_t i = 0; i < lines.size(); ++i) {
+        cloud->Deserialize(lines[i].data(), lines[i].size());
+        if (i == 0) {
+            // As a live frame is made: line 0's frame number, 56 lines of line 0's points.
+            frame->frameNumber = static_cast<int32_t>(cloud->GetMetadata().frameNumber);
+            frame->width = static_cast<uint32_t>(cloud->GetPointCount());
+            frame->height = static_cast<uint32_t>(kFrameLineCount);
+        }
         const auto& x = cloud->GetX();
         const auto& y = cloud->GetY();
         const auto& z = cloud->GetZ();
@@ -287,7 +292,7 @@ std::unique_ptr<FrameData> ReadQpcFrame(const fs::path& path, bool inMetres) {
         frame->sourceName = path.filename().string();
         return frame;
     } catch (const std::exception& e) {
-        Log(std::string("[IO] ") + e.what() + ": " + path.string(), kLevelError);
+        Log(std::string("[IO] ") + e.what() + ": " + path.string(), log_level::kError);
         return nullptr;
     }
 }
@@ -300,7 +305,7 @@ std::unique_ptr<orbel::sdk::IPointCloud> ReadQpcPointCloud(const fs::path& path)
     try {
         return Assemble(SplitQpcLines(bytes));
     } catch (const std::exception& e) {
-        Log(std::string("[IO] ") + e.what() + ": " + path.string(), kLevelError);
+        Log(std::string("[IO] ") + e.what() + ": " + path.string(), log_level::kError);
         return nullptr;
     }
 }
@@ -312,7 +317,7 @@ std::unique_ptr<orbel::sdk::IPointCloud> AssembleFramePointCloud(const std::vect
 bool WriteQpcFrame(const fs::path& path, orbel::sdk::IPointCloud& cloud) {
     const size_t count = cloud.GetPointCount();
     if (count != kQpcFramePoints) {
-        Log(fmt::format("[QPC] Unexpected point count: {}, expected {}", count, kQpcFramePoints), kLevelError);
+        Log(fmt::format("[QPC] Unexpected point count: {}, expected {}", count, kQpcFramePoints), log_level::kError);
         return false;
     }
     try {
@@ -334,7 +339,7 @@ bool WriteQpcFrame(const fs::path& path, orbel::sdk::IPointCloud& cloud) {
         try {
             file = std::make_unique<AtomicFile>(path);
         } catch (const std::exception&) {
-            Log("[QPC] Failed to open " + path.string(), kLevelError);
+            Log("[QPC] Failed to open " + path.string(), log_level::kError);
             return false;
         }
         const size_t record = coloured ? 29 : 26;
@@ -365,19 +370,19 @@ bool WriteQpcFrame(const fs::path& path, orbel::sdk::IPointCloud& cloud) {
             at += 2 * n;
             std::memcpy(at, confidence.data() + first, 4 * n);
             if (!file->Write(line.data(), line.size())) {
-                Log("[QPC] Failed while writing " + path.string(), kLevelError);
+                Log("[QPC] Failed while writing " + path.string(), log_level::kError);
                 return false;
             }
         }
         try {
             file->Commit();
         } catch (const std::exception&) {
-            Log("[QPC] Failed while writing " + path.string(), kLevelError);
+            Log("[QPC] Failed while writing " + path.string(), log_level::kError);
             return false;
         }
         return true;
     } catch (const std::exception& e) {
-        Log(std::string("[QPC] ") + e.what(), kLevelError);
+        Log(std::string("[QPC] ") + e.what(), log_level::kError);
         return false;
     }
 }

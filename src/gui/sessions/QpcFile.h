@@ -44,7 +44,8 @@ std::vector<std::span<const uint8_t>> SplitQpcLines(std::span<const uint8_t> byt
 
 // The frame that a QPC file's bytes hold: coordinates (scaled by 0.001 with inMetres),
 // reflectivity as signal, ambient, colours when the lines carry them, and each line's time
-// stamp once per point. Frame number, width and height stay 0. Throws std::runtime_error.
+// stamp once per point; as in a live frame, line 0's frame number, height 56 and width the
+// points of line 0. Throws std::runtime_error.
 std::unique_ptr<FrameData> DecodeQpcFrame(std::span<const uint8_t> bytes, bool inMetres);
 
 // DecodeQpcFrame of a file, its name as the source name. None, with "Error opening <path>"

@@ -1,7 +1,6 @@
 // The lidar recorder's write loop and the choice of a fresh session folder.
 #include "sessions/Recorder.h"
 
-#include <chrono>
 #include <system_error>
 
 #include <fmt/format.h>
@@ -15,11 +14,6 @@ namespace orbel::studio {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr int kLevelInfo = 2;
-constexpr int kLevelWarning = 3;
-constexpr int kLevelError = 4;
-constexpr auto kWait = std::chrono::milliseconds(50);
 
 bool HoldsFiles(const fs::path& folder) {
     std::error_code error;
@@ -53,7 +47,7 @@ fs::path FreshSessionFolder(const fs::path& chosen) {
 Recorder::~Recorder() {
     if (const size_t left = queue_.Size(); left > 0) {
         Log(fmt::format("{} recorded frames were queued after the recording ended and were not written", left),
-            kLevelWarning);
+            log_level::kWarning);
     }
 }
 
@@ -69,36 +63,13 @@ void Recorder::Consume(std::shared_ptr<LineBatch> batch) {
 }
 
 void Recorder::Run(const fs::path& folder) {
-    const bool started = queue_.BeginRun();
-    struct EndRun {
-        RecordingQueue<LineBatch>& queue;
-        ~EndRun() { queue.EndRun(); }
-    } endRun{queue_};
-
-    try {
-        EnsureDirectory(folder);
-    } catch (const std::exception& e) {
-        Fail(std::string("Failed to create output directory: ") + e.what(), e.what());
-        return;
-    }
-    Log("Started recording to folder: " + folder.string(), kLevelInfo);
-    if (started) {
-        while (!queue_.StopRequested()) {
-            if (auto batch = queue_.Next(kWait); batch && !WriteFrame(*batch, folder)) {
-                return;
-            }
-        }
-    }
-    // Stopped: what was published before the stop is written before Run returns.
-    for (auto& batch : queue_.TakeAll()) {
-        if (!WriteFrame(*batch, folder)) {
-            return;
-        }
-    }
+    queue_.Run(
+        folder, [&](LineBatch& batch) { return WriteFrame(batch, folder); },
+        [this](const std::string& reason) { Fail("Failed to create output directory: " + reason, reason); });
 }
 
 bool Recorder::Stop() {
-    Log("Stopping recording...", kLevelInfo);
+    Log("Stopping recording...", log_level::kInfo);
     const bool wasRunning = queue_.RequestStop();
     queue_.WaitUntilRunEnded();
     return wasRunning;
@@ -108,7 +79,7 @@ bool Recorder::WriteFrame(LineBatch& lines, const fs::path& folder) {
     if (const std::string problem = QpcBatchProblem(lines); !problem.empty()) {
         ++batchesRefused_;
         const uint32_t frame = !lines.empty() && lines[0] ? lines[0]->GetMetadata().frameNumber : 0;
-        Log(fmt::format("Frame {} not recorded: {}", frame, problem), kLevelWarning);
+        Log(fmt::format("Frame {} not recorded: {}", frame, problem), log_level::kWarning);
         return true;
     }
     const uint32_t frame = lines[0]->GetMetadata().frameNumber;
@@ -116,7 +87,7 @@ bool Recorder::WriteFrame(LineBatch& lines, const fs::path& folder) {
     const fs::path path = UnusedFilePath(folder, stem, ".qpc");
     if (path.filename() != stem + ".qpc") {
         Log(fmt::format("Frame {} was recorded before; this copy is {}", frame, path.filename().string()),
-            kLevelWarning);
+            log_level::kWarning);
     }
     try {
         WriteQpcLines(path, lines);
@@ -129,11 +100,11 @@ bool Recorder::WriteFrame(LineBatch& lines, const fs::path& folder) {
 }
 
 void Recorder::Fail(const std::string& logText, const std::string& reason) {
-    queue_.Fail(reason);
-    Log(logText, kLevelError);
-    Log("[Recorder] " + reason, kLevelError);
-    if (const size_t left = queue_.TakeAll().size(); left > 0) {
-        Log(fmt::format("[Recorder] {} queued frames were not written", left), kLevelError);
+    const size_t left = queue_.Fail(reason);
+    Log(logText, log_level::kError);
+    Log("[Recorder] " + reason, log_level::kError);
+    if (left > 0) {
+        Log(fmt::format("[Recorder] {} queued frames were not written", left), log_level::kError);
     }
 }
 

@@ -17,9 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kLevelInfo = 2;
-constexpr int kLevelWarning = 3;
-constexpr int kLevelError = 4;
 constexpr std::array<float, 4> kWaitingColour{0.9f, 0.7f, 0.2f, 1.0f};
 constexpr std::array<float, 4> kRecordingColour{0.2f, 0.9f, 0.2f, 1.0f};
 
@@ -77,7 +74,7 @@ void RecorderPanel::Update() {
     if (failure) {
         // The failing recorder has logged why; the other one must not go on alone.
         StopRecording();
-        Log("[Recorder] Recording ended: " + *failure, kLevelError);
+        Log("[Recorder] Recording ended: " + *failure, log_level::kError);
         context_->appState->SetToast("Recording failed", 3);
         return;
     }
@@ -107,7 +104,7 @@ void RecorderPanel::StartRecording() {
     if (sessionFolder_ != fs::path(outputFolder_)) {
         Log("The folder " + outputFolder_ + " already holds a recorded session; recording into " +
                 sessionFolder_.string(),
-            kLevelWarning);
+            log_level::kWarning);
     }
     startTime_ = std::chrono::steady_clock::now();
 
@@ -115,39 +112,39 @@ void RecorderPanel::StartRecording() {
     context_->dispatcher->Subscribe<LineBatch>(recorder_.get());
     try {
         context_->taskManager->Launch(TaskType::Recording, [recorder = recorder_, folder = sessionFolder_ / "frames_qpc"] {
-            Log("Sensor recording started", kLevelInfo);
+            Log("Sensor recording started", log_level::kInfo);
             recorder->Run(folder);
         });
     } catch (const std::exception& e) {
         context_->dispatcher->Unsubscribe<LineBatch>(recorder_.get());
         recorder_.reset();
-        Log(std::string("Failed to start recording: ") + e.what(), kLevelError);
+        Log(std::string("Failed to start recording: ") + e.what(), log_level::kError);
         state.SetToast("Failed to start recording", 3);
         return;
     }
     state.SetToast("Recording started", 0);
 
     if (!state.cameraRunning.load()) {
-        Log("Camera not available, skipping camera recording", kLevelWarning);
+        Log("Camera not available, skipping camera recording", log_level::kWarning);
         return;
     }
     if (!recordCamera_.load()) {
-        Log("Record camera is switched off, skipping camera recording", kLevelInfo);
+        Log("Record camera is switched off, skipping camera recording", log_level::kInfo);
         return;
     }
-    Log("Starting camera recording", kLevelInfo);
+    Log("Starting camera recording", log_level::kInfo);
     cameraRecorder_ = std::make_shared<recorder::CameraRecorder>();
     context_->dispatcher->Subscribe<orbel::sdk::IImage>(cameraRecorder_.get());
     try {
         context_->taskManager->Launch(TaskType::CameraRecording,
                                       [camera = cameraRecorder_, folder = sessionFolder_ / "frames_rgb"] {
-                                          Log("Camera recording started", kLevelInfo);
+                                          Log("Camera recording started", log_level::kInfo);
                                           camera->Run(folder);
                                       });
     } catch (const std::exception& e) {
         context_->dispatcher->Unsubscribe<orbel::sdk::IImage>(cameraRecorder_.get());
         cameraRecorder_.reset();
-        Log(std::string("Failed to start camera recording: ") + e.what(), kLevelError);
+        Log(std::string("Failed to start camera recording: ") + e.what(), log_level::kError);
         state.SetToast("Failed to start camera recording", 3);
     }
 }
@@ -158,14 +155,14 @@ void RecorderPanel::StopRecording() {
         recorder_->Stop();
         context_->taskManager->Wait(TaskType::Recording);
         recorder_.reset();
-        Log("Recording stopped", kLevelInfo);
+        Log("Recording stopped", log_level::kInfo);
     }
     if (cameraRecorder_) {
         context_->dispatcher->Unsubscribe<orbel::sdk::IImage>(cameraRecorder_.get());
         cameraRecorder_->Stop();
         context_->taskManager->Wait(TaskType::CameraRecording);
         cameraRecorder_.reset();
-        Log("Camera recording stopped", kLevelInfo);
+        Log("Camera recording stopped", log_level::kInfo);
     }
 }
 
@@ -175,10 +172,7 @@ void RecorderPanel::DrawRecorderPanel() {
     ImGui::PushID(this);
 
     if (ImGui::Button("Select output folder##recorder_output")) {
-        fs::path chosen;
-        if (platform::FileDialogs().PickFolder(fs::path(outputFolder_), chosen) == platform::DialogResult::Okay) {
-            outputFolder_ = chosen.string();
-        }
+        platform::PickFolderInto(outputFolder_);
     }
     ImGui::SetNextItemWidth(-FLT_MIN);
     ImGui::InputText("##recorder_output", &outputFolder_);

@@ -4,9 +4,9 @@
 // an active loop to finish its queue.
 //
 // Contract: every member locks the queue's one mutex and releases it before returning;
-// nothing is written to disk under it. The loop calls BeginRun once, Next until it
-// returns none with StopRequested true (or until it fails), drains with TakeAll, then
-// EndRun. Stop-side callers use RequestStop and WaitUntilRunEnded.
+// nothing is written to disk under it. The loop (Run, or by hand) calls BeginRun once,
+// Next until it returns none with StopRequested true (or until it fails), drains with
+// TakeAll, then EndRun. Stop-side callers use RequestStop and WaitUntilRunEnded.
 #pragma once
 
 #include <chrono>
@@ -14,17 +14,59 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <exception>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
 
+#include "app/FileHelpers.h"
+#include "app/Logging.h"
+
 namespace orbel::studio {
 
 template <typename T>
 class RecordingQueue {
 public:
+    static constexpr std::chrono::milliseconds kWait{50};  // how long Run waits for an item at a time
+
+    // A recorder's write loop, on the recording task's thread: creates `folder` with its
+    // parents (when that fails, `folderFailed` gets the reason and the run ends), logs
+    // "Started recording to folder: <folder>", then hands each item to `write` until a stop,
+    // then the items still queued; `write` returns false when the recording cannot go on.
+    // True when the run went through to its end.
+    template <typename Write, typename FolderFailed>
+    bool Run(const std::filesystem::path& folder, Write write, FolderFailed folderFailed) {
+        const bool started = BeginRun();
+        struct Ending {
+            RecordingQueue& queue;
+            ~Ending() { queue.EndRun(); }
+        } ending{*this};
+        try {
+            EnsureDirectory(folder);
+        } catch (const std::exception& e) {
+            folderFailed(std::string(e.what()));
+            return false;
+        }
+        Log("Started recording to folder: " + folder.string(), log_level::kInfo);
+        if (started) {
+            while (!StopRequested()) {
+                if (auto item = Next(kWait); item && !write(*item)) {
+                    return false;
+                }
+            }
+        }
+        // Stopped: what was published before the stop is written before Run returns.
+        for (auto& item : TakeAll()) {
+            if (!write(*item)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
     // Appends the item unless the recording failed. With a cap, the oldest items go first
     // so that at most `cap` wait. Returns how many items were dropped (the new one counts
     // when the recording failed).
@@ -77,10 +119,16 @@ public:
         return stopRequested_;
     }
 
-    // Records why the recording ended; later pushes are refused.
-    void Fail(std::string reason) {
-        std::lock_guard lock(mutex_);
-        if (!failure_) failure_ = std::move(reason);
+    // Records why the recording ended; later pushes are refused. Returns how many queued
+    // items were dropped with it (none are written any more).
+    size_t Fail(std::string reason) {
+        std::deque<std::shared_ptr<T>> dropped;
+        {
+            std::lock_guard lock(mutex_);
+            if (!failure_) failure_ = std::move(reason);
+            dropped.swap(items_);
+        }
+        return dropped.size();
     }
 
     std::optional<std::string> Failure() const {

@@ -12,14 +12,7 @@
 #include "views/Colormaps.h"
 
 namespace orbel::studio::gui {
-namespace {
-
 namespace fs = std::filesystem;
-
-constexpr int kLevelWarning = 3;
-constexpr int kLevelError = 4;
-
-}  // namespace
 
 ReplayPanel::ReplayPanel(int mode) : mode_(mode == 1 ? ReplayMode::Camera : ReplayMode::Lidar) {}
 
@@ -68,7 +61,9 @@ void ReplayPanel::Update(const std::shared_ptr<AppState>& state) {
     if (colourMode && state->viewerConfig) {
         state->viewerConfig->view3d_colormap = ColormapFromName(*colourMode);
     }
-    if (player_ && (state->streaming.load() || TaskPending(*state))) {
+    // A live stream takes the views; a background task (a conversion, a colorization) only
+    // reads or writes files and leaves a loaded session as it is.
+    if (player_ && state->streaming.load()) {
         player_.reset();
         folder_.clear();
     }
@@ -92,13 +87,13 @@ ReplayPanel::View ReplayPanel::Describe(const AppState& state) const {
     } else {
         view.frameText = "Frame ID: -";
     }
-    view.playPauseLabel = !player_ || player_->IsPlaying() ? "Pause" : "Play";
+    view.playPauseLabel = player_ && player_->IsPlaying() ? "Pause" : "Play";
     return view;
 }
 
 void ReplayPanel::LoadSession(std::shared_ptr<AppState> state) {
     if (!dispatcher_) {
-        Log("[Replay] The replay panel has no dispatcher to play to", kLevelError);
+        Log("[Replay] The replay panel has no dispatcher to play to", log_level::kError);
         return;
     }
     try {
@@ -120,7 +115,7 @@ void ReplayPanel::LoadSession(std::shared_ptr<AppState> state) {
             }
         } else if (type != FileType::Jpg) {
             Log("Selected folder does not contain RGB images. Camera replay mode requires a folder with RGB images.",
-                kLevelError);
+                log_level::kError);
             if (state) state->SetToast("Invalid folder for camera replay", 3);
             return;
         }
@@ -139,12 +134,12 @@ void ReplayPanel::LoadSession(std::shared_ptr<AppState> state) {
         if (player_->FileCount() > 0) {
             player_->Show();
         } else {
-            Log("No frames found in the selected folder.", kLevelWarning);
+            Log("No frames found in the selected folder.", log_level::kWarning);
             if (state) state->SetToast("No frames found", 2);
             player_.reset();
         }
     } catch (const std::exception& e) {
-        Log(std::string("Failed to load session: ") + e.what(), kLevelError);
+        Log(std::string("Failed to load session: ") + e.what(), log_level::kError);
         if (state) state->SetToast("Failed to load session", 3);
         if (mode_ == ReplayMode::Lidar) {
             Publish(AppActionType::SessionLoadFailed);
@@ -216,12 +211,8 @@ void ReplayPanel::DrawReplayPanel(std::shared_ptr<AppState> state) {
     ImGui::PushID(this);
 
     ImGui::BeginDisabled(!view.loadEnabled);
-    if (ImGui::Button("Load session")) {
-        fs::path chosen;
-        if (platform::FileDialogs().PickFolder(fs::path(folder_), chosen) == platform::DialogResult::Okay) {
-            folder_ = chosen.string();
-            LoadSession(state);
-        }
+    if (ImGui::Button("Load session") && platform::PickFolderInto(folder_)) {
+        LoadSession(state);
     }
     if (view.showUnload) {
         ImGui::SameLine();

@@ -42,7 +42,7 @@ public:
         int index = 0;
         int count = 0;
         std::string frameText;        // "Frame i / n" or "Frame ID: -"
-        std::string playPauseLabel;   // "Pause" with no player or while playing, else "Play"
+        std::string playPauseLabel;   // "Pause" while playing, else "Play"
     };
 
     explicit ReplayPanel(int mode);

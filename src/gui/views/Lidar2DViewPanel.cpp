@@ -32,7 +32,11 @@ void Lidar2DViewPanel::Consume(std::shared_ptr<AppAction> action) {
     actions_.PushBounded(std::move(action), kMaxQueued);
 }
 
-void Lidar2DViewPanel::ResetTexture() {
+void Lidar2DViewPanel::ResetTexture(const AppAction& clear) {
+    frames_.RemoveIf([&clear](const std::shared_ptr<FrameData>& frame) { return !frame || MadeBefore(*frame, clear); });
+    if (current_ && !MadeBefore(*current_, clear)) {
+        return;
+    }
     current_.reset();
     hasImage_ = false;
     uploadPending_ = false;
@@ -40,7 +44,6 @@ void Lidar2DViewPanel::ResetTexture() {
     imageWidth_ = 0;
     imageRows_ = kImageRows;
     texture_.Release();
-    frames_.Clear();
 }
 
 void Lidar2DViewPanel::ReleaseGl() {
@@ -82,7 +85,7 @@ void Lidar2DViewPanel::Update(const std::shared_ptr<AppState>& appState) {
     if (auto action = actions_.TryPop(); action && *action) {
         const AppAction& a = **action;
         if (a.Is(AppActionType::ClearViews) || a.Is(AppActionType::Show2DView)) {
-            ResetTexture();
+            ResetTexture(a);
         } else if (a.Is(AppActionType::Export2DView) && appState) {
             std::string path;
             if (a.payload.index() == payload_index::kText) {

@@ -47,8 +47,10 @@ public:
     // Writes the picture as PNG; an empty path picks the screenshots folder and receives
     // the file's path. Tells the user through the toast and the log.
     void ExportPng(std::string& path, AppState& appState);
-    // Forgets the frame and the picture and empties the frame queue.
-    void ResetTexture();
+    // What a ClearViews or Show2DView does: forgets the frame and the picture when the frame
+    // was made before the action, and drops the queued frames made before it. A frame made
+    // after it (a replay's first, published right after its clear) stays to be shown.
+    void ResetTexture(const AppAction& clear);
     // Decodes and uploads the logo; a logo that cannot be decoded is logged once and not
     // tried again.
     void LoadLogoTexture();

@@ -49,13 +49,15 @@ void View3DPanel::Consume(std::shared_ptr<AppAction> action) {
     actions_.PushBounded(std::move(action), kMaxQueuedActions);
 }
 
-void View3DPanel::ClearView() {
+void View3DPanel::ClearView(const AppAction& clear) {
     renderer_.ClearScene();
     zoneMeshes_.Invalidate();
     zoneEditor_.RemoveSnapPreview(renderer_);
     pickPositions_.clear();
-    current_.reset();
-    frames_.Clear();
+    if (current_ && MadeBefore(*current_, clear)) {
+        current_.reset();
+    }
+    frames_.RemoveIf([&clear](const std::shared_ptr<FrameData>& frame) { return !frame || MadeBefore(*frame, clear); });
     rebuild_ = true;
     ringsShown_ = false;
 }
@@ -102,7 +104,7 @@ void View3DPanel::UpdateScene(const std::shared_ptr<AppState>& appState) {
     if (auto action = actions_.TryPop(); action && *action) {
         const AppAction& a = **action;
         if (a.Is(AppActionType::ClearViews)) {
-            ClearView();
+            ClearView(a);
         } else if (a.Is(AppActionType::ResetView3DCamera)) {
             ResetCamera();
         } else if (a.Is(AppActionType::Export3DView)) {

@@ -52,8 +52,10 @@ public:
     // Writes the rendered picture as PNG; an empty path picks the screenshots folder and
     // receives the file's path. Tells the user through the toast and the log.
     void ExportPng(std::string& path, AppState& appState);
-    // Drops the frame, the scene and the queued frames (ClearViews).
-    void ClearView();
+    // What a ClearViews does: empties the scene and drops the frames made before the clear,
+    // current and queued. A frame made after it stays (a replay publishes the clear and then
+    // its first frame, which may arrive before the clear is acted on) and is shown again.
+    void ClearView(const AppAction& clear);
     void ResetCamera() { camera_.Reset(); }
     // Deletes every OpenGL object of the view; call while the context exists.
     void ReleaseGl() { renderer_.ReleaseGl(); }

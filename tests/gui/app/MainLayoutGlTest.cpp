@@ -15,8 +15,10 @@
 #include "app/MainLayout.h"
 #include "app/OrbelStudioController.h"
 #include "gui/app/ProgramLogCapture.h"
+#include "gui/sessions/SessionFixtures.h"
 #include "support/GlTestContext.h"
 #include "support/HeadlessImGui.h"
+#include "support/Threads.h"
 
 namespace {
 
@@ -154,6 +156,24 @@ TEST_F(LayoutDrawTest, APublishedImageOpensTheCameraViewAndShowsThere) {
         drawn += cmd.TextureId == reinterpret_cast<ImTextureID>(static_cast<intptr_t>(texture)) ? 1 : 0;
     }
     EXPECT_EQ(drawn, 1);
+}
+
+// "Recorder" is the tab shown: a session loaded in the lidar replay still reaches the camera
+// replay, whose tab is not drawn, and its first image the camera panel.
+TEST_F(LayoutDrawTest, TheCameraReplayLoadsItsSessionWhileItsTabIsHidden) {
+    const std::filesystem::path images =
+        std::filesystem::temp_directory_path() / ("orbel-layout-rgb-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(images);
+    orbel::testing::RgbImage(3, 1000, 8, 4)->SaveAsJpeg(images / "image_00000003_00000000000000001000.jpg", 90, false);
+    DrawFrame();
+    controller->Context()->dispatcher->Publish(std::make_shared<orbel::studio::AppAction>(
+        orbel::studio::AppActionType::SessionLoaded, &controller->Panels().lidarReplayPanel, images.string()));
+    DrawFrame();
+    const auto* player = controller->Panels().cameraReplayPanel.Player();
+    ASSERT_NE(player, nullptr);
+    EXPECT_EQ(player->FileCount(), 1);
+    EXPECT_TRUE(orbel::testing::Eventually([&] { return controller->Panels().cameraPanel.QueuedImages() > 0; }));
+    std::filesystem::remove_all(images);
 }
 
 }  // namespace

@@ -5,12 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "app/SensorConfig.h"
 #include "app/ViewerConfig.h"
 #include "gui/e2e/StudioSession.h"
 #include "support/FakeCamera.h"
@@ -27,20 +27,6 @@ using orbel::testing::Screenshot;
 
 constexpr int kImageWidth = 320;  // the fake camera's picture, 4 : 3
 constexpr int kImageHeight = 240;
-constexpr int kSplitter = 6;
-
-// The camera region with the view below (beside the 2D view) or above (beside the 3D view):
-// the point-cloud view keeps the split ratio's share of the centre less the splitter, the
-// camera the rest, each in whole pixels.
-Rect CameraRegion(bool above) {
-    const orbel::studio::gui::ViewerConfig defaults;
-    const float available = static_cast<float>(kLayout.view3D.Width());
-    const int viewWidth = static_cast<int>(std::floor((available - kSplitter) * defaults.camera_split_ratio));
-    const int cameraWidth = static_cast<int>(std::floor((available - kSplitter) * (1.0f - defaults.camera_split_ratio)));
-    const Rect& beside = above ? kLayout.view3D : kLayout.view2D;
-    const int left = beside.left + viewWidth + kSplitter;
-    return {left, beside.top, left + cameraWidth, beside.bottom};
-}
 
 // The picture inside the region: the region's full width or height, kept to 4 : 3, centred.
 Rect PictureIn(const Rect& region) {
@@ -85,27 +71,7 @@ bool Black(Rgb pixel) { return pixel == Rgb{}; }
     return ::testing::AssertionSuccess();
 }
 
-class CameraEndToEndTest : public orbel::testing::StudioSession {
-protected:
-    // With the camera on and the settings editable, the sensor panel also shows "Browse
-    // calibration" above the streaming button: the start and stop button is its last one.
-    ::testing::AssertionResult PressStreamingButton(const std::string& shotName, std::size_t enabledButtons,
-                                                    uint32_t commandId) {
-        std::vector<Rect> buttons;
-        if (!Eventually([&] {
-                buttons = orbel::testing::FindButtons(Capture(shotName), kLayout.sensorPanel);
-                return buttons.size() == enabledButtons;
-            })) {
-            return ::testing::AssertionFailure() << "the sensor panel shows " << orbel::testing::Describe(buttons);
-        }
-        Click(buttons.back());
-        if (!emulator.WaitForFrames(commandId, 1, orbel::testing::kStepDeadline)) {
-            return ::testing::AssertionFailure() << "the sensor did not receive command " << commandId;
-        }
-        MoveAway();
-        return ::testing::AssertionSuccess();
-    }
-};
+class CameraEndToEndTest : public orbel::testing::StudioSession {};
 
 TEST_F(CameraEndToEndTest, TheCameraViewShowsTheLivePictureAndMovesAboveOnItsButton) {
     ORBEL_FAKE_CAMERA_OR_SKIP(camera);
@@ -116,12 +82,11 @@ TEST_F(CameraEndToEndTest, TheCameraViewShowsTheLivePictureAndMovesAboveOnItsBut
     });
     StartStudio();
     ASSERT_TRUE(WaitForMainWindow()) << Log();
-    const Rect below = CameraRegion(false);
+    const Rect below = kLayout.cameraBelow;
     EXPECT_FALSE(ShowsThePicture(Capture("01-no-camera-yet"), below)) << "the 2D view's logo, not a picture";
 
-    ASSERT_TRUE(PressStreamingButton("02-start", 2, orbel::emulator::ids::kStart));
+    ASSERT_TRUE(StartStreaming("02"));  // "Browse calibration" is enabled beside it
     ASSERT_TRUE(WaitForLog("Camera started")) << Log();
-    ASSERT_TRUE(WaitForLog("Frames arriving: frame ")) << Log();
     std::string why;
     ASSERT_TRUE(Eventually([&] {
         const auto shown = ShowsThePicture(Capture("03-camera-below"), below);
@@ -146,7 +111,7 @@ TEST_F(CameraEndToEndTest, TheCameraViewShowsTheLivePictureAndMovesAboveOnItsBut
     // The pointer stays until the click has shown its effect: the program sees the release
     // where the pointer is on its next frame.
     Click(button);
-    const Rect above = CameraRegion(true);
+    const Rect above = kLayout.cameraAbove;
     ASSERT_TRUE(Eventually([&] {
         const auto shown = ShowsThePicture(Capture("06-camera-above"), above);
         why = shown.message();
@@ -154,7 +119,7 @@ TEST_F(CameraEndToEndTest, TheCameraViewShowsTheLivePictureAndMovesAboveOnItsBut
     })) << why;
     MoveAway();
 
-    ASSERT_TRUE(PressStreamingButton("07-stop", 1, orbel::emulator::ids::kStop));
+    ASSERT_TRUE(StopStreaming("07"));
     ASSERT_TRUE(WaitForLog("Camera stopped")) << Log();
     EXPECT_EQ(CloseStudio(), 0);
     const std::string log = Log();

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -40,6 +41,7 @@ constexpr uint32_t kPointsPerLine = 192;  // the emulator's default line
 constexpr uintmax_t kQpcBytes = 756'728;  // one 0x6F frame of 56 lines of 192 points
 constexpr int kRecordedFrames = 100;      // five seconds at 20 frames per second
 constexpr Rgb kSliderGrab{61, 133, 224};
+constexpr int kCloudPixels = 5000;  // pixels of the 3D view that a frame changes, at the least
 
 // The frame numbers of the files named <prefix>%08u<extension> in a folder; anything else
 // there (a temporary file left behind, say) is returned in `strays`.
@@ -199,6 +201,7 @@ TEST_F(SessionsEndToEndTest, RecordReplayAndConvertWhatTheEmulatorSent) {
     WriteSettings();
     StartStudio();
     ASSERT_TRUE(WaitForMainWindow()) << Log();
+    const Screenshot empty = Capture("00-empty");  // the 3D view's grid and axes alone
     ASSERT_TRUE(StartStreaming("01"));
     const fs::path session = scratch / "session";
     const fs::path converted = scratch / "converted";
@@ -262,6 +265,7 @@ TEST_F(SessionsEndToEndTest, RecordReplayAndConvertWhatTheEmulatorSent) {
         FindRects(Capture("07-replay"), kLayout.sessionPanel, theme::kFrame, 200);
     ASSERT_FALSE(replayFields.empty());
     TypeInto(replayFields.front(), session.string());
+    const std::size_t logBeforeLoad = Log().size();
     ClickOpeningDialog(controls->load);
     const std::optional<unsigned long> chooser = WaitForWindow("Select Folder");
     ASSERT_TRUE(chooser) << "no file chooser";
@@ -274,24 +278,42 @@ TEST_F(SessionsEndToEndTest, RecordReplayAndConvertWhatTheEmulatorSent) {
     ASSERT_TRUE(Eventually([&] { return !FindWindow("Select Folder"); })) << "the file chooser stayed open";
     MoveAway();
 
-    // Loaded: the play button reads "Play" and the frame slider appears with its grab at the
-    // left ("Frame 1 / N"). A click near the slider's right end seeks there and the 3D view
-    // shows another frame; Play runs on to the last file: "Play" is back and the grab stands
-    // at the slider's right end ("Frame N / N").
+    // Loaded: the play button reads "Play", the frame slider appears with its grab at the
+    // left ("Frame 1 / N") and the 3D view shows the first frame, which the log names as a
+    // live frame is named. A click on the slider seeks and the 3D view shows another frame;
+    // Play runs on to the last file: "Play" is back and the grab stands at the slider's right
+    // end ("Frame N / N").
     std::optional<Slider> slider;
+    int cloud = 0;
     const Screenshot loaded = [&] {
         std::optional<Screenshot> shot;
         EXPECT_TRUE(Eventually([&] {
             shot = Capture("09-loaded");
             controls = FindReplayControls(FindButtons(*shot, kLayout.sessionPanel, 12));
             slider = FindSlider(*shot);
-            return controls && controls->PlayShown() && slider;
-        })) << "no session loaded:\n" << Log();
+            cloud = CountDifferences(empty, *shot, kLayout.view3D);
+            return controls && controls->PlayShown() && slider && cloud > kCloudPixels;
+        })) << "no session shown: " << cloud << " pixels of the 3D view show more than the grid\n" << Log();
         return std::move(*shot);
     }();
     ASSERT_TRUE(controls && slider);
+    EXPECT_EQ(LogLineAfter("Frames arriving: frame ", logBeforeLoad),
+              std::to_string(first) + ", 56 lines of " + std::to_string(kPointsPerLine) + " points");
     EXPECT_LE(slider->grab.left, slider->left + 4) << "not on the first frame";
-    Click(slider->left + (slider->right - slider->left) * 9 / 10, slider->grab.CentreY());
+    // The box sweeps to and fro, so some frames look like the first: the seek goes near the
+    // right end, to a frame whose box stands well away from where it stood in the first.
+    const auto boxFromFirst = [&](uint32_t index) {
+        return std::abs(emu::PointCloudGenerator::BoxCentreY_mm(first + index) -
+                        emu::PointCloudGenerator::BoxCentreY_mm(first));
+    };
+    const auto files = static_cast<uint32_t>(qpc.size());
+    uint32_t target = files * 9 / 10;
+    for (const uint32_t candidate : {files * 3 / 4, files / 2}) {
+        if (boxFromFirst(candidate) > boxFromFirst(target)) target = candidate;
+    }
+    ASSERT_GT(boxFromFirst(target), 1000.0);
+    Click(slider->left + (slider->right - slider->left) * static_cast<int>(target) / static_cast<int>(files - 1),
+          slider->grab.CentreY());
     MoveAway();
     EXPECT_TRUE(Eventually([&] { return CountDifferences(loaded, Capture("10-sought"), kLayout.view3D) > 200; }))
         << "the 3D view did not follow the slider";
@@ -320,8 +342,12 @@ TEST_F(SessionsEndToEndTest, RecordReplayAndConvertWhatTheEmulatorSent) {
     Click(buttons.back());
     MoveAway();
     ASSERT_TRUE(WaitForLog("Conversion completed")) << Log();
-    Shoot("14-converted");
     EXPECT_TRUE(LogHas("Conversion completed successfully")) << Log();
+    // The conversion left the replayed session loaded, on its last frame, and in the 3D view.
+    const Screenshot convertedShot = Capture("14-converted");
+    const std::optional<Slider> after = FindSlider(convertedShot);
+    EXPECT_TRUE(after && after->grab.right + 4 >= slider->right) << "the session was unloaded";
+    EXPECT_GT(CountDifferences(empty, convertedShot, kLayout.view3D), kCloudPixels);
 
     // One PLY per QPC file, under the same frame number, with 56 x 192 vertices that are,
     // point by point, the ones the emulator encoded for that frame.

@@ -11,9 +11,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <thread>
 #include <utility>
@@ -216,6 +218,18 @@ StudioLayout MakeStudioLayout() {
     const int view2DTop = layout.view3D.bottom + static_cast<int>(LayoutSizes::kSplitterThickness);
     layout.view2D = {viewLeft, view2DTop, viewLeft + static_cast<int>(centre.view3DWidth),
                      view2DTop + static_cast<int>(centre.view2DHeight)};
+    // With the camera view: the view keeps its share of the width less the splitter, the camera
+    // the rest, each in whole pixels, the splitter between them.
+    const auto split = orbel::studio::gui::ComputeCentre(
+        true, true, defaults.lidar_2d_view_scale_factor, defaults.camera_split_ratio,
+        static_cast<float>(centreWidth - 2 * kPadding), static_cast<float>(contentHeight - 2 * kPadding));
+    const int cameraOffset =
+        static_cast<int>(std::floor(split.view3DWidth)) + static_cast<int>(LayoutSizes::kSplitterThickness);
+    const int cameraWidth = static_cast<int>(std::floor(split.cameraWidth));
+    layout.cameraBelow = {viewLeft + cameraOffset, layout.view2D.top, viewLeft + cameraOffset + cameraWidth,
+                          layout.view2D.bottom};
+    layout.cameraAbove = {viewLeft + cameraOffset, layout.view3D.top, viewLeft + cameraOffset + cameraWidth,
+                          layout.view3D.bottom};
 
     const int rightLeft = centreLeft + centreWidth + kSpacingX + separator + kSpacingX;
     const int logHeight = static_cast<int>(LayoutSizes::kLogPanelHeight);
@@ -414,17 +428,25 @@ bool StudioSession::WaitForMainWindow() {
     });
 }
 
-::testing::AssertionResult StudioSession::PressOnlySensorButton(const std::string& shotName) {
+::testing::AssertionResult StudioSession::PressStreamingButton(const std::string& shotName) {
     std::vector<Rect> buttons;
-    if (!Eventually([&] { return (buttons = FindButtons(Capture(shotName), kLayout.sensorPanel)).size() == 1; })) {
-        return ::testing::AssertionFailure() << "the sensor panel shows " << Describe(buttons);
+    std::vector<Rect> right;
+    if (!Eventually([&] {
+            buttons = FindButtons(Capture(shotName), kLayout.sensorPanel);
+            right.clear();
+            std::copy_if(buttons.begin(), buttons.end(), std::back_inserter(right),
+                         [](const Rect& b) { return b.right > kLayout.sensorPanel.CentreX(); });
+            return right.size() == 1;
+        })) {
+        return ::testing::AssertionFailure() << "no one streaming button at the right of the sensor panel: "
+                                             << Describe(buttons);
     }
-    Click(buttons.front());
+    Click(right.front());
     return ::testing::AssertionSuccess();
 }
 
 ::testing::AssertionResult StudioSession::StartStreaming(const std::string& step) {
-    if (auto pressed = PressOnlySensorButton(step + "-stream-start"); !pressed) return pressed;
+    if (auto pressed = PressStreamingButton(step + "-stream-start"); !pressed) return pressed;
     if (!emulator.WaitForFrames(orbel::emulator::ids::kStart, 1, kStepDeadline)) {
         return ::testing::AssertionFailure() << "the sensor was not started";
     }
@@ -434,7 +456,7 @@ bool StudioSession::WaitForMainWindow() {
 }
 
 ::testing::AssertionResult StudioSession::StopStreaming(const std::string& step) {
-    if (auto pressed = PressOnlySensorButton(step + "-stream-stop"); !pressed) return pressed;
+    if (auto pressed = PressStreamingButton(step + "-stream-stop"); !pressed) return pressed;
     if (!emulator.WaitForFrames(orbel::emulator::ids::kStop, 1, kStepDeadline)) {
         return ::testing::AssertionFailure() << "the sensor was not stopped";
     }

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 #include <gtk/gtk.h>
 
@@ -99,6 +101,35 @@ TEST(FileDialogs, GtkMatchesTheFilterPatternsRegardlessOfCase) {
     EXPECT_FALSE(matches("qpc"));
     EXPECT_FALSE(matches("notes.txt"));
     g_object_unref(filter);
+}
+
+// Left to itself the chooser opens in its list of recent files, where a typed path does not
+// take: every dialog starts in a folder.
+TEST(FileDialogs, DialogsStartInTheFieldsFolderElseAtHome) {
+    namespace fs = std::filesystem;
+    char pattern[] = "/tmp/orbel-dialog-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const fs::path root = pattern;
+    const fs::path home = root / "home";
+    fs::create_directories(home);
+    fs::create_directories(root / "session");
+    std::ofstream(root / "session" / "alignment.qext") << "x";
+    const struct {
+        fs::path given;
+        fs::path expected;
+        const char* why;
+    } cases[] = {
+        {root / "session", root / "session", "a folder"},
+        {root / "session" / "alignment.qext", root / "session", "a file: its folder"},
+        {root / "session" / "to-be-made", root / "session", "a folder still to be made: where it goes"},
+        {root / "missing" / "deeper", home, "nothing there: home"},
+        {"", home, "an empty field: home"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(orbel::studio::platform::StartingFolder(c.given, home), c.expected) << c.why;
+    }
+    EXPECT_EQ(orbel::studio::platform::StartingFolder("", root / "no-home"), fs::path()) << "no folder at all";
+    fs::remove_all(root);
 }
 
 // GTK keeps its start-up state for the process, so a child tries it.

@@ -27,19 +27,22 @@ namespace fs = std::filesystem;
 class ScriptedDialogs : public orbel::studio::platform::IFileDialog {
 public:
     explicit ScriptedDialogs(fs::path answer) : answer_(std::move(answer)) {}
-    DialogResult OpenFile(const std::vector<DialogFilter>& filters, const fs::path&, fs::path& chosen) override {
+    DialogResult OpenFile(const std::vector<DialogFilter>& filters, const fs::path& start, fs::path& chosen) override {
         calls.push_back("open");
         lastFilters = filters;
+        lastStart = start;
         chosen = answer_;
         return DialogResult::Okay;
     }
-    DialogResult PickFolder(const fs::path&, fs::path& chosen) override {
+    DialogResult PickFolder(const fs::path& start, fs::path& chosen) override {
         calls.push_back("folder");
+        lastStart = start;
         chosen = answer_;
         return DialogResult::Okay;
     }
     std::vector<std::string> calls;
     std::vector<DialogFilter> lastFilters;
+    fs::path lastStart;
 
 private:
     fs::path answer_;
@@ -121,8 +124,11 @@ TEST_F(ColorizerPanelTest, PickersFillTheirFieldsFromTheDialogs) {
                 {ColorizerPanel::kSyncFile, "open"}};
     for (size_t row = 0; row < std::size(rows); ++row) {
         dialogs->calls.clear();
+        const std::string typed = (root_ / ("typed" + std::to_string(row))).string();
+        Fill(panel, rows[row].field, typed);
         gui.Click(ImVec2(origin.x + 10.0f, origin.y + row * rowHeight + ImGui::GetFrameHeight() / 2), draw);
         EXPECT_EQ(dialogs->calls, std::vector<std::string>{rows[row].dialog}) << "row " << row;
+        EXPECT_EQ(dialogs->lastStart, fs::path(typed)) << "row " << row << ": the dialog opens where the field points";
         EXPECT_EQ(std::string(panel.Buffer(rows[row].field)), (root_ / "chosen").string()) << "row " << row;
         if (rows[row].field == ColorizerPanel::kQextFile) {
             ASSERT_EQ(dialogs->lastFilters.size(), 1u);

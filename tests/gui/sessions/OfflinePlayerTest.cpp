@@ -1,9 +1,13 @@
 // The offline player: the order of its files, stepping, seeking, playing to the end and
-// again, seeking while playing, files that cannot be read, the first frame's colour mode,
-// and camera images with the ids in their names.
+// again, seeking while playing, files that cannot be read, the frame number and shape of
+// the frames shown, the first frame's colour mode, and camera images with the ids in their
+// names.
 #include "sessions/OfflinePlayer.h"
 
 #include <gtest/gtest.h>
+
+#include "sessions/PlyFile.h"
+#include "sessions/QpcFile.h"
 
 #include "gui/app/ProgramLogCapture.h"
 #include "gui/sessions/SessionFixtures.h"
@@ -155,6 +159,28 @@ TEST_F(Player, AFileThatCannotBeReadIsPassedOverOnce) {
     ASSERT_TRUE(Eventually([&] { return !player.IsPlaying(); }));
     EXPECT_EQ(Shown(), (std::vector<std::string>{FrameName(0), FrameName(2), FrameName(3)}));
     EXPECT_EQ(log.Count("Failed to load frame: " + (folder / FrameName(1)).string(), spdlog::level::err), 1u);
+}
+
+TEST_F(Player, FramesCarryTheirNumberAndShapeAsLiveFramesDo) {
+    const fs::path qpc = Frames(13);
+    auto ply = ReadQpcFrame(qpc / FrameName(12), false);
+    ASSERT_NE(ply, nullptr);
+    ply->width = ply->height = 0;  // the converter's PLY files name no lines
+    fs::create_directories(root_ / "frames_ply");
+    WritePly(root_ / "frames_ply" / "frame_00000012.ply", *ply);
+
+    const std::pair<fs::path, FileType> folders[] = {{qpc, FileType::Qpc}, {root_ / "frames_ply", FileType::Ply}};
+    for (const auto& [folder, type] : folders) {
+        SCOPED_TRACE(folder.string());
+        OfflinePlayer player(dispatcher_, folder, type);
+        const size_t shown = views_.Count();
+        player.Seek(12);
+        ASSERT_TRUE(ShownCount(shown + 1));
+        const auto frame = views_.Messages().back();
+        EXPECT_EQ(frame->frameNumber, 12);
+        EXPECT_EQ(frame->height, 56u);
+        EXPECT_EQ(frame->width, 2u);
+    }
 }
 
 TEST_F(Player, AColouredFirstFrameSwitchesTheColourModeOnce) {

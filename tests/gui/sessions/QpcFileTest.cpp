@@ -49,7 +49,9 @@ TEST_F(QpcFile, RecordedFramesRoundTripAtTheirSizes) {
         ASSERT_NE(frame, nullptr);
         EXPECT_EQ(frame->sourceName, "frame_00000007.qpc");
         EXPECT_FALSE(frame->inMetres);
-        EXPECT_EQ(frame->frameNumber, 0);
+        EXPECT_EQ(frame->frameNumber, 7);  // as a live frame: line 0's number, 56 lines of its points
+        EXPECT_EQ(frame->height, 56u);
+        EXPECT_EQ(frame->width, 192u);
         ASSERT_EQ(frame->xyz.size(), 3u * 56 * 192);
         ASSERT_EQ(frame->timestamps.size(), 56u * 192);
         EXPECT_EQ(frame->rgb.size(), c.coloured ? 3u * 56 * 192 : 0u);

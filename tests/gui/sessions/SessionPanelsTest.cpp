@@ -383,7 +383,31 @@ TEST_F(ReplayPanels, StreamingDropsBothPlayers) {
     EXPECT_FALSE(view.loadEnabled);
     EXPECT_EQ(view.hint, "Stop streaming to load a session");
     EXPECT_EQ(view.frameText, "Frame ID: -");
-    EXPECT_EQ(view.playPauseLabel, "Pause");
+    EXPECT_EQ(view.playPauseLabel, "Play");  // nothing plays
+}
+
+// A conversion or colorization reads and writes files only: the session stays loaded (the
+// views still show it), and loading another waits until the task has ended.
+TEST_F(ReplayPanels, ABackgroundTaskLeavesTheSessionLoaded) {
+    const fs::path session = Session(3, 2);
+    lidar_.SetFolder(session.string());
+    lidar_.LoadSession(state_);
+    camera_.Update(state_);
+    std::promise<void> release;
+    state_->tasks[AppState::kProcessingTaskSlot] =
+        std::async(std::launch::async, [future = release.get_future()]() mutable { future.wait(); });
+    lidar_.Update(state_);
+    camera_.Update(state_);
+    EXPECT_NE(lidar_.Player(), nullptr);
+    EXPECT_NE(camera_.Player(), nullptr);
+    const auto view = lidar_.Describe(*state_);
+    EXPECT_EQ(view.frameText, "Frame 1 / 3");
+    EXPECT_EQ(view.playPauseLabel, "Play");
+    EXPECT_FALSE(view.loadEnabled);
+    EXPECT_EQ(view.hint, "Wait for stitching to finish");
+    release.set_value();
+    state_->tasks[AppState::kProcessingTaskSlot].wait();
+    EXPECT_TRUE(lidar_.Describe(*state_).loadEnabled);
 }
 
 TEST_F(ReplayPanels, ColouredFramesSwitchTheColourMapOnTheGuiThread) {
@@ -452,7 +476,7 @@ TEST_F(ConverterPanelTest, TheButtonNeedsBothFolders) {
     EXPECT_FALSE(panel.ButtonEnabled(*state_));
     panel.SetOutputFolder((root_ / "out").string());
     EXPECT_TRUE(panel.ButtonEnabled(*state_));
-    EXPECT_STREQ(panel.ButtonLabel(*state_), "Start conversion");
+    EXPECT_STREQ(panel.ButtonLabel(), "Start conversion");
 }
 
 TEST_F(ConverterPanelTest, OutcomesAreToldAsTheyWere) {
@@ -496,13 +520,13 @@ TEST_F(ConverterPanelTest, ThePanelRunsTheConversionAsATaskAndCanStopIt) {
     panel.SetOutputFolder((root_ / "out").string());
     panel.SetFormatIndex(2);
     panel.PressButton(state_);
-    ASSERT_TRUE(ConverterPanel::ConversionRunning(*state_));
-    EXPECT_STREQ(panel.ButtonLabel(*state_), "Stop conversion");
+    ASSERT_TRUE(panel.ConversionRunning());
+    EXPECT_STREQ(panel.ButtonLabel(), "Stop conversion");
     panel.PressButton(state_);  // stop
     EXPECT_EQ(state_->PendingToast()->text, "Conversion stop requested");
-    state_->tasks[AppState::kProcessingTaskSlot].wait();
-    panel.CollectFinished(*state_);
-    EXPECT_FALSE(state_->tasks[AppState::kProcessingTaskSlot].valid());
+    panel.WaitForConversion();
+    EXPECT_FALSE(panel.ConversionRunning());
+    EXPECT_EQ(state_.use_count(), 1) << "the ended task still holds the AppState whose slot holds it";
     EXPECT_EQ(state_->PendingToast()->text, "Conversion stop requested");  // no "completed" after a stop
     EXPECT_LT(FileCount(root_ / "out" / "frames_csv"), 400u);
 
@@ -510,6 +534,26 @@ TEST_F(ConverterPanelTest, ThePanelRunsTheConversionAsATaskAndCanStopIt) {
     state_->tasks[AppState::kProcessingTaskSlot].wait();
     EXPECT_EQ(FileCount(root_ / "out" / "frames_csv"), 400u);
     EXPECT_EQ(state_->PendingToast()->text, "Conversion completed");
+}
+
+// The colorizer panel shares the processing slot: its task is not this panel's to show or stop.
+TEST_F(ConverterPanelTest, AnotherPanelsTaskIsNeitherShownNorStopped) {
+    ConverterPanel panel;
+    panel.SetInputFolder((root_ / "in").string());
+    panel.SetOutputFolder((root_ / "out").string());
+    std::promise<void> release;
+    state_->tasks[AppState::kProcessingTaskSlot] =
+        std::async(std::launch::async, [future = release.get_future()]() mutable { future.wait(); });
+    EXPECT_FALSE(panel.ConversionRunning());
+    EXPECT_STREQ(panel.ButtonLabel(), "Start conversion");
+    EXPECT_FALSE(panel.ButtonEnabled(*state_));
+    panel.PressButton(state_);
+    EXPECT_FALSE(state_->PendingToast().has_value());
+    EXPECT_EQ(state_->tasks[AppState::kProcessingTaskSlot].wait_for(std::chrono::seconds(0)),
+              std::future_status::timeout);
+    release.set_value();
+    state_->tasks[AppState::kProcessingTaskSlot].wait();
+    EXPECT_TRUE(panel.ButtonEnabled(*state_));
 }
 
 TEST_F(ConverterPanelTest, DrawsInAHeadlessWindow) {

@@ -80,6 +80,35 @@ TEST(View3DPanelTest, ClearViewsDropsFrameSceneAndQueuedFrames) {
     EXPECT_FALSE(panel.Renderer().HasObject("circle_r5000"));
 }
 
+// A replay publishes ClearViews and then its first frame: the clear drops only what was made
+// before it, however late the view acts on it.
+TEST(View3DPanelTest, AClearKeepsTheFramesMadeAfterIt) {
+    View3DPanel panel;
+    auto app = std::make_shared<AppState>();
+    panel.Consume(Frame(1));
+    panel.UpdateScene(app);
+    const auto before = Frame(2);
+    panel.Consume(before);
+    panel.Consume(Action(AppActionType::ClearViews));
+    panel.Consume(Frame(3));
+    panel.UpdateScene(app);
+    ASSERT_NE(panel.CurrentFrame(), nullptr);
+    EXPECT_EQ(panel.CurrentFrame()->frameNumber, 3);
+    EXPECT_TRUE(panel.Renderer().HasObject("lidar"));
+
+    // An action ahead of the clear: the later frame is shown first and stays shown.
+    panel.Consume(Action(AppActionType::ResetView3DCamera));
+    panel.Consume(Action(AppActionType::ClearViews));
+    panel.Consume(Frame(4));
+    panel.UpdateScene(app);
+    EXPECT_EQ(panel.CurrentFrame()->frameNumber, 4);
+    panel.UpdateScene(app);
+    ASSERT_NE(panel.CurrentFrame(), nullptr);
+    EXPECT_EQ(panel.CurrentFrame()->frameNumber, 4);
+    EXPECT_TRUE(panel.Renderer().HasObject("lidar"));
+    EXPECT_EQ(panel.PickPositions().size(), 56u * 4u * 3u);
+}
+
 TEST(View3DPanelTest, ViewerConfigChangedRebuildsTheStoredFrame) {
     View3DPanel panel;
     auto app = std::make_shared<AppState>();
@@ -181,6 +210,25 @@ TEST(Lidar2DViewPanelTest, RecoloursOnSettingsChangeKeepsTheImageOnBadFramesAndC
         EXPECT_FALSE(panel.HasImage());
         EXPECT_EQ(panel.QueuedFrames(), 0u);
     }
+}
+
+TEST(Lidar2DViewPanelTest, AClearKeepsTheFramesMadeAfterIt) {
+    Lidar2DViewPanel panel;
+    auto app = std::make_shared<AppState>();
+    panel.Consume(Frame(1));
+    panel.Consume(Action(AppActionType::ClearViews));
+    panel.Consume(Frame(2));
+    panel.Update(app);
+    ASSERT_TRUE(panel.HasImage());
+    EXPECT_EQ(panel.QueuedFrames(), 0u);
+
+    // An action ahead of the clear: the picture of the later frame stays.
+    panel.Consume(Action(AppActionType::ResetView3DCamera));
+    panel.Consume(Action(AppActionType::Show2DView));
+    panel.Consume(Frame(3));
+    panel.Update(app);
+    panel.Update(app);
+    EXPECT_TRUE(panel.HasImage());
 }
 
 TEST(Lidar2DViewPanelTest, ExportWithoutAPictureLogsAndWritesNothing) {
