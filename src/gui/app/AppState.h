@@ -76,6 +76,9 @@ public:
     std::atomic<float> progressFraction{0.0f};
 
     std::array<std::future<void>, kTaskSlotCount> tasks;
+    // Who launched the task now in the processing slot: its future turns ready a moment after the
+    // launcher's job has ended, and until then the slot must still read as that launcher's.
+    const void* processingTaskOwner = nullptr;
 
     std::shared_ptr<ViewerConfig> viewerConfig;
     std::shared_ptr<ZoneEditorState> zoneEditorState;

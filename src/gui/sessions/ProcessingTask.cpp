@@ -16,7 +16,7 @@ bool ProcessingTask::Running() const {
 }
 
 bool ProcessingTask::SlotTakenByOther(const AppState& state) const {
-    return !Running() && state.IsTaskRunning(AppState::kProcessingTaskSlot);
+    return state.processingTaskOwner != this && state.IsTaskRunning(AppState::kProcessingTaskSlot);
 }
 
 void ProcessingTask::Launch(AppState& state, std::function<void()> job) {
@@ -40,6 +40,7 @@ void ProcessingTask::Launch(AppState& state, std::function<void()> job) {
         }
     };
     state.tasks[AppState::kProcessingTaskSlot] = std::async(std::launch::async, std::move(task));
+    state.processingTaskOwner = this;
     finished_ = std::move(future);
 }
 
