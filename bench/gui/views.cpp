@@ -230,12 +230,14 @@ struct GuiHarness {
             const float centreWidth = ImGui::GetContentRegionAvail().x - 350.0f - 16.0f;
             ImGui::BeginChild("Center", ImVec2(centreWidth, height), true);
             const float height2d = 56.0f * app->viewerConfig->lidar_2d_view_scale_factor;
-            ImGui::BeginChild("Center3D", ImVec2(0.0f, ImGui::GetContentRegionAvail().y - height2d - 10.0f));
+            // As in the program's layout, the view regions draw no background of their own.
+            ImGui::BeginChild("Center3D", ImVec2(0.0f, ImGui::GetContentRegionAvail().y - height2d - 10.0f), false,
+                              ImGuiWindowFlags_NoBackground);
             if (withPanels) {
                 view3d->DrawView3DPanel(app);
             }
             ImGui::EndChild();
-            ImGui::BeginChild("Center2D", ImVec2(0.0f, height2d));
+            ImGui::BeginChild("Center2D", ImVec2(0.0f, height2d), false, ImGuiWindowFlags_NoBackground);
             if (withPanels) {
                 view2d->DrawLidar2DViewPanel(app);
             }

@@ -12,14 +12,16 @@ namespace {
 constexpr ImGuiWindowFlags kRegionFlags = ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse;
 const ImVec4 kSplitterColor(0.3f, 0.3f, 0.3f, 1.0f);
 
-// A child region of the given size. ImGui reads a zero size as "fill the rest", so a region
-// that has no room is left out instead.
+// A child region of the centre, of the given size. ImGui reads a zero size as "fill the rest",
+// so a region that has no room is left out instead. It draws no background of its own: the
+// centre's is already there, and a second fill of most of the screen is a large share of a
+// frame under a software renderer.
 template <typename Draw>
 void Region(const char* id, ImVec2 size, Draw&& draw) {
     if (!(size.x > 0.0f) || !(size.y > 0.0f)) {
         return;
     }
-    if (ImGui::BeginChild(id, size, false, kRegionFlags)) {
+    if (ImGui::BeginChild(id, size, false, kRegionFlags | ImGuiWindowFlags_NoBackground)) {
         draw();
     }
     ImGui::EndChild();
