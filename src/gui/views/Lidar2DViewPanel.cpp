@@ -121,11 +121,7 @@ void Lidar2DViewPanel::ExportPng(std::string& path, AppState& appState) {
     }
     try {
         if (path.empty()) {
-            std::string note;
-            path = NewScreenshotPath("2d", note).string();
-            if (!note.empty()) {
-                Log(note, kInfoLevel);
-            }
+            path = NewScreenshotPath("2d").string();
         }
         if (!WritePngBottomUp(path, imageWidth_, imageRows_, 3, imageBytes_)) {
             throw std::runtime_error("cannot write " + path);

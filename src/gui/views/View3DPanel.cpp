@@ -161,11 +161,7 @@ void View3DPanel::ExportPng(std::string& path, AppState& appState) {
     }
     try {
         if (path.empty()) {
-            std::string note;
-            path = NewScreenshotPath("3d", note).string();
-            if (!note.empty()) {
-                Log(note, kInfoLevel);
-            }
+            path = NewScreenshotPath("3d").string();
         }
         const int width = renderer_.FramebufferWidth();
         const int height = renderer_.FramebufferHeight();

@@ -9,6 +9,7 @@
 
 #include "app/FileHelpers.h"
 #include "app/GuiUtilities.h"
+#include "app/Logging.h"
 
 namespace orbel::studio::gui {
 namespace {
@@ -78,12 +79,12 @@ std::filesystem::path ExportFilePath(const ExportFolder& folder, const std::stri
     return folder.folder / TimestampedFileName(viewName, "png");
 }
 
-std::filesystem::path NewScreenshotPath(const std::string& viewName, std::string& note) {
+std::filesystem::path NewScreenshotPath(const std::string& viewName) {
     const ExportFolder folder = ChooseExportFolder(ScreenshotFolderCandidates());
-    note.clear();
     if (folder.fallback) {
-        note = "Screenshots cannot be saved beside the program (" + folder.whyNotFirst + "); saving into " +
-               folder.folder.string();
+        Log("Screenshots cannot be saved beside the program (" + folder.whyNotFirst + "); saving into " +
+                folder.folder.string(),
+            log_level::kInfo);
     }
     return ExportFilePath(folder, viewName);
 }

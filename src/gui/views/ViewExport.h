@@ -34,9 +34,9 @@ std::vector<std::filesystem::path> ScreenshotFolderCandidates();
 std::filesystem::path ExportFilePath(const ExportFolder& folder, const std::string& viewName);
 
 // A full path for a new export of view `viewName` in the first screenshots folder that takes
-// files. When that is not the folder beside the program, `note` receives the line for the
-// log that says why; otherwise it is left empty. Throws as ChooseExportFolder.
-std::filesystem::path NewScreenshotPath(const std::string& viewName, std::string& note);
+// files. When that is not the folder beside the program, the log says why. Throws as
+// ChooseExportFolder.
+std::filesystem::path NewScreenshotPath(const std::string& viewName);
 
 // Writes `pixels` (rows of width x components bytes, tightly packed, first row at the
 // bottom of the picture, as OpenGL reads them) as a PNG whose first row is the top.

@@ -28,16 +28,8 @@ using orbel::testing::Screenshot;
 constexpr int kImageWidth = 320;  // the fake camera's picture, 4 : 3
 constexpr int kImageHeight = 240;
 
-// The picture inside the region: the region's full width or height, kept to 4 : 3, centred.
-Rect PictureIn(const Rect& region) {
-    const double scale = std::min(static_cast<double>(region.Width()) / kImageWidth,
-                                  static_cast<double>(region.Height()) / kImageHeight);
-    const int width = static_cast<int>(kImageWidth * scale);
-    const int height = static_cast<int>(kImageHeight * scale);
-    const int left = region.left + (region.Width() - width) / 2;
-    const int top = region.top + (region.Height() - height) / 2;
-    return {left, top, left + width, top + height};
-}
+// The picture inside a region.
+Rect PictureIn(const Rect& region) { return orbel::testing::FittedPicture(region, kImageWidth, kImageHeight); }
 
 Rect Shrunk(const Rect& rect, int by) { return {rect.left + by, rect.top + by, rect.right - by, rect.bottom - by}; }
 

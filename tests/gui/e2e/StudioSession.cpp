@@ -67,6 +67,16 @@ std::string ReadFile(const fs::path& path) {
 
 int Rgb::Spread() const { return std::max({r, g, b}) - std::min({r, g, b}); }
 
+Rect FittedPicture(const Rect& region, int width, int height) {
+    const double scale =
+        std::min(static_cast<double>(region.Width()) / width, static_cast<double>(region.Height()) / height);
+    const int fittedWidth = static_cast<int>(width * scale);
+    const int fittedHeight = static_cast<int>(height * scale);
+    const int left = region.left + (region.Width() - fittedWidth) / 2;
+    const int top = region.top + (region.Height() - fittedHeight) / 2;
+    return {left, top, left + fittedWidth, top + fittedHeight};
+}
+
 std::ostream& operator<<(std::ostream& out, const Rect& rect) {
     return out << "[" << rect.left << ".." << rect.right << " x " << rect.top << ".." << rect.bottom << "]";
 }

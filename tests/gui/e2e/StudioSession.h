@@ -88,6 +88,9 @@ struct Rect {
     bool Contains(int x, int y) const { return x >= left && x < right && y >= top && y < bottom; }
 };
 std::ostream& operator<<(std::ostream& out, const Rect& rect);
+// A picture of width x height fitted into `region` as the views draw one: scaled to the
+// region's full width or height with its aspect kept, centred.
+Rect FittedPicture(const Rect& region, int width, int height);
 std::string Describe(const std::vector<Rect>& rects);
 
 // A screenshot (or any image file stb reads), as RGB pixels.

@@ -29,16 +29,8 @@ using orbel::testing::Screenshot;
 constexpr int kLineWidth = 192;  // the emulator's points per line: the 2D picture's width
 constexpr int kImageRows = 56;
 
-// The 2D picture inside its region: the region's height or width, kept to 192 : 56, centred.
-Rect PictureIn(const Rect& region) {
-    const double scale = std::min(static_cast<double>(region.Width()) / kLineWidth,
-                                  static_cast<double>(region.Height()) / kImageRows);
-    const int width = static_cast<int>(kLineWidth * scale);
-    const int height = static_cast<int>(kImageRows * scale);
-    const int left = region.left + (region.Width() - width) / 2;
-    const int top = region.top + (region.Height() - height) / 2;
-    return {left, top, left + width, top + height};
-}
+// The 2D picture inside its region.
+Rect PictureIn(const Rect& region) { return orbel::testing::FittedPicture(region, kLineWidth, kImageRows); }
 const Rect kPicture2D = PictureIn(kLayout.view2D);
 
 // The export buttons: 50 pixels square, 10 pixels in from each view's bottom-right corner.
