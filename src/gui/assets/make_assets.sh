@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Draws the program's own embedded images with ImageMagick: the window icon, the splash,
-# the logo, the five button icons and three toast icons. Everything is geometry (circles,
+# the logo, the five button icons and three toast icons; and the program's icon for the
+# desktop in the hicolor sizes (../desktop/icons/<N>x<N>/apps/orbelstudio.png, installed with
+# the program). Everything is geometry (circles,
 # lines, paths); no font and no outside picture is used. The PNGs are committed and the
 # build embeds them, so the build itself does not need ImageMagick: run this only to change
 # a picture.
@@ -50,6 +52,22 @@ PATHS
     -fill "$ground" -stroke '#3a3f48' -strokewidth 3 -draw 'roundrectangle 3,3 124,124 24,24' \
     -draw "translate 14,14 scale 1,1 $(orbit_mark)" \
     "${common[@]}" PNG32:icon.png
+
+# The desktop's icon: the window icon drawn again at each hicolor size (the same geometry
+# scaled, so every size is sharp); 128 x 128 is the window icon itself.
+for size in 16 22 24 32 48 64 128 256 512; do
+    folder=../desktop/icons/${size}x${size}/apps
+    mkdir -p "$folder"
+    if [ "$size" -eq 128 ]; then
+        cp icon.png "$folder/orbelstudio.png"
+        continue
+    fi
+    scale=$(awk -v s="$size" 'BEGIN { printf "%.6f", s / 128 }')
+    "$im" -size "${size}x${size}" xc:none \
+        -fill "$ground" -stroke '#3a3f48' -strokewidth 3 -draw "scale $scale,$scale roundrectangle 3,3 124,124 24,24" \
+        -draw "scale $scale,$scale translate 14,14 $(orbit_mark)" \
+        "${common[@]}" "PNG32:$folder/orbelstudio.png"
+done
 
 # Logo (faint placeholder of the views): orbit mark and the word, on transparent ground.
 "$im" -size 600x180 xc:none \

@@ -1,7 +1,9 @@
-// The process's file dialogs: GTK 3's file chooser after InitFileDialogs, a test's double
-// after ReplaceFileDialogs, and otherwise a stand-in that answers Error to every call.
-// GTK is used only from the thread that initialised it (the GUI thread); each dialog runs
-// its own modal loop and is gone from the screen when the call returns.
+// The process's file dialogs: GTK 3's native file chooser after InitFileDialogs, a test's
+// double after ReplaceFileDialogs, and otherwise a stand-in that answers Error to every call.
+// The native chooser shows the desktop's own dialog through its portal where one runs, and
+// GTK's file chooser dialog everywhere else. GTK is used only from the thread that
+// initialised it (the GUI thread); each dialog runs its own modal loop and is gone from the
+// screen when the call returns.
 #include "platform/FileDialog.h"
 
 #include <cctype>
@@ -55,9 +57,8 @@ class GtkFileDialogs final : public IFileDialog {
 public:
     DialogResult OpenFile(const std::vector<DialogFilter>& filters, const std::filesystem::path& defaultFolder,
                           std::filesystem::path& chosen) override {
-        GtkWidget* dialog = gtk_file_chooser_dialog_new("Open File", nullptr, GTK_FILE_CHOOSER_ACTION_OPEN,
-                                                        "_Cancel", GTK_RESPONSE_CANCEL, "_Open", GTK_RESPONSE_ACCEPT,
-                                                        nullptr);
+        GtkFileChooserNative* dialog =
+            gtk_file_chooser_native_new("Open File", nullptr, GTK_FILE_CHOOSER_ACTION_OPEN, "_Open", "_Cancel");
         for (const DialogFilter& filter : filters) {
             const std::vector<std::string> patterns = FilterPatterns(filter);
             if (patterns.empty()) {
@@ -75,9 +76,8 @@ public:
     }
 
     DialogResult PickFolder(const std::filesystem::path& defaultFolder, std::filesystem::path& chosen) override {
-        GtkWidget* dialog = gtk_file_chooser_dialog_new("Select Folder", nullptr,
-                                                        GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, "_Cancel",
-                                                        GTK_RESPONSE_CANCEL, "_Select", GTK_RESPONSE_ACCEPT, nullptr);
+        GtkFileChooserNative* dialog = gtk_file_chooser_native_new(
+            "Select Folder", nullptr, GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, "_Select", "_Cancel");
         return Run(dialog, defaultFolder, chosen);
     }
 
@@ -91,18 +91,18 @@ private:
         return filter.name + " (" + shown + ")";
     }
 
-    static DialogResult Run(GtkWidget* dialog, const std::filesystem::path& defaultFolder,
+    static DialogResult Run(GtkFileChooserNative* dialog, const std::filesystem::path& defaultFolder,
                             std::filesystem::path& chosen) {
         const std::filesystem::path start = StartingFolder(defaultFolder, g_get_home_dir());
         if (!start.empty()) {
             gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), start.c_str());
         }
         gtk_file_chooser_set_local_only(GTK_FILE_CHOOSER(dialog), TRUE);
-        // The dialog has no parent window of GTK's; without this a maximised program window
-        // may cover it while it waits for the user.
-        gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
+        // The program's window is not GTK's, so the dialog has no parent; modal keeps the
+        // portal's dialog in front of the program on the desktops that honour it.
+        gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(dialog), TRUE);
 
-        const gint response = gtk_dialog_run(GTK_DIALOG(dialog));
+        const gint response = RunModal(GTK_NATIVE_DIALOG(dialog));
         DialogResult result = DialogResult::Cancel;
         if (response == GTK_RESPONSE_ACCEPT) {
             gchar* name = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(dialog));
@@ -114,7 +114,8 @@ private:
                 result = DialogResult::Error;
             }
         }
-        gtk_widget_destroy(dialog);
+        gtk_native_dialog_destroy(GTK_NATIVE_DIALOG(dialog));
+        g_object_unref(dialog);
         // Nobody else runs GTK's main loop: without this the closed dialog stays drawn
         // until the next dialog is opened.
         while (gtk_events_pending()) {
@@ -123,6 +124,41 @@ private:
         return result;
     }
 
+    // gtk_native_dialog_run, with one step between showing and waiting: where GTK shows its
+    // own chooser dialog (no portal), that dialog is kept above, or a maximised program
+    // window may cover it while it waits for the user.
+    static gint RunModal(GtkNativeDialog* dialog) {
+        struct Wait {
+            GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+            gint response = GTK_RESPONSE_NONE;
+        } wait;
+        const gulong handler = g_signal_connect(
+            dialog, "response", G_CALLBACK(+[](GtkNativeDialog*, gint response, gpointer data) {
+                auto* waiting = static_cast<Wait*>(data);
+                waiting->response = response;
+                g_main_loop_quit(waiting->loop);
+            }),
+            &wait);
+        gtk_native_dialog_show(dialog);
+        KeepChooserDialogsAbove();
+        if (gtk_native_dialog_get_visible(dialog)) {
+            g_main_loop_run(wait.loop);
+        }
+        g_signal_handler_disconnect(dialog, handler);
+        g_main_loop_unref(wait.loop);
+        return wait.response;
+    }
+
+    static void KeepChooserDialogsAbove() {
+        GList* windows = gtk_window_list_toplevels();
+        for (GList* entry = windows; entry != nullptr; entry = entry->next) {
+            GtkWidget* window = GTK_WIDGET(entry->data);
+            if (GTK_IS_FILE_CHOOSER_DIALOG(window) && gtk_widget_get_visible(window)) {
+                gtk_window_set_keep_above(GTK_WINDOW(window), TRUE);
+            }
+        }
+        g_list_free(windows);
+    }
 };
 
 NoFileDialogs& Unavailable() {
