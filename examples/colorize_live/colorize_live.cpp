@@ -41,7 +41,8 @@ struct Frame {
 
 int main(int argc, char** argv) {
     if (argc != 5 && !(argc == 7 && std::string(argv[5]) == "--frames")) {
-        std::fprintf(stderr, "usage: colorize_live <sensor address> <port> <camera address> <qext file> [--frames N]\n");
+        std::fprintf(stderr,
+                     "usage: colorize_live <sensor address> <port> <camera address> <qext file> [--frames N]\n");
         return 2;
     }
     const std::string sensorAddress = argv[1];
@@ -111,7 +112,7 @@ int main(int argc, char** argv) {
             std::printf("cloud not coloured: %s\n", error.what());
         }
     });
-    factory.SetErrorCallback([&](const sdk::Exception& error) {  // the I/O or the camera's thread
+    factory.SetErrorCallback([&](const sdk::Exception& error) {  // a thread of the link or of the camera
         std::printf("error %u: %s\n", static_cast<unsigned>(error.GetType()), error.what());
         if (error.GetType() == sdk::SensorError::NOT_CONNECTED || error.GetType() == sdk::SensorError::TCP_ERROR) {
             linkLost = true;

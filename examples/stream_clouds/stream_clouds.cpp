@@ -93,8 +93,8 @@ int main(int argc, char** argv) {
         ++frame.lines;
         frame.points += cloud->GetPointCount();
     });
-    // On the SDK's I/O thread. Codes 1 and 28 mean the link is gone: the SDK does not
-    // reconnect, a new sensor has to be built.
+    // On the link's I/O thread (or its send thread). Codes 1 and 28 mean the link is gone:
+    // the SDK does not reconnect, a new sensor has to be built.
     factory.SetErrorCallback([&](const sdk::Exception& error) {
         std::printf("error %u: %s\n", static_cast<unsigned>(error.GetType()), error.what());
         if (error.GetType() == sdk::SensorError::NOT_CONNECTED || error.GetType() == sdk::SensorError::TCP_ERROR) {
