@@ -182,6 +182,10 @@ int Run() {
     glfwWindowHint(GLFW_OPENGL_FORWARD_COMPAT, GLFW_TRUE);
     glfwWindowHint(GLFW_TRANSPARENT_FRAMEBUFFER, GLFW_TRUE);
     glfwWindowHint(GLFW_DECORATED, GLFW_FALSE);
+    // The window's class names the installed desktop entry (orbelstudio.desktop), so that a
+    // desktop shows the window under the entry's name and icon.
+    glfwWindowHintString(GLFW_X11_CLASS_NAME, "orbelstudio");
+    glfwWindowHintString(GLFW_X11_INSTANCE_NAME, "orbelstudio");
     GLFWwindow* window = glfwCreateWindow(kSplashWidth, kSplashHeight, kWindowTitle, nullptr, nullptr);
     if (window == nullptr) {
         Log("The window cannot be created", 4);
