@@ -167,7 +167,6 @@ void RecorderPanel::StopRecording() {
 }
 
 void RecorderPanel::DrawRecorderPanel() {
-    Update();
     AppState& state = *context_->appState;
     ImGui::PushID(this);
 
