@@ -14,6 +14,7 @@
 #include "app/Logging.h"
 #include "sessions/PlyFile.h"
 #include "sessions/QpcFile.h"
+#include "sessions/SessionFileIo.h"
 
 namespace orbel::studio {
 namespace {
@@ -58,7 +59,13 @@ std::pair<uint64_t, uint64_t> ParseImageIds(const fs::path& path) {
 
 std::shared_ptr<CameraData> LoadCameraImage(const fs::path& path) {
     std::error_code error;
-    if (!fs::is_regular_file(path, error)) {
+    if (!fs::exists(path, error)) {
+        return nullptr;
+    }
+    try {
+        RegularFileSize(path);  // a FIFO or a device would hold the decoder's read for ever
+    } catch (const std::exception& e) {
+        Log(std::string("[Replay] ") + e.what(), log_level::kError);
         return nullptr;
     }
     const std::string extension = LowerCaseExtension(path);
