@@ -99,14 +99,14 @@ CentreGeometry ComputeCentre(bool show2D, bool showCamera, bool cameraAbove, flo
 }
 
 float DragScaleFactor(float scaleFactor, float mouseDeltaY) {
-    return std::clamp(scaleFactor - mouseDeltaY / 100.0f, 1.0f, 10.0f);
+    return std::clamp(scaleFactor - mouseDeltaY / 100.0f, kMinScaleFactor, kMaxScaleFactor);
 }
 
 float DragSplitRatio(float splitRatio, float mouseDeltaX, float availableWidth) {
     if (!(availableWidth > 0.0f)) {
-        return std::clamp(splitRatio, 0.2f, 0.8f);
+        return std::clamp(splitRatio, kMinCameraSplitRatio, kMaxCameraSplitRatio);
     }
-    return std::clamp(splitRatio + mouseDeltaX / availableWidth, 0.2f, 0.8f);
+    return std::clamp(splitRatio + mouseDeltaX / availableWidth, kMinCameraSplitRatio, kMaxCameraSplitRatio);
 }
 
 ProgressDisplayStep AdvanceProgressDisplay(AppState& state, bool taskRunning, bool& taskRunningBefore,
