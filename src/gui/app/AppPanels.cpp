@@ -69,7 +69,8 @@ void AppPanels::ReleaseGraphics() {
     lidar2DView.ReleaseGl();
 }
 
-void AppPanels::UpdateReplays() {
+void AppPanels::UpdateSessions() {
+    recorderPanel.Update();
     lidarReplayPanel.Update(context->appState);
     cameraReplayPanel.Update(context->appState);
 }

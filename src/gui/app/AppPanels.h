@@ -90,9 +90,11 @@ struct AppPanels {
     void RelayReplay(const AppAction& action);
     // Deletes every OpenGL object the panels made; the context must still be current.
     void ReleaseGraphics();
-    // What the replay panels act on between draws (a session the other panel loaded, a
-    // stream that drops them), once per GUI frame, whether or not their tab is shown.
-    void UpdateReplays();
+    // What the session panels act on between draws, once per GUI frame, whether or not their
+    // tab (or their column) is shown: the recorder's automatic stop when the stream ends or a
+    // recorder fails, and for the replay panels a session the other panel loaded or a stream
+    // that drops them.
+    void UpdateSessions();
 
     // Region contents, drawn by the layout inside the region's child window.
     void DrawSensor();

@@ -3,13 +3,16 @@
 // always starts hidden, so each run starts from a neutral view.
 #include "app/ConfigHandler.h"
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <fstream>
 #include <string>
 #include <system_error>
 #include <type_traits>
+#include <vector>
 
+#include <fmt/format.h>
 #include <utf8.h>
 
 #include "app/Logging.h"
@@ -41,72 +44,92 @@ ScalarTypeProto ScalarToFile(ScalarType value) {
     return SCALAR_TYPE_SIGNAL;
 }
 
-// Values the layout divides by or sizes windows with must be positive and finite.
-bool IsUsableScale(float value) { return std::isfinite(value) && value > 0.0f; }
-bool IsUsableSplit(float value) { return std::isfinite(value) && value > 0.0f && value <= 1.0f; }
-bool IsUsablePort(int32_t port) { return port >= 1 && port <= 65535; }
-
 template <typename T>
 std::string ToText(T value) {
     if constexpr (std::is_floating_point_v<T>) {
-        return std::to_string(static_cast<double>(value));
+        return std::isfinite(value) ? fmt::format("{}", value) : std::to_string(static_cast<double>(value));
     } else {
         return std::to_string(value);
     }
 }
 
-template <typename T>
-void LogFallback(const char* field, T loaded, T fallback) {
-    Log("Loading configuration: " + std::string(field) + " " + ToText(loaded) +
-            " cannot be used, keeping the default " + ToText(fallback),
-        kLevelWarning);
-}
+// Holds loaded values to the ranges the program keeps them in, and names every field it had
+// to change in one warning. A value the range cannot mend (not finite, or zero or below where
+// only a positive value works: a field missing from the file reads as zero) takes the
+// default; any other is clamped to the nearer end.
+class RangeCheck {
+public:
+    template <typename T>
+    T Held(const char* field, T loaded, T low, T high, T fallback, bool positive) {
+        T value = loaded;
+        if constexpr (std::is_floating_point_v<T>) {
+            if (!std::isfinite(value)) value = fallback;
+        }
+        if (positive && !(value > T{0})) value = fallback;
+        value = std::clamp(value, low, high);
+        Note(field, loaded, value);
+        return value;
+    }
+    // For a value whose nearer end means something else (a port): the default when outside.
+    template <typename T>
+    T Within(const char* field, T loaded, T low, T high, T fallback) {
+        const T value = loaded >= low && loaded <= high ? loaded : fallback;
+        Note(field, loaded, value);
+        return value;
+    }
+    float Colour(const char* field, float loaded, float fallback) {
+        return Held(field, loaded, 0.0f, 1.0f, fallback, false);
+    }
+    void Report() const {
+        if (changed_.empty()) return;
+        std::string fields;
+        for (const std::string& change : changed_) fields += (fields.empty() ? "" : ", ") + change;
+        Log("Loading configuration: settings outside their ranges were changed: " + fields, kLevelWarning);
+    }
 
-void CopyIntoViewerConfig(const ViewerConfigProto& proto, ViewerConfig& config) {
+private:
+    template <typename T>
+    void Note(const char* field, T loaded, T value) {
+        if (!(value == loaded)) {
+            changed_.push_back(std::string(field) + " " + ToText(loaded) + " -> " + ToText(value));
+        }
+    }
+
+    std::vector<std::string> changed_;
+};
+
+void CopyIntoViewerConfig(const ViewerConfigProto& proto, ViewerConfig& config, RangeCheck& check) {
+    const ViewerConfig defaults;
     config.show_grid.exchange(proto.show_grid());
     config.show_origin.exchange(proto.show_origin());
-    if (proto.point_size() > 0) {
-        config.point_size.exchange(proto.point_size());
-    } else {
-        LogFallback("point_size", proto.point_size(), config.point_size.load());
-    }
+    config.point_size.exchange(check.Held("point_size", proto.point_size(), kMinPointSize, kMaxPointSize,
+                                          defaults.point_size.load(), true));
     config.show_2d_view.exchange(proto.show_2d_view());
     config.view2d_scalar_type.exchange(ScalarFromFile(proto.view2d_scalar_type()));
 
-    config.background_color_r = proto.background_color_r();
-    config.background_color_g = proto.background_color_g();
-    config.background_color_b = proto.background_color_b();
-    config.point_color_r = proto.point_color_r();
-    config.point_color_g = proto.point_color_g();
-    config.point_color_b = proto.point_color_b();
-    config.point_color_a = proto.point_color_a();
+    config.background_color_r = check.Colour("background_color_r", proto.background_color_r(), defaults.background_color_r);
+    config.background_color_g = check.Colour("background_color_g", proto.background_color_g(), defaults.background_color_g);
+    config.background_color_b = check.Colour("background_color_b", proto.background_color_b(), defaults.background_color_b);
+    config.point_color_r = check.Colour("point_color_r", proto.point_color_r(), defaults.point_color_r);
+    config.point_color_g = check.Colour("point_color_g", proto.point_color_g(), defaults.point_color_g);
+    config.point_color_b = check.Colour("point_color_b", proto.point_color_b(), defaults.point_color_b);
+    config.point_color_a = check.Colour("point_color_a", proto.point_color_a(), defaults.point_color_a);
     config.view3d_colormap = ToProtoColormap(proto.view3d_colormap());
     config.view2d_colormap = ToProtoColormap(proto.view2d_colormap());
 
     config.show_camera.exchange(false);
     config.camera_above.exchange(proto.camera_above());
-    if (IsUsableSplit(proto.camera_split_ratio())) {
-        config.camera_split_ratio = proto.camera_split_ratio();
-    } else {
-        LogFallback("camera_split_ratio", proto.camera_split_ratio(), config.camera_split_ratio);
-    }
-    if (IsUsableScale(proto.lidar_2d_view_scale_factor())) {
-        config.lidar_2d_view_scale_factor = proto.lidar_2d_view_scale_factor();
-    } else {
-        LogFallback("lidar_2d_view_scale_factor", proto.lidar_2d_view_scale_factor(),
-                    config.lidar_2d_view_scale_factor);
-    }
+    config.camera_split_ratio = check.Held("camera_split_ratio", proto.camera_split_ratio(), kMinCameraSplitRatio,
+                                           kMaxCameraSplitRatio, defaults.camera_split_ratio, true);
+    config.lidar_2d_view_scale_factor =
+        check.Held("lidar_2d_view_scale_factor", proto.lidar_2d_view_scale_factor(), kMinScaleFactor, kMaxScaleFactor,
+                   defaults.lidar_2d_view_scale_factor, true);
 }
 
-void CopyIntoSensorConfig(const ViewerConfigProto& proto, SensorConfig& sensor) {
+void CopyIntoSensorConfig(const ViewerConfigProto& proto, SensorConfig& sensor, RangeCheck& check) {
     sensor.sensor_ip = proto.sensor_ip();
-    if (IsUsablePort(proto.sensor_port())) {
-        sensor.sensor_port = proto.sensor_port();
-    } else {
-        const SensorConfig defaults;
-        LogFallback("sensor_port", proto.sensor_port(), defaults.sensor_port);
-        sensor.sensor_port = defaults.sensor_port;
-    }
+    const SensorConfig defaults;
+    sensor.sensor_port = check.Within("sensor_port", proto.sensor_port(), 1, 65535, defaults.sensor_port);
     sensor.camera_ip = proto.camera_ip();
     sensor.enable_camera = proto.enable_camera();
     sensor.enable_colorizer = proto.enable_colorizer();
@@ -205,10 +228,12 @@ std::shared_ptr<ViewerConfig> ConfigHandler::Load(const std::filesystem::path& p
         file.close();
 
         auto config = std::make_shared<ViewerConfig>();
-        CopyIntoViewerConfig(proto, *config);
+        RangeCheck check;
+        CopyIntoViewerConfig(proto, *config, check);
         if (sensorConfig) {
-            CopyIntoSensorConfig(proto, *sensorConfig);
+            CopyIntoSensorConfig(proto, *sensorConfig, check);
         }
+        check.Report();
         return config;
     } catch (const std::exception& e) {
         Log(std::string("Loading configuration: Exception occurred: ") + e.what(), kLevelError);

@@ -77,14 +77,20 @@ float LeftColumnSpacer(float availableHeight, float processingHeight) {
     return std::max(0.0f, availableHeight - (processingHeight + 560.0f) - 70.0f + 6.0f);
 }
 
-CentreGeometry ComputeCentre(bool show2D, bool showCamera, float scaleFactor, float splitRatio, float availableWidth,
-                             float availableHeight) {
+CentreGeometry ComputeCentre(bool show2D, bool showCamera, bool cameraAbove, float scaleFactor, float splitRatio,
+                             float availableWidth, float availableHeight) {
     CentreGeometry geometry;
-    geometry.view2DHeight = show2D ? scaleFactor * 56.0f : 0.0f;
+    const bool cameraBelow = showCamera && !cameraAbove;
+    const float rowHeight = scaleFactor * 56.0f;
+    geometry.view2DHeight = show2D ? rowHeight : 0.0f;
+    geometry.bottomRowHeight = show2D || cameraBelow ? rowHeight : 0.0f;
+    const bool hasRow = show2D || cameraBelow;
     geometry.view3DHeight =
-        availableHeight - (show2D ? geometry.view2DHeight + LayoutSizes::kSplitterThickness : 0.0f) - 4.0f;
+        availableHeight - (hasRow ? geometry.bottomRowHeight + LayoutSizes::kSplitterThickness : 0.0f) - 4.0f;
     geometry.view3DWidth = availableWidth;
-    if (showCamera) {
+    if (cameraBelow && !show2D) {
+        geometry.cameraWidth = availableWidth;
+    } else if (showCamera) {
         const float shared = availableWidth - LayoutSizes::kSplitterThickness;
         geometry.view3DWidth = shared * splitRatio;
         geometry.cameraWidth = (1.0f - splitRatio) * shared;
@@ -93,14 +99,14 @@ CentreGeometry ComputeCentre(bool show2D, bool showCamera, float scaleFactor, fl
 }
 
 float DragScaleFactor(float scaleFactor, float mouseDeltaY) {
-    return std::clamp(scaleFactor - mouseDeltaY / 100.0f, 1.0f, 10.0f);
+    return std::clamp(scaleFactor - mouseDeltaY / 100.0f, kMinScaleFactor, kMaxScaleFactor);
 }
 
 float DragSplitRatio(float splitRatio, float mouseDeltaX, float availableWidth) {
     if (!(availableWidth > 0.0f)) {
-        return std::clamp(splitRatio, 0.2f, 0.8f);
+        return std::clamp(splitRatio, kMinCameraSplitRatio, kMaxCameraSplitRatio);
     }
-    return std::clamp(splitRatio + mouseDeltaX / availableWidth, 0.2f, 0.8f);
+    return std::clamp(splitRatio + mouseDeltaX / availableWidth, kMinCameraSplitRatio, kMaxCameraSplitRatio);
 }
 
 ProgressDisplayStep AdvanceProgressDisplay(AppState& state, bool taskRunning, bool& taskRunningBefore,
@@ -147,6 +153,10 @@ void MainLayout::Draw(AppState& state, AppPanels& panels, plugins::PluginRegistr
                                        ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoScrollbar |
                                        ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_NoBringToFrontOnFocus;
     ImGui::Begin("Root", nullptr, rootFlags);
+    // Only the shown tab of a column that is open is drawn: what the session panels must do
+    // whatever is shown (stop a recording whose stream ended, follow the other replay panel)
+    // happens here.
+    panels.UpdateSessions();
     const float availableWidth = ImGui::GetContentRegionAvail().x;
 
     if (!leftCollapsed) {
@@ -196,8 +206,6 @@ void MainLayout::DrawLeftColumn(AppState& state, AppPanels& panels, plugins::Plu
     }
     ImGui::EndChild();
 
-    // Only the shown tab is drawn: a session loaded in "Replay" must reach "Camera Replay" too.
-    panels.UpdateReplays();
     if (ImGui::BeginChild("SessionPanel", ImVec2(0.0f, LayoutSizes::kSessionPanelHeight), true)) {
         SectionHeader("Session", 4.0f);
         if (ImGui::BeginTabBar("SessionTabs")) {
@@ -269,7 +277,7 @@ void MainLayout::DrawCentre(AppPanels& panels, ViewerConfig& config) {
     const bool show2D = config.show_2d_view;
     const bool showCamera = config.show_camera;
     const bool cameraAbove = config.camera_above;
-    const CentreGeometry geometry = ComputeCentre(show2D, showCamera, config.lidar_2d_view_scale_factor,
+    const CentreGeometry geometry = ComputeCentre(show2D, showCamera, cameraAbove, config.lidar_2d_view_scale_factor,
                                                   config.camera_split_ratio, available.x, available.y);
     const float thickness = LayoutSizes::kSplitterThickness;
     // The regions and splitters meet without gaps: the geometry already counts every pixel.
@@ -304,11 +312,13 @@ void MainLayout::DrawCentre(AppPanels& panels, ViewerConfig& config) {
         }
     } else {
         view3D(available.x);
-        if (show2D || showCamera) {
-            horizontalSplitter();
+        horizontalSplitter();
+        if (show2D) {
+            view2D(geometry.view3DWidth);
+            camera("##vsep_bot", geometry.bottomRowHeight);
+        } else {
+            Region("CameraContent", ImVec2(geometry.cameraWidth, geometry.bottomRowHeight), [&] { panels.DrawCamera(); });
         }
-        view2D(geometry.view3DWidth);
-        camera("##vsep_bot", geometry.view2DHeight);
     }
     ImGui::PopStyleVar();
 }

@@ -40,14 +40,17 @@ float CentreWidth(float availableWidth, bool leftCollapsed, bool rightCollapsed)
 float ProcessingPanelHeight(float availableHeight);
 float LeftColumnSpacer(float availableHeight, float processingHeight);
 
-// The centre's regions for the available size inside "Center".
+// The centre's regions for the available size inside "Center". The row below the 3D view
+// holds the 2D view and, when placed below, the camera view; a camera view below with the 2D
+// view hidden takes the whole row, so it never loses its height.
 struct CentreGeometry {
-    float view2DHeight = 0.0f;  // 0 while the 2D view is hidden
+    float view2DHeight = 0.0f;    // 0 while the 2D view is hidden
+    float bottomRowHeight = 0.0f;  // 0 while nothing is shown below the 3D view
     float view3DHeight = 0.0f;
-    float view3DWidth = 0.0f;   // the split width while the camera view shows, else the full width
+    float view3DWidth = 0.0f;   // the split width while the camera view shares a row, else the full width
     float cameraWidth = 0.0f;   // 0 while the camera view is hidden
 };
-CentreGeometry ComputeCentre(bool show2D, bool showCamera, float scaleFactor, float splitRatio,
+CentreGeometry ComputeCentre(bool show2D, bool showCamera, bool cameraAbove, float scaleFactor, float splitRatio,
                              float availableWidth, float availableHeight);
 
 // The horizontal splitter lowers the 2D view's scale factor by the vertical drag / 100; the

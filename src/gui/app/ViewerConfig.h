@@ -12,6 +12,15 @@
 
 namespace orbel::studio::gui {
 
+// The ranges the controls keep these settings in (the point-size field, the layout's
+// splitters, the colour editors); a loaded settings file is held to them too.
+inline constexpr int32_t kMinPointSize = 1;
+inline constexpr int32_t kMaxPointSize = 20;
+inline constexpr float kMinCameraSplitRatio = 0.2f;
+inline constexpr float kMaxCameraSplitRatio = 0.8f;
+inline constexpr float kMinScaleFactor = 1.0f;
+inline constexpr float kMaxScaleFactor = 10.0f;
+
 struct ViewerConfig {
     std::atomic<float> view3d_min_scalar_value{-4000.0f};
     std::atomic<float> view3d_max_scalar_value{4000.0f};

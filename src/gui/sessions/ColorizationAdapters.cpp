@@ -99,7 +99,7 @@ void FrameDataColorizable::SetColors(const std::vector<orbel::sdk::RGB>& colors)
 
 std::unique_ptr<QpcFrameColorizable> QpcFrameColorizable::Read(const std::filesystem::path& path) {
     std::vector<uint8_t> bytes;
-    ReadWholeFile(path, kMaxQpcFileBytes, bytes);
+    ReadQpcFile(path, bytes);
     std::vector<std::unique_ptr<orbel::sdk::IPointCloud>> lines;
     for (const std::span<const uint8_t> line : SplitQpcLines(bytes)) {
         auto cloud = orbel::sdk::CreatePointCloud();

@@ -24,6 +24,7 @@
 #include "sessions/OfflinePlayer.h"
 #include "sessions/PlyFile.h"
 #include "sessions/QpcFile.h"
+#include "sessions/SessionFileIo.h"
 
 namespace orbel::studio {
 
@@ -197,11 +198,15 @@ std::vector<SyncPair> ParseSyncText(std::string_view text) {
 }
 
 std::vector<SyncPair> ReadSyncFile(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) throw std::runtime_error("Cannot open sync file");
-    std::ostringstream text;
-    text << file.rdbuf();
-    return ParseSyncText(text.str());
+    // Two numbers a line: far more pairs than any session has frames.
+    constexpr uint64_t kMaxSyncFileBytes = 256ull << 20;
+    std::vector<uint8_t> bytes;
+    try {
+        ReadWholeFile(path, kMaxSyncFileBytes, bytes);
+    } catch (const std::exception& e) {
+        throw std::runtime_error(std::string("Cannot read sync file: ") + e.what());
+    }
+    return ParseSyncText(std::string(bytes.begin(), bytes.end()));
 }
 
 size_t ScaleProgress(size_t done, size_t total, size_t low, size_t high) {
@@ -237,7 +242,9 @@ public:
         for (const auto& file : imageFiles_) names_.Protect(file);
         names_.Protect(qextPath);
 
-        if (!syncFilePath.empty() && fs::is_regular_file(syncFilePath, error)) {
+        // A path that names nothing selects time stamps; one that names a FIFO, a device or a
+        // folder is refused by the reader with its reason.
+        if (!syncFilePath.empty() && fs::exists(syncFilePath, error)) {
             names_.Protect(syncFilePath);
             return UsingSyncFile(alignment, syncFilePath);
         }

@@ -50,7 +50,8 @@ struct SyncPair {
 // that starts with two unsigned decimal numbers (blanks around them, "\r" counting as
 // blank) gives one pair, text after them is ignored; other lines are skipped.
 std::vector<SyncPair> ParseSyncText(std::string_view text);
-// ParseSyncText of a file. Throws std::runtime_error "Cannot open sync file".
+// ParseSyncText of a regular file of at most 256 MiB. Throws std::runtime_error "Cannot read
+// sync file: " + the reason (missing, not a regular file, too large).
 std::vector<SyncPair> ReadSyncFile(const std::filesystem::path& path);
 
 // low + done x (high - low) / total in integers, high when total is 0.

@@ -56,7 +56,7 @@ void AppendLine(FramePoints& points, orbel::sdk::IPointCloud& line) {
 std::optional<FramePoints> ReadFramePoints(const fs::path& input, const std::string& tag, bool skipBadLines) {
     std::vector<uint8_t> bytes;
     try {
-        ReadWholeFile(input, kMaxQpcFileBytes, bytes);
+        ReadQpcFile(input, bytes);
     } catch (const std::exception& e) {
         Log(tag + " Error opening " + input.string(), log_level::kError);
         Log(tag + " " + e.what(), log_level::kError);

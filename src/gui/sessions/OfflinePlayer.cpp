@@ -14,6 +14,7 @@
 #include "app/Logging.h"
 #include "sessions/PlyFile.h"
 #include "sessions/QpcFile.h"
+#include "sessions/SessionFileIo.h"
 
 namespace orbel::studio {
 namespace {
@@ -58,7 +59,13 @@ std::pair<uint64_t, uint64_t> ParseImageIds(const fs::path& path) {
 
 std::shared_ptr<CameraData> LoadCameraImage(const fs::path& path) {
     std::error_code error;
-    if (!fs::is_regular_file(path, error)) {
+    if (!fs::exists(path, error)) {
+        return nullptr;
+    }
+    try {
+        RegularFileSize(path);  // a FIFO or a device would hold the decoder's read for ever
+    } catch (const std::exception& e) {
+        Log(std::string("[Replay] ") + e.what(), log_level::kError);
         return nullptr;
     }
     const std::string extension = LowerCaseExtension(path);
@@ -110,19 +117,26 @@ std::vector<fs::path> ListReplayFiles(const fs::path& folder, FileType type) {
     }
 
     std::vector<fs::path> listed = ListFilesRecursive(folder, fmt::format(".{}", FileTypeToExtension(type)));
-    std::vector<std::pair<uint64_t, fs::path>> keyed;
+    // Numbered files first (false sorts before true), in number order; the rest by name.
+    std::vector<std::tuple<bool, uint64_t, std::string, fs::path>> keyed;
     keyed.reserve(listed.size());
+    size_t unnumbered = 0;
     for (auto& file : listed) {
-        if (const auto id = ExtractFileId(file)) {
-            keyed.emplace_back(*id, std::move(file));
-        } else {
-            Log("Skipping " + file.string() + ": its name holds no frame number", log_level::kWarning);
-        }
+        const bool named = file.stem().string().find('_') != std::string::npos;
+        const std::optional<uint64_t> id = named ? ExtractFileId(file) : std::nullopt;
+        unnumbered += id ? 0 : 1;
+        keyed.emplace_back(!id, id.value_or(0), file.filename().string(), std::move(file));
     }
     std::sort(keyed.begin(), keyed.end());
+    if (unnumbered > 0) {
+        Log(fmt::format("{} of {} files have no frame number in their names (<name>_<number>); they play after "
+                        "the numbered ones, by name",
+                        unnumbered, keyed.size()),
+            log_level::kInfo);
+    }
     listed.clear();
     for (auto& entry : keyed) {
-        listed.push_back(std::move(entry.second));
+        listed.push_back(std::move(std::get<3>(entry)));
     }
     return listed;
 }
@@ -312,8 +326,10 @@ void OfflinePlayer::LoadFrame(int64_t index) {
         }
         if (!frame && !image) {
             Log("Failed to load frame: " + path.string(), log_level::kError);
+            failedIndex_.store(index);
             return;
         }
+        failedIndex_.store(-1);
         if (image) {
             dispatcher_->Publish(std::move(image));
             return;
@@ -340,6 +356,7 @@ void OfflinePlayer::LoadFrame(int64_t index) {
         dispatcher_->Publish(std::move(frame));
     } catch (const std::exception& e) {
         Log(std::string("[Replay] ") + e.what() + ": " + path.string(), log_level::kError);
+        failedIndex_.store(index);
     }
 }
 

@@ -15,6 +15,7 @@
 // The destructor ends the worker, after a load in progress.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -42,9 +43,10 @@ std::pair<uint64_t, uint64_t> ParseImageIds(const std::filesystem::path& path);
 // from its name; none when the file is missing, of another kind or cannot be decoded.
 std::shared_ptr<CameraData> LoadCameraImage(const std::filesystem::path& path);
 
-// The files of one type under the folder, in replay order: QPC and PLY frames by the
-// frame number in their names (files whose names hold none are left out with a log line),
-// JPEG images (".jpg" and ".jpeg") by time stamp, then frame counter; ties by path.
+// The files of one type under the folder, in replay order: QPC and PLY frames named
+// <name>_<number> by that number, then every other one by name (the log says how many had no
+// number), ties by path; JPEG images (".jpg" and ".jpeg") by time stamp, then frame counter,
+// ties by path.
 // Throws as ListFilesRecursive.
 std::vector<std::filesystem::path> ListReplayFiles(const std::filesystem::path& folder, FileType type);
 
@@ -74,6 +76,9 @@ public:
     void Seek(int64_t index);
 
     int64_t GetIndex() const;
+    // The index of the last file that could not be read, until a later load succeeds; -1 when
+    // the last load succeeded (the views still show the frame before it).
+    int64_t FailedIndex() const { return failedIndex_.load(); }
     int FileCount() const { return static_cast<int>(files_.size()); }
     bool IsPlaying() const;
     const std::vector<std::filesystem::path>& Files() const { return files_; }
@@ -105,6 +110,7 @@ private:
     std::function<void(std::string)> colourModeCallback_;
 
     bool firstFrameInspected_ = false;  // worker thread only
+    std::atomic<int64_t> failedIndex_{-1};
     std::thread worker_;
 };
 

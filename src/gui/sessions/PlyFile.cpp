@@ -353,6 +353,12 @@ std::pair<double, int64_t> Decode(const uint8_t* at, Scalar type, bool swap) {
     return {0, 0};
 }
 
+// The body ran out: the vertices read before it are kept, what came before them is not.
+class BodyEnds : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 // A binary body, every read checked against its end.
 class BinaryBody {
 public:
@@ -370,7 +376,7 @@ public:
     // The next `bytes` bytes.
     const uint8_t* Take(uint64_t bytes, const char* what) {
         if (Remaining() < bytes) {
-            throw std::runtime_error(std::string("The file ends inside ") + what);
+            throw BodyEnds(std::string("The file ends inside ") + what);
         }
         const uint8_t* at = bytes_.data() + at_;
         at_ += static_cast<size_t>(bytes);
@@ -427,22 +433,23 @@ void SkipBinaryElement(BinaryBody& body, const Element& element) {
     }
 }
 
+// Reads the vertices the body holds, at most the declared count: a body cut short gives the
+// whole vertices before the cut (the caller reports the shortfall), none at all is refused.
 void ReadBinaryVertices(BinaryBody& body, const Element& vertices, FrameData& frame) {
     size_t minimum = 0;
     for (const Property& property : vertices.properties) {
         minimum += ScalarSize(property.isList ? property.countType : property.type);
     }
     const uint64_t held = body.Remaining() / minimum;
-    if (vertices.count > held) {
-        throw std::runtime_error(fmt::format("The header declares {} vertices, the body holds at most {}",
-                                             vertices.count, held));
+    if (held == 0) {
+        throw std::runtime_error(fmt::format("The header declares {} vertices, the body holds none", vertices.count));
     }
-    Reserve(frame, vertices.count);
+    Reserve(frame, std::min(vertices.count, held));
 
     const bool hasList = std::any_of(vertices.properties.begin(), vertices.properties.end(),
                                      [](const Property& property) { return property.isList; });
     if (!hasList) {
-        // Fixed-size records, all of them held (checked above): read the used columns only.
+        // Fixed-size records: read the used columns of the whole records there are.
         struct Column {
             size_t offset;
             const Property* property;
@@ -453,8 +460,9 @@ void ReadBinaryVertices(BinaryBody& body, const Element& vertices, FrameData& fr
             if (property.target != Target::None) used.push_back({stride, &property});
             stride += ScalarSize(property.type);
         }
-        const uint8_t* records = body.Take(vertices.count * stride, "the vertices");
-        for (uint64_t i = 0; i < vertices.count; ++i, records += stride) {
+        const uint64_t count = std::min(vertices.count, held);
+        const uint8_t* records = body.Take(count * stride, "the vertices");
+        for (uint64_t i = 0; i < count; ++i, records += stride) {
             Vertex vertex;
             for (const Column& column : used) {
                 const auto [real, integer] = Decode(records + column.offset, column.property->type, body.Swap());
@@ -466,23 +474,25 @@ void ReadBinaryVertices(BinaryBody& body, const Element& vertices, FrameData& fr
     }
     for (uint64_t i = 0; i < vertices.count; ++i) {
         Vertex vertex;
-        for (const Property& property : vertices.properties) {
-            if (property.isList) {
-                const uint64_t items =
-                    ListCount(body.Read(property.countType, "a vertex").second, property.name);
-                const uint64_t itemSize = ScalarSize(property.type);
-                if (items > body.Remaining() / itemSize) {
-                    throw std::runtime_error(fmt::format("The file ends inside vertex {}", i));
+        try {
+            for (const Property& property : vertices.properties) {
+                if (property.isList) {
+                    const uint64_t items = ListCount(body.Read(property.countType, "a vertex").second, property.name);
+                    const uint64_t itemSize = ScalarSize(property.type);
+                    if (items > body.Remaining() / itemSize) {
+                        throw BodyEnds(fmt::format("The file ends inside vertex {}", i));
+                    }
+                    body.Skip(items * itemSize, "a vertex");
+                    continue;
                 }
-                body.Skip(items * itemSize, "a vertex");
-                continue;
+                const auto [real, integer] = body.Read(property.type, "a vertex");
+                Store(vertex, property, real, integer);
             }
-            if (body.Remaining() < ScalarSize(property.type)) {
-                throw std::runtime_error(
-                    fmt::format("The file ends after {} of {} vertices", i, vertices.count));
+        } catch (const BodyEnds&) {
+            if (i == 0) {
+                throw;
             }
-            const auto [real, integer] = body.Read(property.type, "a vertex");
-            Store(vertex, property, real, integer);
+            return;  // the vertex cut in two is dropped
         }
         Append(frame, vertex);
     }
@@ -561,6 +571,9 @@ void ReadAsciiBody(std::string_view body, const Header& header, FrameData& frame
         }
         for (uint64_t i = 0; i < element.count; ++i) {
             if (!nextInstance(tokens)) {
+                if (isVertex && i > 0) {
+                    return;  // the caller reports the shortfall
+                }
                 throw std::runtime_error(
                     fmt::format("The file ends after {} of {} {} lines", i, element.count, element.name));
             }
@@ -640,7 +653,7 @@ void WritePly(const fs::path& path, const FrameData& frame) {
     }
 }
 
-std::unique_ptr<FrameData> ParsePly(std::span<const uint8_t> bytes) {
+std::unique_ptr<FrameData> ParsePly(std::span<const uint8_t> bytes, PlyShortBody* shortBody) {
     const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     const Header header = ParseHeader(text);
     if (header.format == Format::None) {
@@ -668,30 +681,104 @@ std::unique_ptr<FrameData> ParsePly(std::span<const uint8_t> bytes) {
 
     if (header.format == Format::Ascii) {
         ReadAsciiBody(text.substr(header.bodyAt), header, *frame);
-        return frame;
+    } else {
+        BinaryBody body(bytes.subspan(header.bodyAt), header.format == Format::BinaryBig);
+        for (auto element = header.elements.begin(); element != vertices; ++element) {
+            SkipBinaryElement(body, *element);
+        }
+        ReadBinaryVertices(body, *vertices, *frame);
     }
-    BinaryBody body(bytes.subspan(header.bodyAt), header.format == Format::BinaryBig);
-    for (auto element = header.elements.begin(); element != vertices; ++element) {
-        SkipBinaryElement(body, *element);
+    const uint64_t read = frame->xyz.size() / 3;
+    if (shortBody != nullptr) {
+        *shortBody = {vertices->count, read};
     }
-    ReadBinaryVertices(body, *vertices, *frame);
     return frame;
 }
+
+namespace {
+
+// The bytes a binary body of fixed-size records takes up to the end of its vertices; none
+// when a list or an ascii body leaves it open.
+std::optional<uint64_t> FixedBodyBytes(const Header& header) {
+    if (!header.ended || header.format == Format::Ascii || header.format == Format::None) {
+        return std::nullopt;
+    }
+    uint64_t total = 0;
+    for (const Element& element : header.elements) {
+        uint64_t stride = 0;
+        for (const Property& property : element.properties) {
+            if (property.isList) {
+                return std::nullopt;
+            }
+            stride += ScalarSize(property.type);
+        }
+        if (stride != 0 && element.count > (UINT64_MAX - total) / stride) {
+            return UINT64_MAX;
+        }
+        total += element.count * stride;
+        if (element.name == "vertex") {
+            return total;
+        }
+    }
+    return std::nullopt;
+}
+
+// The bytes of a PLY file that its header can use: the header is read first, so that a large
+// file of something else is refused unread and a binary body is read no further than its
+// vertices.
+void ReadPlyBytes(const fs::path& path, std::vector<uint8_t>& bytes) {
+    constexpr uint64_t kHeaderPrefixBytes = 64 * 1024;
+    const uint64_t size = RegularFileSize(path);
+    if (size > kMaxPlyFileBytes) {
+        throw std::runtime_error(
+            fmt::format("A PLY file of {} bytes is larger than the {} bytes accepted", size, kMaxPlyFileBytes));
+    }
+    ReadFilePrefix(path, kHeaderPrefixBytes, bytes);
+    if (bytes.size() == size) {
+        return;
+    }
+    const std::string_view prefix(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (prefix.rfind("ply\n", 0) != 0 && prefix.rfind("ply\r\n", 0) != 0) {
+        throw std::runtime_error("Not a PLY file: the first line is not \"ply\"");
+    }
+    std::optional<uint64_t> used;
+    try {
+        const Header header = ParseHeader(prefix);
+        if (const auto body = FixedBodyBytes(header)) {
+            used = *body > size - header.bodyAt ? size : header.bodyAt + *body;
+        }
+    } catch (const std::exception&) {
+        // A header longer than the prefix: the whole file tells.
+    }
+    if (used) {
+        ReadFilePrefix(path, *used, bytes);
+    } else {
+        ReadWholeFile(path, kMaxPlyFileBytes, bytes);
+    }
+}
+
+}  // namespace
 
 std::unique_ptr<FrameData> ReadPly(const fs::path& path) {
     std::vector<uint8_t> bytes;
     try {
         std::error_code error;
-        if (!fs::is_regular_file(path, error)) {
+        if (!fs::exists(path, error)) {
             return nullptr;
         }
-        ReadWholeFile(path, kMaxPlyFileBytes, bytes);
+        ReadPlyBytes(path, bytes);
     } catch (const std::exception& e) {
         Log(std::string("[PLY] ") + e.what() + ": " + path.string(), log_level::kError);
         return nullptr;
     }
     try {
-        auto frame = ParsePly(bytes);
+        PlyShortBody counts;
+        auto frame = ParsePly(bytes, &counts);
+        if (counts.read < counts.declared) {
+            Log(fmt::format("[PLY] The file is cut short: only {} of the {} vertices its header declares were read: {}",
+                            counts.read, counts.declared, path.string()),
+                log_level::kWarning);
+        }
         if (frame->sourceName.empty()) {
             frame->sourceName = path.filename().string();
         }

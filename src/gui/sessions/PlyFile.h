@@ -4,10 +4,12 @@
 //
 // The reader takes the header's elements and properties as declared (whole words), reads
 // the vertex element and steps over any other element (a face list before the vertices, a
-// camera element after them), and refuses, with a reason, what it cannot read soundly: no
-// "ply" line, an unknown format or property type, a vertex count larger than the body can
-// hold, a body that ends early, a value that does not fit its type or property. It never
-// reserves memory for a count the file does not back. Free functions, any thread.
+// camera element after them). A body that ends before its declared vertices gives the whole
+// vertices that are there, and says so. It refuses, with a reason, what it cannot read
+// soundly: no "ply" line, an unknown format or property type, an element before the vertices
+// that ends early, no vertex at all in the body, a value that does not fit its type or
+// property. It never reserves memory for a count the file does not back. Free functions, any
+// thread.
 #pragma once
 
 #include <cstdint>
@@ -32,11 +34,19 @@ void WritePly(const std::filesystem::path& path, const FrameData& frame);
 // (float "signal", "reflectivity" or "intensity"), ambient (float), colour (uchar red/r,
 // green/g, blue/b) and time stamp (double "timestamp"); the frameNumber and
 // originalFilename comments. Throws std::runtime_error with the reason it refuses them.
-std::unique_ptr<FrameData> ParsePly(std::span<const uint8_t> bytes);
+// `shortBody`, when given, receives the declared and the read vertex counts (they differ
+// when the body is cut short).
+struct PlyShortBody {
+    uint64_t declared = 0;
+    uint64_t read = 0;
+};
+std::unique_ptr<FrameData> ParsePly(std::span<const uint8_t> bytes, PlyShortBody* shortBody = nullptr);
 
 // ParsePly of a file; its name is the source name unless the file names its original.
 // None when the file cannot be opened (silently: the caller names the file) or is refused
-// ("[PLY] <reason>: <path>" at error level).
+// ("[PLY] <reason>: <path>" at error level). A body cut short is read as far as it goes,
+// with the warning "[PLY] The file is cut short: only R of the D vertices its header declares
+// were read: <path>".
 std::unique_ptr<FrameData> ReadPly(const std::filesystem::path& path);
 
 }  // namespace orbel::studio

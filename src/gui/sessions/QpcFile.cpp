@@ -54,11 +54,12 @@ struct LineHeader {
     uint64_t neededBytes = 0;  // metadata, point header and the point arrays
 };
 
-// The header of line `index`, checked against its own size.
-LineHeader CheckLine(std::span<const uint8_t> line, size_t index) {
-    if (line.size() < kPointDataAt) {
+// The header of line `index` (at least its first kPointDataAt bytes), checked against the
+// line's size.
+LineHeader CheckLineHeader(std::span<const uint8_t> line, uint64_t lineSize, size_t index) {
+    if (line.size() < kPointDataAt || lineSize < kPointDataAt) {
         throw std::runtime_error(fmt::format("Line {} of {} bytes is shorter than the {}-byte line header", index,
-                                             line.size(), kPointDataAt));
+                                             lineSize, kPointDataAt));
     }
     if (line[kMetadataVersionAt] != kMetadataVersion) {
         throw std::runtime_error(fmt::format("Line {} has metadata version {}, expected {}", index,
@@ -75,12 +76,15 @@ LineHeader CheckLine(std::span<const uint8_t> line, size_t index) {
     }
     header.points = U32At(line, kPointCountAt);
     header.neededBytes = kPointDataAt + uint64_t{header.points} * BytesPerPoint(header.type);
-    if (header.neededBytes > line.size()) {
+    if (header.neededBytes > lineSize) {
         throw std::runtime_error(fmt::format("Line {} needs {} bytes for its {} points, it has {}", index,
-                                             header.neededBytes, header.points, line.size()));
+                                             header.neededBytes, header.points, lineSize));
     }
     return header;
 }
+
+// The header of line `index`, checked against its own size.
+LineHeader CheckLine(std::span<const uint8_t> line, size_t index) { return CheckLineHeader(line, line.size(), index); }
 
 // Every line checked, and all of line 0's type and point count.
 LineHeader CheckLines(std::span<const std::span<const uint8_t>> lines) {
@@ -162,12 +166,12 @@ std::vector<std::span<const uint8_t>> AsSpans(const std::vector<std::vector<uint
 // Reads a QPC file whole; logs and gives false when it cannot.
 bool ReadQpcBytes(const fs::path& path, std::vector<uint8_t>& bytes) {
     std::error_code error;
-    if (!fs::is_regular_file(path, error)) {
+    if (!fs::exists(path, error)) {
         Log("Error opening " + path.string(), log_level::kError);
         return false;
     }
     try {
-        ReadWholeFile(path, kMaxQpcFileBytes, bytes);
+        ReadQpcFile(path, bytes);
     } catch (const std::exception& e) {
         Log(std::string("[IO] ") + e.what() + ": " + path.string(), log_level::kError);
         return false;
@@ -200,6 +204,26 @@ void ConvertLine(std::span<const uint8_t> source, uint8_t type, size_t size, std
 }
 
 }  // namespace
+
+void ReadQpcFile(const fs::path& path, std::vector<uint8_t>& bytes) {
+    const uint64_t size = RegularFileSize(path);
+    if (size > kMaxQpcFileBytes) {
+        throw std::runtime_error(
+            fmt::format("A QPC file of {} bytes is larger than the {} bytes accepted", size, kMaxQpcFileBytes));
+    }
+    const uint64_t lineBytes = size / kFrameLineCount;
+    if (lineBytes >= kPointDataAt) {
+        std::vector<uint8_t> head;
+        ReadFilePrefix(path, kPointDataAt, head);
+        const LineHeader header = CheckLineHeader(head, lineBytes, 0);
+        if (lineBytes > header.neededBytes + kMaxQpcLineSlackBytes) {
+            throw std::runtime_error(fmt::format(
+                "A QPC file of {} bytes is larger than {} lines of {} points can be ({} bytes a line at most)", size,
+                kFrameLineCount, header.points, header.neededBytes + kMaxQpcLineSlackBytes));
+        }
+    }
+    ReadWholeFile(path, kMaxQpcFileBytes, bytes);
+}
 
 size_t BytesPerPoint(uint8_t pointType) {
     switch (pointType) {

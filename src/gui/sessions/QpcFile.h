@@ -31,6 +31,14 @@ inline constexpr size_t kQpcFramePoints = 10752;
 // The largest file the readers take in; a frame of the sensor is well below 1 MiB.
 inline constexpr uint64_t kMaxQpcFileBytes = 512ull << 20;
 
+// Reads a QPC file's bytes once its size has been held against what 56 lines of the points
+// its first line declares can take (their arrays and at most kMaxQpcLineSlackBytes more a
+// line), so that a large file of something else is refused unread. Throws std::runtime_error
+// with the reason: not a regular file, larger than kMaxQpcFileBytes or than its lines hold,
+// a first line header that is not one.
+inline constexpr uint64_t kMaxQpcLineSlackBytes = 64 * 1024;
+void ReadQpcFile(const std::filesystem::path& path, std::vector<uint8_t>& bytes);
+
 // 26, 29 and 69 for the point types 0x60, 0x66 and 0x6F; any other type throws
 // std::runtime_error "Unknown point cloud type".
 size_t BytesPerPoint(uint8_t pointType);

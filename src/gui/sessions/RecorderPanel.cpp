@@ -54,13 +54,14 @@ std::string RecorderPanel::FormatElapsed(std::chrono::seconds elapsed) {
 
 RecorderPanel::Status RecorderPanel::CurrentStatus(std::chrono::steady_clock::time_point now) const {
     if (!context_->appState->streaming.load()) {
-        return {"Waiting for sensor", kWaitingColour, {}};
+        return {"Waiting for sensor", kWaitingColour, {}, {}};
     }
     if (IsRecording()) {
         return {"Recording", kRecordingColour,
-                FormatElapsed(std::chrono::duration_cast<std::chrono::seconds>(now - startTime_))};
+                FormatElapsed(std::chrono::duration_cast<std::chrono::seconds>(now - startTime_)),
+                sessionFolder_.string()};
     }
-    return {"Ready to record", kWaitingColour, {}};
+    return {"Ready to record", kWaitingColour, {}, {}};
 }
 
 void RecorderPanel::Update() {
@@ -101,7 +102,8 @@ void RecorderPanel::StartRecording() {
     StopRecording();
     AppState& state = *context_->appState;
     sessionFolder_ = FreshSessionFolder(fs::path(outputFolder_));
-    if (sessionFolder_ != fs::path(outputFolder_)) {
+    const bool elsewhere = sessionFolder_ != fs::path(outputFolder_);
+    if (elsewhere) {
         Log("The folder " + outputFolder_ + " already holds a recorded session; recording into " +
                 sessionFolder_.string(),
             log_level::kWarning);
@@ -122,7 +124,8 @@ void RecorderPanel::StartRecording() {
         state.SetToast("Failed to start recording", 3);
         return;
     }
-    state.SetToast("Recording started", 0);
+    // The user looks for the session where they chose it: a fresh folder beside it is named.
+    state.SetToast(elsewhere ? "Recording started in " + sessionFolder_.filename().string() : "Recording started", 0);
 
     if (!state.cameraRunning.load()) {
         Log("Camera not available, skipping camera recording", log_level::kWarning);
@@ -167,7 +170,6 @@ void RecorderPanel::StopRecording() {
 }
 
 void RecorderPanel::DrawRecorderPanel() {
-    Update();
     AppState& state = *context_->appState;
     ImGui::PushID(this);
 
@@ -204,6 +206,9 @@ void RecorderPanel::DrawRecorderPanel() {
     if (!status.elapsed.empty()) {
         ImGui::SameLine();
         ImGui::TextUnformatted(status.elapsed.c_str());
+    }
+    if (!status.folder.empty()) {
+        ImGui::TextWrapped("Writing to %s", status.folder.c_str());
     }
     ImGui::PopID();
 }

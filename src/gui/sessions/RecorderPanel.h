@@ -37,6 +37,7 @@ public:
         std::string text;
         std::array<float, 4> colour{};
         std::string elapsed;  // "(hh:mm:ss)" while recording, else empty
+        std::string folder;   // the folder being written while recording (it may not be the one chosen), else empty
     };
 
     explicit RecorderPanel(std::shared_ptr<AppContext> context);
@@ -56,7 +57,8 @@ public:
     void StopRecording();
 
     // The decisions the drawing follows, callable without a window.
-    // The automatic stop: when streaming has ended or a recorder failed.
+    // The automatic stop: when streaming has ended or a recorder failed. The layout runs it once
+    // per GUI frame whether or not the "Recorder" tab is shown.
     void Update();
     void PressRecordButton();
     bool IsRecording() const;

@@ -84,6 +84,10 @@ ReplayPanel::View ReplayPanel::Describe(const AppState& state) const {
         view.count = player_->FileCount();
         view.index = static_cast<int>(player_->GetIndex());
         view.frameText = "Frame " + std::to_string(view.index + 1) + " / " + std::to_string(view.count);
+        // The views still show the frame before it: say that this one is not what they show.
+        if (player_->FailedIndex() == player_->GetIndex()) {
+            view.frameText += " (could not be read)";
+        }
     } else {
         view.frameText = "Frame ID: -";
     }

@@ -41,7 +41,7 @@ public:
         bool showSlider = false;
         int index = 0;
         int count = 0;
-        std::string frameText;        // "Frame i / n" or "Frame ID: -"
+        std::string frameText;        // "Frame i / n" (with " (could not be read)"), or "Frame ID: -"
         std::string playPauseLabel;   // "Pause" while playing, else "Play"
     };
 

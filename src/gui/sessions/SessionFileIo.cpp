@@ -3,6 +3,7 @@
 // walking a folder that is being recorded never meets a half-written frame.
 #include "sessions/SessionFileIo.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <system_error>
 
@@ -10,7 +11,26 @@ namespace orbel::studio {
 
 namespace fs = std::filesystem;
 
-void ReadWholeFile(const fs::path& path, uint64_t maxBytes, std::vector<uint8_t>& bytes) {
+namespace {
+
+const char* KindOf(fs::file_type type) {
+    switch (type) {
+        case fs::file_type::directory: return "a folder";
+        case fs::file_type::fifo: return "a FIFO";
+        case fs::file_type::block:
+        case fs::file_type::character: return "a device";
+        case fs::file_type::socket: return "a socket";
+        default: return "not a file";
+    }
+}
+
+// Reads at most `maxBytes` bytes from the start; with `whole`, a larger file is refused unread.
+void ReadFrom(const fs::path& path, uint64_t maxBytes, bool whole, std::vector<uint8_t>& bytes) {
+    const uint64_t known = RegularFileSize(path);
+    if (whole && known > maxBytes) {
+        throw std::runtime_error("File of " + std::to_string(known) + " bytes is larger than the " +
+                                 std::to_string(maxBytes) + " bytes accepted: " + path.string());
+    }
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         throw std::runtime_error("Cannot open " + path.string());
@@ -20,15 +40,42 @@ void ReadWholeFile(const fs::path& path, uint64_t maxBytes, std::vector<uint8_t>
     if (size < 0) {
         throw std::runtime_error("Cannot read " + path.string());
     }
-    if (static_cast<uint64_t>(size) > maxBytes) {
+    if (whole && static_cast<uint64_t>(size) > maxBytes) {
         throw std::runtime_error("File of " + std::to_string(size) + " bytes is larger than the " +
                                  std::to_string(maxBytes) + " bytes accepted: " + path.string());
     }
+    const auto count = static_cast<std::streamoff>(std::min<uint64_t>(static_cast<uint64_t>(size), maxBytes));
     file.seekg(0, std::ios::beg);
-    bytes.resize(static_cast<size_t>(size));
-    if (size > 0 && !file.read(reinterpret_cast<char*>(bytes.data()), size)) {
+    bytes.resize(static_cast<size_t>(count));
+    if (count > 0 && !file.read(reinterpret_cast<char*>(bytes.data()), count)) {
         throw std::runtime_error("Cannot read " + path.string());
     }
+}
+
+}  // namespace
+
+uint64_t RegularFileSize(const fs::path& path) {
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    if (status.type() == fs::file_type::not_found || (error && status.type() == fs::file_type::none)) {
+        throw std::runtime_error("Cannot open " + path.string());
+    }
+    if (status.type() != fs::file_type::regular) {
+        throw std::runtime_error(std::string("Not a regular file (") + KindOf(status.type()) + "): " + path.string());
+    }
+    const uintmax_t size = fs::file_size(path, error);
+    if (error) {
+        throw std::runtime_error("Cannot read " + path.string());
+    }
+    return size;
+}
+
+void ReadWholeFile(const fs::path& path, uint64_t maxBytes, std::vector<uint8_t>& bytes) {
+    ReadFrom(path, maxBytes, true, bytes);
+}
+
+void ReadFilePrefix(const fs::path& path, uint64_t maxBytes, std::vector<uint8_t>& bytes) {
+    ReadFrom(path, maxBytes, false, bytes);
 }
 
 AtomicFile::AtomicFile(fs::path finalPath) : finalPath_(std::move(finalPath)) {

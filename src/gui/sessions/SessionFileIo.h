@@ -15,10 +15,19 @@
 
 namespace orbel::studio {
 
-// Reads the whole file into `bytes`. Throws std::runtime_error "Cannot open <path>" when it
+// The size of a regular file (symbolic links followed). Throws std::runtime_error "Cannot
+// open <path>" when there is none, and "Not a regular file (a FIFO): <path>" (a folder, a
+// device, a socket) before it is opened, so that no read waits on a pipe or a device.
+uint64_t RegularFileSize(const std::filesystem::path& path);
+
+// Reads the whole file into `bytes`. Throws as RegularFileSize, "Cannot open <path>" when it
 // cannot be opened, and a text naming the cap when it is larger than `maxBytes`, before
 // anything is read.
 void ReadWholeFile(const std::filesystem::path& path, uint64_t maxBytes, std::vector<uint8_t>& bytes);
+
+// Reads the first min(file size, `maxBytes`) bytes of a regular file, so that a header can be
+// checked before a file is taken in whole. Throws as ReadWholeFile.
+void ReadFilePrefix(const std::filesystem::path& path, uint64_t maxBytes, std::vector<uint8_t>& bytes);
 
 // A file written under a temporary sibling name ("<name>.part") and renamed to its final
 // name by Commit, so a crash or a failed write never leaves a half file under the final

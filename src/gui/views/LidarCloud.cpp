@@ -90,7 +90,7 @@ void BuildLidarObject(FrameData& frame, const ViewerConfig& config, SceneObject&
     object.color = {config.point_color_r, config.point_color_g, config.point_color_b, config.point_color_a};
     object.scalar_min = config.view3d_min_scalar_value.load();
     object.scalar_max = config.view3d_max_scalar_value.load();
-    object.point_size = static_cast<float>(std::clamp(config.point_size.load(), 1, 20));
+    object.point_size = static_cast<float>(std::clamp(config.point_size.load(), kMinPointSize, kMaxPointSize));
     object.depth_write = true;
 
     if (map == COLORMAP_EMBEDDED && !frame.rgb.empty() && frame.rgb.size() == frame.xyz.size()) {

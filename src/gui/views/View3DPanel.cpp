@@ -367,7 +367,7 @@ void View3DPanel::DrawView3DPanel(const std::shared_ptr<AppState>& appState) {
     ImDrawList* drawList = ImGui::GetWindowDrawList();
     drawList->AddImage(ToTextureId(renderer_.ColorTexture()), ToImVec(rectMin), ToImVec(rectMax), ImVec2(0.0f, 1.0f),
                        ImVec2(1.0f, 0.0f));
-    if (zones != nullptr && zones->editing) {
+    if (zones != nullptr) {
         DrawZoneLabels(*zones, drawList, mvp, rectMin, rectMax);
         DrawEditorOverlay(*zones, drawList, mvp, rectMin, rectMax, mouse);
     }

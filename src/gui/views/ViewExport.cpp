@@ -10,6 +10,7 @@
 #include "app/FileHelpers.h"
 #include "app/GuiUtilities.h"
 #include "app/Logging.h"
+#include "sessions/SessionFileIo.h"
 
 namespace orbel::studio::gui {
 namespace {
@@ -76,7 +77,13 @@ std::vector<std::filesystem::path> ScreenshotFolderCandidates() {
 }
 
 std::filesystem::path ExportFilePath(const ExportFolder& folder, const std::string& viewName) {
-    return folder.folder / TimestampedFileName(viewName, "png");
+    return ExportFilePath(folder, viewName, std::time(nullptr));
+}
+
+std::filesystem::path ExportFilePath(const ExportFolder& folder, const std::string& viewName, std::time_t at) {
+    // Names go by the second: a second export within it must not replace the first.
+    const std::filesystem::path named = TimestampedFileName(viewName, "png", at);
+    return UnusedFilePath(folder.folder, named.stem().string(), named.extension().string());
 }
 
 std::filesystem::path NewScreenshotPath(const std::string& viewName) {

@@ -2,13 +2,15 @@
 // The "screenshots" folder beside the executable is used when it can be created and
 // written to (often not on Linux, where programs live in system folders); otherwise
 // "screenshots" in the application-data folder. File names are the local time
-// "%y-%m-%d-%H-%M-%S", "_", the view's name ("3d" or "2d") and ".png".
+// "%y-%m-%d-%H-%M-%S", "_", the view's name ("3d" or "2d") and ".png"; a name already taken
+// (a second export within the same second) gets "_1", "_2", ... before ".png".
 //
 // Stateless free functions, safe on any thread; failures are thrown or returned, never
 // logged here: the views tell the user.
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -30,8 +32,9 @@ ExportFolder ChooseExportFolder(const std::vector<std::filesystem::path>& candid
 // (either left out when the system cannot tell it).
 std::vector<std::filesystem::path> ScreenshotFolderCandidates();
 
-// A full path for an export of view `viewName` in the chosen folder.
+// A full path for an export of view `viewName` in the chosen folder, of no file there yet.
 std::filesystem::path ExportFilePath(const ExportFolder& folder, const std::string& viewName);
+std::filesystem::path ExportFilePath(const ExportFolder& folder, const std::string& viewName, std::time_t at);
 
 // A full path for a new export of view `viewName` in the first screenshots folder that takes
 // files. When that is not the folder beside the program, the log says why. Throws as

@@ -210,4 +210,27 @@ std::pair<float, float> MoveNearestHandle(float value, float min, float max, flo
     return {std::min(value, max - gap), max};
 }
 
+std::pair<float, float> PlaceHandleLabels(float minX, float maxX, float minWidth, float maxWidth, float lo, float hi,
+                                          float spacing) {
+    float first = minX - 10.0f;
+    float second = maxX - 10.0f;
+    const float overlap = first + minWidth + spacing - second;
+    if (overlap > 0.0f) {
+        first -= overlap / 2.0f;
+        second += overlap / 2.0f;
+    }
+    // Pushed past an end: both slide back together, the first label winning when they cannot fit.
+    if (second + maxWidth > hi) {
+        const float shift = second + maxWidth - hi;
+        first -= shift;
+        second -= shift;
+    }
+    if (first < lo) {
+        const float shift = lo - first;
+        first += shift;
+        second += shift;
+    }
+    return {first, second};
+}
+
 }  // namespace orbel::studio::gui

@@ -93,5 +93,10 @@ float SliderValue(float mouseX, ScalarBounds bounds, float left, float right);
 // between them. Returns the new min and max.
 std::pair<float, float> MoveNearestHandle(float value, float min, float max, float mouseX, float minX, float maxX,
                                           float gap);
+// Where the two handle labels start (x of their left ends): 10 pixels left of their handles,
+// pushed apart about their middle when they would come within `spacing` of each other, and
+// kept within lo..hi when they fit, so that both stay readable however close the handles.
+std::pair<float, float> PlaceHandleLabels(float minX, float maxX, float minWidth, float maxWidth, float lo, float hi,
+                                          float spacing);
 
 }  // namespace orbel::studio::gui

@@ -272,7 +272,7 @@ bool ViewerConfigPanel::Draw3DSection(const std::shared_ptr<AppState>& appState,
                       ImVec2(ImGui::GetContentRegionAvail().x - 85.0f, ImGui::GetFrameHeight() + 10.0f));
     int pointSize = config.point_size.load();
     if (ImGui::InputInt("Point size##input", &pointSize, 1, 20)) {
-        pointSize = std::clamp(pointSize, 1, 20);
+        pointSize = std::clamp(pointSize, kMinPointSize, kMaxPointSize);
         changed |= config.point_size.exchange(pointSize) != pointSize;
     }
     ImGui::EndChild();

@@ -119,11 +119,15 @@ bool RangeSlider(const char* label, float* min, float* max, ScalarBounds bounds,
         std::tie(*min, *max) = MoveNearestHandle(value, *min, *max, mouseX, minX, maxX, gap);
     }
     if (metreLabels) {
-        char text[32];
-        std::snprintf(text, sizeof text, "%.1fm", static_cast<double>(*min / 1000.0f));
-        drawList->AddText(ImVec2(minX - 10.0f, y - 28.0f), IM_COL32_WHITE, text);
-        std::snprintf(text, sizeof text, "%.1fm", static_cast<double>(*max / 1000.0f));
-        drawList->AddText(ImVec2(maxX - 10.0f, y - 28.0f), IM_COL32_WHITE, text);
+        char lower[32];
+        char upper[32];
+        std::snprintf(lower, sizeof lower, "%.1fm", static_cast<double>(*min / 1000.0f));
+        std::snprintf(upper, sizeof upper, "%.1fm", static_cast<double>(*max / 1000.0f));
+        const auto [lowerX, upperX] =
+            PlaceHandleLabels(minX, maxX, ImGui::CalcTextSize(lower).x, ImGui::CalcTextSize(upper).x, cursor.x,
+                              cursor.x + width, 6.0f);
+        drawList->AddText(ImVec2(lowerX, y - 28.0f), IM_COL32_WHITE, lower);
+        drawList->AddText(ImVec2(upperX, y - 28.0f), IM_COL32_WHITE, upper);
     }
     return active;
 }

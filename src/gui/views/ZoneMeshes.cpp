@@ -195,19 +195,18 @@ void ZoneMeshCache::Sync(const ZoneEditorState& state, SceneRenderer& renderer) 
     if (valid_ && hash == hash_) {
         return;
     }
+    // Every zone is drawn whether or not the editor is on: the switch governs editing only.
     std::set<std::string> names;
-    if (state.editing) {
-        for (const Zone* zone : DrawnZones(state)) {
-            const auto zoneNames = ZoneMeshNames(zone->id);
-            names.insert(zoneNames.begin(), zoneNames.end());
-            if (zone->visible && zone->corners.size() >= 3) {
-                for (auto& [name, object] : BuildZoneMeshes(*zone)) {
-                    renderer.AddObject(name, std::move(object));
-                }
-            } else {
-                for (const std::string& name : zoneNames) {
-                    renderer.RemoveObject(name);
-                }
+    for (const Zone* zone : DrawnZones(state)) {
+        const auto zoneNames = ZoneMeshNames(zone->id);
+        names.insert(zoneNames.begin(), zoneNames.end());
+        if (zone->visible && zone->corners.size() >= 3) {
+            for (auto& [name, object] : BuildZoneMeshes(*zone)) {
+                renderer.AddObject(name, std::move(object));
+            }
+        } else {
+            for (const std::string& name : zoneNames) {
+                renderer.RemoveObject(name);
             }
         }
     }

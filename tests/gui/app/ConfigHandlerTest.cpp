@@ -5,6 +5,7 @@
 #include <cmath>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -279,51 +280,88 @@ TEST_F(ConfigHandlerTest, EmptyFileLoadsZeroesExceptWhereZeroBreaksTheProgram) {
     EXPECT_FALSE(sensor_->enable_camera);
     EXPECT_FALSE(sensor_->enable_colorizer);
     EXPECT_EQ(sensor_->qext_path, "");
-    EXPECT_EQ(log_.Count("cannot be used, keeping the default", spdlog::level::warn), 4u);
+    EXPECT_TRUE(log_.Contains("Loading configuration: settings outside their ranges were changed: point_size 0 -> 2, "
+                              "camera_split_ratio 0 -> 0.6, lidar_2d_view_scale_factor 0 -> 4, sensor_port 0 -> 4000",
+                              spdlog::level::warn));
 }
 
-TEST_F(ConfigHandlerTest, UnusableValuesFallBackToTheirDefaults) {
+// Every stored value is held to the range the program keeps it in: clamped to the nearer
+// end, or the default where no end means the same (not finite, zero or below where only a
+// positive value works, a port outside 1..65535); one warning names the fields changed.
+TEST_F(ConfigHandlerTest, ValuesOutsideTheirRangesAreHeldToThemWithOneWarning) {
+    const ViewerConfig d;
     const struct {
         const char* what;
         void (*set)(ViewerConfigProto&);
-        bool usable;
+        const char* change;  // in the warning; empty when the value is taken as it is
+        std::function<bool(const ViewerConfig&, const SensorConfig&)> holds;
     } cases[] = {
-        {"point size -3", [](ViewerConfigProto& p) { p.set_point_size(-3); }, false},
-        {"point size 1", [](ViewerConfigProto& p) { p.set_point_size(1); }, true},
-        {"split ratio -0.5", [](ViewerConfigProto& p) { p.set_camera_split_ratio(-0.5f); }, false},
-        {"split ratio 1.5", [](ViewerConfigProto& p) { p.set_camera_split_ratio(1.5f); }, false},
-        {"split ratio NaN", [](ViewerConfigProto& p) { p.set_camera_split_ratio(std::nanf("")); }, false},
-        {"split ratio 0.2", [](ViewerConfigProto& p) { p.set_camera_split_ratio(0.2f); }, true},
-        {"split ratio 1.0", [](ViewerConfigProto& p) { p.set_camera_split_ratio(1.0f); }, true},
-        {"scale factor -1", [](ViewerConfigProto& p) { p.set_lidar_2d_view_scale_factor(-1.0f); }, false},
-        {"scale factor inf", [](ViewerConfigProto& p) { p.set_lidar_2d_view_scale_factor(INFINITY); }, false},
-        {"scale factor 0.5", [](ViewerConfigProto& p) { p.set_lidar_2d_view_scale_factor(0.5f); }, true},
-        {"port -1", [](ViewerConfigProto& p) { p.set_sensor_port(-1); }, false},
-        {"port 65536", [](ViewerConfigProto& p) { p.set_sensor_port(65536); }, false},
-        {"port 1", [](ViewerConfigProto& p) { p.set_sensor_port(1); }, true},
-        {"port 65535", [](ViewerConfigProto& p) { p.set_sensor_port(65535); }, true},
+        {"point size 2147483647", [](ViewerConfigProto& p) { p.set_point_size(2147483647); }, "point_size 2147483647 -> 20",
+         [](const ViewerConfig& c, const SensorConfig&) { return c.point_size == 20; }},
+        {"point size -3", [](ViewerConfigProto& p) { p.set_point_size(-3); }, "point_size -3 -> 2",
+         [](const ViewerConfig& c, const SensorConfig&) { return c.point_size == 2; }},
+        {"point size 1", [](ViewerConfigProto& p) { p.set_point_size(1); }, "",
+         [](const ViewerConfig& c, const SensorConfig&) { return c.point_size == 1; }},
+        {"background NaN", [](ViewerConfigProto& p) { p.set_background_color_g(std::nanf("")); }, "background_color_g nan -> 0.1",
+         [&](const ViewerConfig& c, const SensorConfig&) { return c.background_color_g == d.background_color_g; }},
+        {"point colour -0.5", [](ViewerConfigProto& p) { p.set_point_color_r(-0.5f); }, "point_color_r -0.5 -> 0",
+         [](const ViewerConfig& c, const SensorConfig&) { return c.point_color_r == 0.0f; }},
+        {"point alpha 7", [](ViewerConfigProto& p) { p.set_point_color_a(7.0f); }, "point_color_a 7 -> 1",
+         [](const ViewerConfig& c, const SensorConfig&) { return c.point_color_a == 1.0f; }},
+        {"split ratio 1.5", [](ViewerConfigProto& p) { p.set_camera_split_ratio(1.5f); }, "camera_split_ratio 1.5 -> 0.8",
+         [](const ViewerConfig& c, const SensorConfig&) { return c.camera_split_ratio == 0.8f; }},
+        {"split ratio NaN", [](ViewerConfigProto& p) { p.set_camera_split_ratio(std::nanf("")); }, "camera_split_ratio nan -> 0.6",
+         [](const ViewerConfig& c, const SensorConfig&) { return c.camera_split_ratio == 0.6f; }},
+        {"split ratio 0.2", [](ViewerConfigProto& p) { p.set_camera_split_ratio(0.2f); }, "",
+         [](const ViewerConfig& c, const SensorConfig&) { return c.camera_split_ratio == 0.2f; }},
+        {"scale factor 1e30", [](ViewerConfigProto& p) { p.set_lidar_2d_view_scale_factor(1e30f); },
+         "lidar_2d_view_scale_factor 1e+30 -> 10",
+         [](const ViewerConfig& c, const SensorConfig&) { return c.lidar_2d_view_scale_factor == 10.0f; }},
+        {"scale factor -1", [](ViewerConfigProto& p) { p.set_lidar_2d_view_scale_factor(-1.0f); },
+         "lidar_2d_view_scale_factor -1 -> 4",
+         [](const ViewerConfig& c, const SensorConfig&) { return c.lidar_2d_view_scale_factor == 4.0f; }},
+        {"scale factor inf", [](ViewerConfigProto& p) { p.set_lidar_2d_view_scale_factor(INFINITY); },
+         "lidar_2d_view_scale_factor inf -> 4",
+         [](const ViewerConfig& c, const SensorConfig&) { return c.lidar_2d_view_scale_factor == 4.0f; }},
+        {"scale factor 0.5", [](ViewerConfigProto& p) { p.set_lidar_2d_view_scale_factor(0.5f); },
+         "lidar_2d_view_scale_factor 0.5 -> 1",
+         [](const ViewerConfig& c, const SensorConfig&) { return c.lidar_2d_view_scale_factor == 1.0f; }},
+        {"port 65536", [](ViewerConfigProto& p) { p.set_sensor_port(65536); }, "sensor_port 65536 -> 4000",
+         [](const ViewerConfig&, const SensorConfig& s) { return s.sensor_port == 4000; }},
+        {"port -1", [](ViewerConfigProto& p) { p.set_sensor_port(-1); }, "sensor_port -1 -> 4000",
+         [](const ViewerConfig&, const SensorConfig& s) { return s.sensor_port == 4000; }},
+        {"port 65535", [](ViewerConfigProto& p) { p.set_sensor_port(65535); }, "",
+         [](const ViewerConfig&, const SensorConfig& s) { return s.sensor_port == 65535; }},
     };
-    const ViewerConfig viewerDefaults;
-    const SensorConfig sensorDefaults;
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         ViewerConfigProto proto = DefaultProto();
         c.set(proto);
         WriteProto(proto);
         auto sensor = std::make_shared<SensorConfig>();
+        const std::string prefix = "Loading configuration: settings outside their ranges were changed: ";
+        const size_t before = log_.Count(prefix, spdlog::level::warn);
         const auto loaded = ConfigHandler::Load(path_, sensor);
-        ASSERT_NE(loaded, nullptr) << c.what;
-        if (c.usable) {
-            EXPECT_EQ(loaded->point_size, proto.point_size()) << c.what;
-            EXPECT_EQ(loaded->camera_split_ratio, proto.camera_split_ratio()) << c.what;
-            EXPECT_EQ(loaded->lidar_2d_view_scale_factor, proto.lidar_2d_view_scale_factor()) << c.what;
-            EXPECT_EQ(sensor->sensor_port, proto.sensor_port()) << c.what;
+        ASSERT_NE(loaded, nullptr);
+        EXPECT_TRUE(c.holds(*loaded, *sensor));
+        if (*c.change == '\0') {
+            EXPECT_EQ(log_.Count(prefix, spdlog::level::warn), before);
         } else {
-            EXPECT_GT(loaded->point_size, 0) << c.what;
-            EXPECT_EQ(loaded->camera_split_ratio, viewerDefaults.camera_split_ratio) << c.what;
-            EXPECT_EQ(loaded->lidar_2d_view_scale_factor, viewerDefaults.lidar_2d_view_scale_factor) << c.what;
-            EXPECT_EQ(sensor->sensor_port, sensorDefaults.sensor_port) << c.what;
+            EXPECT_TRUE(log_.Contains(prefix + c.change, spdlog::level::warn)) << log_.Records().back().text;
         }
     }
+    // What is loaded is what the next run finds: saved and loaded again, nothing changes.
+    ViewerConfigProto proto = DefaultProto();
+    proto.set_point_size(2147483647);
+    proto.set_lidar_2d_view_scale_factor(1e30f);
+    WriteProto(proto);
+    const auto loaded = ConfigHandler::Load(path_, sensor_);
+    ASSERT_TRUE(ConfigHandler::Save(loaded, sensor_, path_));
+    const size_t before = log_.Count("outside their ranges", spdlog::level::warn);
+    const auto again = ConfigHandler::Load(path_, sensor_);
+    EXPECT_EQ(again->point_size, 20);
+    EXPECT_EQ(again->lidar_2d_view_scale_factor, 10.0f);
+    EXPECT_EQ(log_.Count("outside their ranges", spdlog::level::warn), before);
 }
 
 TEST_F(ConfigHandlerTest, SaveWithoutSensorConfigLeavesTheConnectionFieldsEmpty) {

@@ -138,6 +138,45 @@ TEST_F(LayoutDrawTest, CameraViewTakesItsShareOfTheCentre) {
     EXPECT_FLOAT_EQ(FindRegion("CameraContent")->Size.y, 224.0f);
 }
 
+TEST_F(LayoutDrawTest, ACameraViewBelowKeepsTheRowTheHidden2DViewLeft) {
+    auto& config = *controller->Context()->appState->viewerConfig;
+    config.show_camera = true;
+    config.camera_above = false;
+    config.show_2d_view = false;
+    DrawFrame();
+    DrawFrame();
+    const ImGuiWindow* view3D = FindRegion("Center3D");
+    const ImGuiWindow* camera = FindRegion("CameraContent");
+    ASSERT_NE(view3D, nullptr);
+    ASSERT_NE(camera, nullptr) << "the camera view has no region";
+    EXPECT_EQ(FindRegion("Center2D"), nullptr);
+    EXPECT_FLOAT_EQ(camera->Size.x, 1140.0f) << "the whole row";
+    EXPECT_FLOAT_EQ(camera->Size.y, 224.0f);
+    // The centre's 1048 pixels of height: the 3D view, the splitter and the row, nothing over.
+    EXPECT_FLOAT_EQ(view3D->Size.y + 6.0f + camera->Size.y, 1048.0f - 4.0f);
+}
+
+// A recording ends with its stream whatever the left column shows: here the column is
+// collapsed, so the "Recorder" tab is not drawn at all.
+TEST_F(LayoutDrawTest, ARecordingStopsWithItsStreamWhileTheRecorderIsNotShown) {
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("orbel-layout-rec-" + std::to_string(::getpid()));
+    auto& state = *controller->Context()->appState;
+    auto& recorder = controller->Panels().recorderPanel;
+    state.streaming = true;
+    recorder.SetOutputFolder(folder.string());
+    layout.leftCollapsed = true;
+    DrawFrame();
+    recorder.PressRecordButton();
+    ASSERT_TRUE(recorder.IsRecording());
+    state.streaming = false;
+    DrawFrame();
+    EXPECT_FALSE(recorder.HasRecorder()) << "the recording outlived its stream";
+    EXPECT_FALSE(recorder.IsRecording());
+    EXPECT_TRUE(log.Contains("Recording stopped", spdlog::level::info));
+    std::filesystem::remove_all(folder);
+}
+
 TEST_F(LayoutDrawTest, APublishedImageOpensTheCameraViewAndShowsThere) {
     auto image = std::make_shared<orbel::studio::CameraData>();
     image->width = 8;

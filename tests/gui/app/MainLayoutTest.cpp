@@ -26,17 +26,41 @@ TEST(LayoutGeometryTest, ColumnsAndCentreShareTheWidth) {
 }
 
 TEST(LayoutGeometryTest, CentreSplitsBetweenTheViews) {
-    const auto both = orbel::studio::gui::ComputeCentre(true, true, 4.0f, 0.6f, 1006.0f, 1000.0f);
+    const auto both = orbel::studio::gui::ComputeCentre(true, true, false, 4.0f, 0.6f, 1006.0f, 1000.0f);
     EXPECT_FLOAT_EQ(both.view2DHeight, 224.0f);
     EXPECT_FLOAT_EQ(both.view3DHeight, 1000.0f - 224.0f - 6.0f - 4.0f);
     EXPECT_FLOAT_EQ(both.view3DWidth, 600.0f);
     EXPECT_FLOAT_EQ(both.cameraWidth, 400.0f);
 
-    const auto alone = orbel::studio::gui::ComputeCentre(false, false, 4.0f, 0.6f, 1006.0f, 1000.0f);
+    const auto alone = orbel::studio::gui::ComputeCentre(false, false, false, 4.0f, 0.6f, 1006.0f, 1000.0f);
     EXPECT_FLOAT_EQ(alone.view2DHeight, 0.0f);
     EXPECT_FLOAT_EQ(alone.view3DHeight, 996.0f);
     EXPECT_FLOAT_EQ(alone.view3DWidth, 1006.0f);
     EXPECT_FLOAT_EQ(alone.cameraWidth, 0.0f);
+}
+
+TEST(LayoutGeometryTest, EveryPlacementFillsTheCentreAndTheCameraViewKeepsARegion) {
+    struct Case {
+        bool show2D;
+        bool showCamera;
+        bool cameraAbove;
+        float row;          // the row below the 3D view
+        float view3DWidth;  // also the 2D view's width beside a camera view
+        float cameraWidth;
+    };
+    // The 3D view, the splitter (6) below it when there is a row, the row and 4 pixels fill the
+    // height; a camera view below with the 2D view hidden takes the whole row.
+    for (const Case& c : {Case{true, false, false, 224.0f, 1006.0f, 0.0f}, Case{false, false, false, 0.0f, 1006.0f, 0.0f},
+                          Case{true, true, false, 224.0f, 600.0f, 400.0f}, Case{true, true, true, 224.0f, 600.0f, 400.0f},
+                          Case{false, true, true, 0.0f, 600.0f, 400.0f}, Case{false, true, false, 224.0f, 1006.0f, 1006.0f}}) {
+        const auto g = orbel::studio::gui::ComputeCentre(c.show2D, c.showCamera, c.cameraAbove, 4.0f, 0.6f, 1006.0f, 1000.0f);
+        const std::string name = std::string(c.show2D ? "2D" : "no 2D") + (c.showCamera ? c.cameraAbove ? ", camera above" : ", camera below" : "");
+        EXPECT_FLOAT_EQ(g.bottomRowHeight, c.row) << name;
+        EXPECT_FLOAT_EQ(g.view2DHeight, c.show2D ? 224.0f : 0.0f) << name;
+        EXPECT_FLOAT_EQ(g.view3DHeight + (c.row > 0.0f ? c.row + 6.0f : 0.0f) + 4.0f, 1000.0f) << name;
+        EXPECT_FLOAT_EQ(g.view3DWidth, c.view3DWidth) << name;
+        EXPECT_FLOAT_EQ(g.cameraWidth, c.cameraWidth) << name;
+    }
 }
 
 TEST(LayoutGeometryTest, SplitterDragsAreClamped) {

@@ -119,4 +119,36 @@ TEST_F(CameraEndToEndTest, TheCameraViewShowsTheLivePictureAndMovesAboveOnItsBut
     EXPECT_EQ(log.find("Camera image not shown"), std::string::npos) << log;
 }
 
+// With the 2D view switched off, the camera view below takes the whole row the 2D view
+// left, picture and placement button included, and the 3D view keeps its height.
+TEST_F(CameraEndToEndTest, WithThe2DViewHiddenTheCameraViewTakesItsRow) {
+    ORBEL_FAKE_CAMERA_OR_SKIP(camera);
+    camera.Configure("Width=" + std::to_string(kImageWidth) + " Height=" + std::to_string(kImageHeight));
+    WriteSettings([&](orbel::studio::SensorConfig& sensor, orbel::studio::gui::ViewerConfig& viewer) {
+        sensor.camera_ip = camera.Address();
+        sensor.enable_camera = true;
+        viewer.show_2d_view = false;
+    });
+    StartStudio();
+    ASSERT_TRUE(WaitForMainWindow()) << Log();
+    ASSERT_TRUE(StartStreaming("01"));
+    ASSERT_TRUE(WaitForLog("Camera started")) << Log();
+    const Rect row = kLayout.view2D;  // the full width below the 3D view
+    std::string why;
+    ASSERT_TRUE(Eventually([&] {
+        const auto shown = ShowsThePicture(Capture("02-camera-in-the-row"), row);
+        why = shown.message();
+        return static_cast<bool>(shown);
+    })) << why;
+    // Its placement button, 50 in from the row's right edge, turns blue under the pointer.
+    const Rect button{row.right - 50, row.top + 10, row.right - 30, row.top + 30};
+    MoveTo(button.CentreX(), button.CentreY());
+    EXPECT_TRUE(Eventually([&] {
+        return CountPixels(Capture("03-button-hovered"), button, [](Rgb p) { return p.b > p.r + 60; }) > 200;
+    })) << "no placement button";
+    MoveAway();
+    ASSERT_TRUE(StopStreaming("04"));
+    EXPECT_EQ(CloseStudio(), 0);
+}
+
 }  // namespace

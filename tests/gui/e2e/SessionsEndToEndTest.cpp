@@ -380,4 +380,43 @@ TEST_F(SessionsEndToEndTest, RecordReplayAndConvertWhatTheEmulatorSent) {
     EXPECT_EQ(log.find("[error]"), std::string::npos) << log;
 }
 
+// A recording ends with its stream whichever tab is shown: here the "Replay" tab. The next
+// stream is not written into the session (each recording holds one stream).
+TEST_F(SessionsEndToEndTest, ARecordingEndsWithItsStreamWhileTheReplayTabIsShown) {
+    WriteSettings();
+    StartStudio();
+    ASSERT_TRUE(WaitForMainWindow()) << Log();
+    ASSERT_TRUE(StartStreaming("01"));
+    const fs::path session = scratch / "session";
+    const std::vector<Rect> fields = FindRects(Capture("02-recorder"), kLayout.sessionPanel, theme::kFrame, 200);
+    ASSERT_EQ(fields.size(), 1u) << Describe(fields);
+    TypeInto(fields.front(), session.string());
+    const std::vector<Rect> buttons =
+        ButtonsWhen(kLayout.sessionPanel, "03-folder-typed", 40, [](const auto& b) { return b.size() == 2; });
+    ASSERT_EQ(buttons.size(), 2u);
+    Click(buttons.back());
+    ASSERT_TRUE(WaitForLog("Sensor recording started")) << Log();
+    MoveAway();
+    std::vector<Rect> tabs;
+    ASSERT_TRUE(Eventually([&] {
+        return (tabs = FindRects(Capture("04-recording"), kLayout.sessionPanel, theme::kTab, 20)).size() == 2;
+    })) << Describe(tabs);
+    Click(tabs.front());  // "Replay"
+    MoveAway();
+    ASSERT_TRUE(emulator.WaitForStreamedFrames(emulator.StreamedFrames() + 20, orbel::testing::kStepDeadline));
+
+    ASSERT_TRUE(StopStreaming("05"));
+    ASSERT_TRUE(WaitForLog("Recording stopped")) << "the recording outlived its stream\n" << Log();
+    std::vector<std::string> strays;
+    const std::size_t recorded = NumberedFiles(session / "frames_qpc", "frame_", ".qpc", strays).size();
+    ASSERT_GT(recorded, 0u) << Log();
+
+    ASSERT_TRUE(StartStreaming("06"));
+    ASSERT_TRUE(emulator.WaitForStreamedFrames(emulator.StreamedFrames() + 20, orbel::testing::kStepDeadline));
+    ASSERT_TRUE(StopStreaming("07"));
+    EXPECT_EQ(NumberedFiles(session / "frames_qpc", "frame_", ".qpc", strays).size(), recorded)
+        << "the second stream went into the first session";
+    EXPECT_EQ(CloseStudio(), 0);
+}
+
 }  // namespace

@@ -219,7 +219,7 @@ StudioLayout MakeStudioLayout() {
     const int centreWidth = static_cast<int>(orbel::studio::gui::CentreWidth(contentWidth, false, false));
     const orbel::studio::gui::ViewerConfig defaults;
     const auto centre = orbel::studio::gui::ComputeCentre(
-        true, false, defaults.lidar_2d_view_scale_factor, defaults.camera_split_ratio,
+        true, false, false, defaults.lidar_2d_view_scale_factor, defaults.camera_split_ratio,
         static_cast<float>(centreWidth - 2 * kPadding), static_cast<float>(contentHeight - 2 * kPadding));
     const int viewLeft = centreLeft + kPadding;
     const int viewTop = kPadding + kPadding;
@@ -231,7 +231,7 @@ StudioLayout MakeStudioLayout() {
     // With the camera view: the view keeps its share of the width less the splitter, the camera
     // the rest, each in whole pixels, the splitter between them.
     const auto split = orbel::studio::gui::ComputeCentre(
-        true, true, defaults.lidar_2d_view_scale_factor, defaults.camera_split_ratio,
+        true, true, false, defaults.lidar_2d_view_scale_factor, defaults.camera_split_ratio,
         static_cast<float>(centreWidth - 2 * kPadding), static_cast<float>(contentHeight - 2 * kPadding));
     const int cameraOffset =
         static_cast<int>(std::floor(split.view3DWidth)) + static_cast<int>(LayoutSizes::kSplitterThickness);

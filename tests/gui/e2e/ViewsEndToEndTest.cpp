@@ -201,6 +201,35 @@ TEST_F(ViewsEndToEndTest, ColourMapsRecolourTheirOwnView) {
     EXPECT_EQ(CloseStudio(), 0);
 }
 
+// The "Edit zones" switch governs editing only: the zone it made stays drawn once it is off.
+TEST_F(ViewsEndToEndTest, ZonesStayDrawnWhenEditingIsSwitchedOff) {
+    WriteSettings();
+    StartStudio();
+    ASSERT_TRUE(WaitForMainWindow()) << Log();
+    // Below the toolbar (which grows while editing), away from the fading buttons.
+    const Rect scene{kLayout.view3D.left, kLayout.view3D.top + 80, kLayout.view3D.right, kLayout.view3D.bottom - 80};
+    const Screenshot before = Capture("01-no-zone");
+    const int switchX = kLayout.view3D.left + 30;  // the switch at the toolbar's start
+    const int switchY = kLayout.view3D.top + 20;
+    int editing = 0;
+    Click(switchX, switchY);
+    MoveAway();
+    ASSERT_TRUE(Eventually([&] { return (editing = CountDifferences(before, Capture("02-editing"), scene)) > 3000; }))
+        << "no zone appeared: " << editing << " pixels changed";
+    Click(switchX, switchY);
+    MoveAway();
+    int shown = 0;
+    Screenshot off("");
+    ASSERT_TRUE(Eventually([&] {
+        off = Capture("03-editing-off");
+        shown = CountDifferences(before, off, scene);
+        // The editor's handles go; the zone's fill, edges and label stay.
+        return shown > editing / 2 && CountDifferences(Capture("03-editing-off-again"), off, scene) == 0;
+    })) << shown << " pixels show the zone once editing is off, " << editing << " while editing";
+    EXPECT_LT(shown, editing) << "the editor's handles are still drawn";
+    EXPECT_EQ(CloseStudio(), 0);
+}
+
 TEST_F(ViewsEndToEndTest, ExportButtonsWritePngsBesideTheProgramElseIntoTheDataFolder) {
     const fs::path programFolder = scratch / "bin";
     UseProgramIn(programFolder);

@@ -61,17 +61,27 @@ protected:
     Collector<CameraData> camera_;
 };
 
-TEST_F(Player, FramesAreListedByTheirFrameNumber) {
+TEST_F(Player, NumberedFramesPlayInNumberOrderThenTheOthersByName) {
     const fs::path folder = root_ / "frames_qpc";
-    for (const char* name : {"frame_00000010.qpc", "frame_2.qpc", "old/frame_00000003.qpc", "frame_abc.qpc", "notes.txt"}) {
+    for (const char* name : {"frame_00000010.qpc", "room_scan.qpc", "frame_2.qpc", "old/frame_00000003.qpc",
+                             "frame_abc.qpc", "cloud.qpc", "notes.txt"}) {
         testing::WriteText(folder / name, "x");
     }
     ProgramLogCapture log;
     const auto files = ListReplayFiles(folder, FileType::Qpc);
-    std::vector<fs::path> expected{folder / "frame_2.qpc", folder / "old/frame_00000003.qpc", folder / "frame_00000010.qpc"};
+    std::vector<fs::path> expected{folder / "frame_2.qpc", folder / "old/frame_00000003.qpc",
+                                   folder / "frame_00000010.qpc", folder / "cloud.qpc", folder / "frame_abc.qpc",
+                                   folder / "room_scan.qpc"};
     EXPECT_EQ(files, expected);
-    EXPECT_TRUE(log.Contains("Skipping " + (folder / "frame_abc.qpc").string() + ": its name holds no frame number",
-                             spdlog::level::warn));
+    EXPECT_EQ(log.Count("3 of 6 files have no frame number in their names", spdlog::level::info), 1u);
+
+    // A folder of nothing but named clouds plays them all.
+    for (const char* name : {"room_scan.ply", "cloud_a.ply", "cloud_b.ply"}) {
+        testing::WriteText(root_ / "scans" / name, "x");
+    }
+    EXPECT_EQ(ListReplayFiles(root_ / "scans", FileType::Ply),
+              (std::vector<fs::path>{root_ / "scans" / "cloud_a.ply", root_ / "scans" / "cloud_b.ply",
+                                     root_ / "scans" / "room_scan.ply"}));
 
     for (const char* name : {"image_00000003_00000000000000000500.jpg", "image_00000001_00000000000000000900.JPEG",
                              "image_00000002_00000000000000000100.jpg"}) {
@@ -159,6 +169,14 @@ TEST_F(Player, AFileThatCannotBeReadIsPassedOverOnce) {
     ASSERT_TRUE(Eventually([&] { return !player.IsPlaying(); }));
     EXPECT_EQ(Shown(), (std::vector<std::string>{FrameName(0), FrameName(2), FrameName(3)}));
     EXPECT_EQ(log.Count("Failed to load frame: " + (folder / FrameName(1)).string(), spdlog::level::err), 1u);
+    EXPECT_EQ(player.FailedIndex(), -1) << "the last load succeeded";
+
+    // Shown on its own, the unreadable file is reported as the one that failed.
+    player.Seek(1);
+    ASSERT_TRUE(Eventually([&] { return player.FailedIndex() == 1; }));
+    player.Seek(2);
+    ASSERT_TRUE(ShownCount(4));
+    EXPECT_EQ(player.FailedIndex(), -1);
 }
 
 TEST_F(Player, FramesCarryTheirNumberAndShapeAsLiveFramesDo) {

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fmt/format.h>
+
 #include "gui/app/ProgramLogCapture.h"
 #include "gui/sessions/SessionFixtures.h"
 
@@ -181,12 +183,11 @@ TEST_F(PlyFile, BrokenAndHostileFilesAreRefusedWithAReason) {
         {"property before element", "ply\nformat ascii 1.0\nproperty float x\n", "before any element"},
         {"unknown property type", BinaryHeader("1", "property float x\nproperty quad y\n") + oneVertex,
          "Unknown property type \"quad\""},
-        {"count the body does not back", BinaryHeader("1000000000000", xyz) + oneVertex,
-         "declares 1000000000000 vertices, the body holds at most 1"},
-        {"truncated binary body", BinaryHeader("3", xyz) + std::string(30, '\0'), "declares 3 vertices, the body holds at most 2"},
         {"no end_header", "ply\nformat ascii 1.0\nelement vertex 1\n" + xyz + "1 2 3\n", "no end_header"},
-        {"truncated ascii body", "ply\nformat ascii 1.0\nelement vertex 3\n" + xyz + "end_header\n1 2 3\n4 5 6\n",
-         "ends after 2 of 3 vertex lines"},
+        {"binary body without a whole vertex", BinaryHeader("3", xyz) + std::string(11, '\0'),
+         "declares 3 vertices, the body holds none"},
+        {"ascii body without a vertex line", "ply\nformat ascii 1.0\nelement vertex 3\n" + xyz + "end_header\n",
+         "ends after 0 of 3 vertex lines"},
         {"uchar out of range", "ply\nformat ascii 1.0\nelement vertex 1\n" + xyz + "property uchar red\nend_header\n1 2 3 300\n",
          "Value \"300\" of property \"red\" does not fit its type"},
         {"int that is no number", "ply\nformat ascii 1.0\nelement vertex 1\n" + xyz + "property int id\nend_header\n1 2 3 abc\n",
@@ -216,6 +217,75 @@ TEST_F(PlyFile, BrokenAndHostileFilesAreRefusedWithAReason) {
         EXPECT_EQ(line.rfind("[PLY] ", 0), 0u) << line;
         EXPECT_NE(line.find(c.reason), std::string::npos) << line;
         EXPECT_NE(line.find(path.string()), std::string::npos) << line;
+    }
+}
+
+// A body cut short gives the whole vertices before the cut, with a warning that names the
+// file and both counts.
+TEST_F(PlyFile, ShortBodiesGiveTheVerticesThereWithAWarning) {
+    const std::string xyz = "property float x\nproperty float y\nproperty float z\n";
+    std::string two;
+    for (const float v : {1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f}) two.append(reinterpret_cast<const char*>(&v), 4);
+    std::string listed;  // one vertex of x, y, z and a list of two bytes
+    listed.append(two, 0, 12);
+    listed += std::string("\x02\x07\x08", 3);
+    const struct {
+        const char* name;
+        std::string text;
+        uint64_t declared;
+        size_t read;
+    } cases[] = {
+        {"binary cut inside the third vertex", BinaryHeader("3", xyz) + two + std::string(6, '\0'), 3, 2},
+        {"binary count far beyond the body", BinaryHeader("1000000000000", xyz) + two, 1000000000000, 2},
+        {"ascii with two of three lines", "ply\nformat ascii 1.0\nelement vertex 3\n" + xyz + "end_header\n1 2 3\n4 5 6\n", 3, 2},
+        {"binary with a list, cut inside the second vertex",
+         BinaryHeader("2", xyz + "property list uchar uchar tags\n") + listed + two.substr(0, 12) + "\x05", 2, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path path = root_ / "short.ply";
+        WriteText(path, c.text);
+        ProgramLogCapture log;
+        const auto frame = ReadPly(path);
+        ASSERT_NE(frame, nullptr);
+        ASSERT_EQ(frame->xyz.size(), 3 * c.read);
+        EXPECT_EQ(std::vector<float>(frame->xyz.begin(), frame->xyz.begin() + 3), (std::vector<float>{1, 2, 3}));
+        EXPECT_EQ(frame->signal.size(), c.read);
+        EXPECT_TRUE(log.Contains(fmt::format("[PLY] The file is cut short: only {} of the {} vertices its header "
+                                             "declares were read: {}",
+                                             c.read, c.declared, path.string()),
+                                 spdlog::level::warn))
+            << (log.Records().empty() ? "no log line" : log.Records()[0].text);
+    }
+}
+
+// A large file is read no further than its header can use: garbage stops at the first line,
+// a binary body at the end of its vertices (sparse files: no disk used).
+TEST_F(PlyFile, LargeFilesAreReadOnlyAsFarAsTheirHeaderUses) {
+    const std::string xyz = "property float x\nproperty float y\nproperty float z\n";
+    const std::string header = BinaryHeader("2", xyz) + std::string(24, '\0');
+    const struct {
+        const char* name;
+        std::string head;
+        bool read;
+    } cases[] = {
+        {"garbage", std::string(4096, 'x'), false},
+        {"two vertices and a long tail", header, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path path = root_ / "large.ply";
+        testing::WriteSparse(path, std::vector<uint8_t>(c.head.begin(), c.head.end()), 400ull << 20);
+        ProgramLogCapture log;
+        const uint64_t before = testing::BytesReadByProcess();
+        const auto frame = ReadPly(path);
+        EXPECT_LT(testing::BytesReadByProcess() - before, uint64_t{1} << 20) << "the file was read";
+        EXPECT_EQ(frame != nullptr, c.read);
+        if (frame) {
+            EXPECT_EQ(frame->xyz.size(), 6u);
+        } else {
+            EXPECT_EQ(log.Count("Not a PLY file", spdlog::level::err), 1u);
+        }
     }
 }
 

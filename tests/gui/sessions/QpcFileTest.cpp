@@ -262,6 +262,39 @@ TEST_F(QpcFile, DamagedAndHostileFilesAreRefusedWithOneLogLine) {
     }
 }
 
+// A large file is held against what 56 lines of its first line's points can take before it
+// is read: garbage fails on its first line's header, a real header with a body far beyond
+// its points on the size. Either way only the header is read (sparse files: no disk used).
+TEST_F(QpcFile, LargeFilesAreSizedByTheirFirstLineBeforeBeingRead) {
+    std::vector<uint8_t> header = FrameLines(0x6F, 192)[0];
+    header.resize(265);
+    std::mt19937 random(3);
+    std::vector<uint8_t> garbage(4096);
+    for (auto& b : garbage) b = static_cast<uint8_t>(random());
+    const struct {
+        const char* name;
+        std::vector<uint8_t> head;
+        const char* reason;
+    } cases[] = {
+        {"garbage", garbage, "Line 0 has metadata version"},
+        {"a header of 192 points", header, "is larger than 56 lines of 192 points can be (79049 bytes a line at most)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path path = root_ / "large.qpc";
+        testing::WriteSparse(path, c.head, 400ull << 20);
+        ProgramLogCapture log;
+        const uint64_t before = testing::BytesReadByProcess();
+        EXPECT_EQ(ReadQpcFrame(path, false), nullptr);
+        EXPECT_EQ(ReadQpcPointCloud(path), nullptr);
+        EXPECT_LT(testing::BytesReadByProcess() - before, uint64_t{1} << 20) << "the file was read";
+        EXPECT_EQ(log.Count(c.reason, spdlog::level::err), 2u) << (log.Records().empty() ? "" : log.Records()[0].text);
+    }
+    // A recorded frame of those lines reads as before.
+    WriteBytes(root_ / "frame.qpc", Concatenate(FrameLines(0x6F, 192)));
+    EXPECT_NE(ReadQpcFrame(root_ / "frame.qpc", false), nullptr);
+}
+
 TEST_F(QpcFile, MissingEmptyAndOversizedFiles) {
     ProgramLogCapture log;
     EXPECT_EQ(ReadQpcFrame(root_ / "none.qpc", false), nullptr);

@@ -79,6 +79,24 @@ inline void WriteText(const fs::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
+// A file of `size` bytes that starts with `head` and takes no disk blocks after it.
+inline void WriteSparse(const fs::path& path, const std::vector<uint8_t>& head, uint64_t size) {
+    WriteBytes(path, head);
+    fs::resize_file(path, size);
+}
+
+// The bytes this process has taken in through read calls so far (Linux: "rchar" of
+// /proc/self/io), so that a test can tell a file refused unread from one read whole.
+inline uint64_t BytesReadByProcess() {
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    uint64_t value = 0;
+    while (io >> key >> value) {
+        if (key == "rchar:") return value;
+    }
+    return 0;
+}
+
 inline std::vector<uint8_t> ReadBytes(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};

@@ -148,9 +148,15 @@ TEST_F(RecorderPanelTest, RecordingAgainKeepsTheEarlierSession) {
     panel.SetOutputFolder((root_ / "drive").string());
     panel.PressRecordButton();
     context_->dispatcher->Publish(Batch(1));
+    EXPECT_EQ(panel.CurrentStatus(std::chrono::steady_clock::now()).folder, (root_ / "drive").string());
+    EXPECT_EQ(state_.PendingToast()->text, "Recording started");
     panel.PressRecordButton();
     panel.PressRecordButton();
     EXPECT_EQ(panel.SessionFolder(), root_ / "drive_2");
+    // The user is told where this one goes: the toast and the status line name the new folder.
+    EXPECT_EQ(state_.PendingToast()->text, "Recording started in drive_2");
+    EXPECT_EQ(panel.CurrentStatus(std::chrono::steady_clock::now()).folder, (root_ / "drive_2").string());
+    EXPECT_EQ(panel.OutputFolder(), (root_ / "drive").string());
     context_->dispatcher->Publish(Batch(1));
     panel.PressRecordButton();
     EXPECT_EQ(FileCount(root_ / "drive" / "frames_qpc"), 1u);
@@ -420,6 +426,20 @@ TEST_F(ReplayPanels, ColouredFramesSwitchTheColourMapOnTheGuiThread) {
     EXPECT_EQ(state_->viewerConfig->view3d_colormap, ColormapFromName("Jet"));  // not from the player's thread
     lidar_.Update(state_);
     EXPECT_EQ(state_->viewerConfig->view3d_colormap, ColormapFromName("Embedded"));
+}
+
+TEST_F(ReplayPanels, AFrameThatCannotBeReadIsSaidSoUnderItsNumber) {
+    const fs::path session = Session(3, 0);
+    testing::WriteBytes(session / "frames_qpc" / "frame_00000001.qpc", {1, 2, 3});
+    lidar_.SetFolder(session.string());
+    lidar_.LoadSession(state_);
+    ASSERT_TRUE(Eventually([&] { return frames_.Count() == 1; }));
+    lidar_.MoveSlider(1);
+    ASSERT_TRUE(Eventually([&] { return lidar_.Describe(*state_).frameText == "Frame 2 / 3 (could not be read)"; }))
+        << lidar_.Describe(*state_).frameText;
+    lidar_.MoveSlider(2);
+    ASSERT_TRUE(Eventually([&] { return frames_.Count() == 2; }));
+    EXPECT_EQ(lidar_.Describe(*state_).frameText, "Frame 3 / 3");
 }
 
 TEST_F(ReplayPanels, UnloadTellsTheViews) {

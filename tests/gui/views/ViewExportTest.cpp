@@ -70,6 +70,17 @@ TEST_F(ViewExportTest, FileNamesCarryTheTimeAndTheViewsName) {
         EXPECT_TRUE(i % 3 == 2 ? name[i] == '-' : std::isdigit(static_cast<unsigned char>(name[i]))) << name;
     }
     EXPECT_EQ(name.substr(17), "_3d.png");
+
+    // Within one second the next exports take the following free names.
+    const std::time_t second = std::time(nullptr);
+    std::vector<std::string> names;
+    for (int i = 0; i < 3; ++i) {
+        const fs::path next = ExportFilePath(ExportFolder{root_, false, {}}, "2d", second);
+        std::ofstream(next) << i;
+        names.push_back(next.filename().string());
+    }
+    const std::string stem = names[0].substr(0, 20);
+    EXPECT_EQ(names, (std::vector<std::string>{stem + ".png", stem + "_1.png", stem + "_2.png"}));
 }
 
 TEST_F(ViewExportTest, RowsAreWrittenTopFirstAndFailuresAreReported) {

@@ -384,7 +384,7 @@ TEST(ZoneMeshesTest, SixMeshesInMillimetresWithCappedAlphaAndNoDepthWrites) {
     EXPECT_FLOAT_EQ(meshes[5].second.positions[1].z, 2000.0f);
 }
 
-TEST(ZoneMeshesTest, MeshesFollowTheHashExistOnlyWhileEditingAndLeaveWithHiddenZones) {
+TEST(ZoneMeshesTest, MeshesFollowTheHashStayWhileNotEditingAndLeaveWithHiddenZones) {
     ZoneRig rig;
     SceneRenderer renderer;
     ZoneMeshCache cache;
@@ -407,9 +407,12 @@ TEST(ZoneMeshesTest, MeshesFollowTheHashExistOnlyWhileEditingAndLeaveWithHiddenZ
     EXPECT_FALSE(renderer.HasObject("zone_side_fill_2"));
     EXPECT_TRUE(renderer.HasObject("zone_side_fill_1"));
 
+    // Switching the editor off keeps every zone drawn; a hidden zone stays hidden.
     ZoneEditor::SetEditing(rig.state, false);
     cache.Sync(rig.state, renderer);
-    EXPECT_FALSE(renderer.HasObject("zone_side_fill_1"));
+    EXPECT_TRUE(renderer.HasObject("zone_side_fill_1"));
+    EXPECT_TRUE(renderer.HasObject("zone_top_edges_1"));
+    EXPECT_FALSE(renderer.HasObject("zone_side_fill_2"));
 
     // After the scene was cleared an invalidated cache rebuilds even with the same hash.
     ZoneEditor::SetEditing(rig.state, true);
