@@ -16,13 +16,15 @@ void FramePacer::InputSeen(double at) {
     settleUntil_ = std::max(settleUntil_, at + kSettleSeconds);
 }
 
-void FramePacer::DataPosted() { changed_ = true; }
+void FramePacer::DataPosted(int messages) {
+    owedFrames_ = std::min(kMostOwedFrames, owedFrames_ + std::max(0, messages));
+}
 
 FramePacer::Decision FramePacer::Decide(double now) const {
     if (iconified_) {
         return {false, kNever};
     }
-    const bool wanted = changed_ || animating_ || settleFrames_ > 0 || now < settleUntil_;
+    const bool wanted = changed_ || owedFrames_ > 0 || animating_ || settleFrames_ > 0 || now < settleUntil_;
     const double due = wanted ? nextSlot_ : std::max(nextSlot_, changeAt_);
     if (due == kNever) {
         return {false, kNever};
@@ -38,6 +40,7 @@ void FramePacer::FrameDrawn(double start, const FrameDemand& demand) {
     // never lets the rate pass the display's; after a pause they begin again at the start.
     nextSlot_ = std::max(nextSlot_, start) + interval_;
     changed_ = false;
+    owedFrames_ = std::max(0, owedFrames_ - 1);
     animating_ = demand.animating;
     changeAt_ = start + demand.nextChangeSeconds;
     settleFrames_ = std::max(0, settleFrames_ - 1);

@@ -5,6 +5,10 @@
 // whatever the GUI shows a frame or two after an event (hover, a popup opening, a drag's end)
 // needs no further input to appear.
 //
+// New data is owed one frame per message: the panels take at most one message from each of
+// their queues per frame, so a burst of messages needs as many frames to be shown whole (up
+// to kMostOwedFrames; the queues are capped at a few messages).
+//
 // Contract: plain values on the GUI thread; times are seconds on one steady clock.
 #pragma once
 
@@ -37,6 +41,7 @@ public:
     // A frame may start this much before its slot: waking from a wait is not exact, and a swap
     // that does block ends a little before or after the next slot.
     static constexpr double kSlotTolerance = 0.0015;
+    static constexpr int kMostOwedFrames = 8;
 
     struct Decision {
         bool draw = false;
@@ -52,7 +57,8 @@ public:
     double RefreshInterval() const { return interval_; }
 
     void InputSeen(double at);
-    void DataPosted();
+    // `messages` new pieces of data (frame requests) since the last look.
+    void DataPosted(int messages = 1);
     void SetIconified(bool iconified) { iconified_ = iconified; }
 
     Decision Decide(double now) const;
@@ -65,7 +71,8 @@ private:
     double changeAt_ = kNever;   // a frame is due by then
     double settleUntil_ = -kNever;
     int settleFrames_ = 0;
-    bool changed_ = false;  // input or data since the last frame
+    bool changed_ = false;  // input since the last frame
+    int owedFrames_ = 0;    // for data posted
     bool animating_ = false;
     bool iconified_ = false;
 };

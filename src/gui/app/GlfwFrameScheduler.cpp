@@ -23,21 +23,31 @@ constexpr double kShortestWait = 1e-4;
 
 double SteadySeconds() { return static_cast<double>(SteadyNanoseconds()) * 1e-9; }
 
-// Keeps the time of the oldest request not yet taken by the loop; only the first one after a
-// take posts an empty event, so a burst of publishers costs one wake-up.
+// Counts the requests not yet taken by the loop and keeps the time of the oldest; only the
+// first one after a take posts an empty event, so a burst of publishers costs one wake-up.
 class GlfwFrameScheduler::PostedRequests final : public IFrameRequest {
 public:
     void RequestFrame() override {
         int64_t none = 0;
-        if (pendingSinceNs_.compare_exchange_strong(none, SteadyNanoseconds()) && posting_.load()) {
+        pendingSinceNs_.compare_exchange_strong(none, SteadyNanoseconds());
+        if (count_.fetch_add(1) == 0 && posting_.load()) {
             glfwPostEmptyEvent();
         }
     }
-    // The oldest request since the last take, 0 when none.
-    int64_t Take() { return pendingSinceNs_.exchange(0); }
+    struct Taken {
+        int count = 0;
+        int64_t oldestNs = 0;  // 0: not known
+    };
+    Taken Take() {
+        Taken taken;
+        taken.count = count_.exchange(0);
+        taken.oldestNs = pendingSinceNs_.exchange(0);
+        return taken;
+    }
     void Stop() { posting_.store(false); }
 
 private:
+    std::atomic<int> count_{0};
     std::atomic<int64_t> pendingSinceNs_{0};
     std::atomic<bool> posting_{true};
 };
@@ -141,10 +151,10 @@ void GlfwFrameScheduler::UpdateRefreshInterval() {
 }
 
 void GlfwFrameScheduler::TakeRequests() {
-    const int64_t requested = requests_->Take();
-    if (requested != 0) {
-        pacer_.DataPosted();
-        if (frameRequestedNs_ == 0) frameRequestedNs_ = requested;
+    const PostedRequests::Taken taken = requests_->Take();
+    if (taken.count > 0) {
+        pacer_.DataPosted(taken.count);
+        if (frameRequestedNs_ == 0) frameRequestedNs_ = taken.oldestNs;
     }
 }
 

@@ -316,6 +316,9 @@ int Run() {
             layout.Draw(*appState, controller->Panels(), controller->Plugins(), io.DeltaTime);
             last = now;
             demand = LayoutFrameDemand(*appState);
+            if (controller->QueuedActions() > 0 || controller->QueuedImages() > 0) {
+                demand = demand.With(FrameDemand::Animation());  // one of each is applied per frame
+            }
             if (maximise.Pending()) {
                 demand = demand.With(FrameDemand::Animation());
             }

@@ -115,6 +115,23 @@ TEST(FramePacerTest, NeverDrawsFasterThanTheDisplayRefreshes) {
     EXPECT_LE(frames.back() - frames.front(), intervals * (kInterval + kStep)) << "and the pace is kept";
 }
 
+TEST(FramePacerTest, EachMessageIsOwedAFrameUpToAFew) {
+    // Panels take one message per frame from each queue: a burst of three needs three frames.
+    FramePacer pacer(kInterval);
+    int posted = 0;
+    std::vector<double> frames = Frames(pacer, 1.0, [&](double now) {
+        if (now >= 0.5 && posted == 0) {
+            pacer.DataPosted(3);
+            posted = 1;
+        }
+    });
+    EXPECT_EQ(frames.size(), 3u);
+    FramePacer flooded(kInterval);
+    flooded.DataPosted(1000);
+    frames = Frames(flooded, 2.0, [](double) {});
+    EXPECT_EQ(frames.size(), static_cast<std::size_t>(FramePacer::kMostOwedFrames));
+}
+
 TEST(FramePacerTest, AnIconifiedWindowDrawsAgainOnceRestored) {
     FramePacer pacer(kInterval);
     pacer.FrameDrawn(0.0, FrameDemand::Animation());
