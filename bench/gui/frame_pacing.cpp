@@ -11,7 +11,8 @@
 // its threads, the renderer's included) and the latency from each event to the frame that
 // shows it: from an input (sent through XTEST and synced with the server) or a frame request
 // (stamped by whoever posted new data) to the start of the frame that takes it in and to the
-// end of that frame's swap. The program writes the frames' times (ORBEL_FRAME_LOG); the
+// end of that frame's swap (and, for input, from the moment the program's event callback saw
+// it: what the X server takes to deliver an input is left out there). The program writes the frames' times (ORBEL_FRAME_LOG); the
 // baseline is the same program drawing every frame as soon as the last is swapped
 // (ORBEL_FRAME_LOOP=every-frame), as it did before it waited for changes. Sessions of both
 // loops alternate; the table shows each figure's median over the sessions.
@@ -76,14 +77,14 @@ struct FrameRecord {
     int64_t start = 0;
     int64_t end = 0;
     int64_t requested = 0;  // 0: no frame request before it
+    int64_t input = 0;      // 0: no input before it
 };
 
 std::vector<FrameRecord> ReadFrameLog(const fs::path& file) {
     std::vector<FrameRecord> frames;
     std::ifstream in(file);
     FrameRecord record;
-    int64_t input = 0;
-    while (in >> record.start >> record.end >> record.requested >> input) frames.push_back(record);
+    while (in >> record.start >> record.end >> record.requested >> record.input) frames.push_back(record);
     return frames;
 }
 
@@ -97,6 +98,27 @@ double CpuSeconds(pid_t pid) {
     if (values.size() < 13) return 0.0;
     // utime and stime are fields 14 and 15 of the line, 12 and 13 after the command's name.
     return (std::stod(values[11]) + std::stod(values[12])) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// CPU seconds by thread name (digits dropped: llvmpipe's workers are one group).
+std::map<std::string, double> CpuByThread(pid_t pid) {
+    std::map<std::string, double> byName;
+    std::error_code error;
+    for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+        std::ifstream in(task.path() / "stat");
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::size_t open = text.find('(');
+        const std::size_t close = text.rfind(')');
+        if (open == std::string::npos || close == std::string::npos) continue;
+        std::string name = text.substr(open + 1, close - open - 1);
+        name.erase(std::remove_if(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; }), name.end());
+        std::istringstream fields(text.substr(close + 2));
+        std::vector<std::string> values((std::istream_iterator<std::string>(fields)),
+                                        std::istream_iterator<std::string>());
+        if (values.size() < 13) continue;
+        byName[name] += (std::stod(values[11]) + std::stod(values[12])) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    }
+    return byName;
 }
 
 double Median(std::vector<double> values) {
@@ -150,8 +172,10 @@ struct Stretch {
     double cores = 0.0;
     std::vector<double> inputToStartMs;
     std::vector<double> inputToEndMs;
+    std::vector<double> seenInputToStartMs;  // from the program's own sight of the input
     std::vector<double> dataToStartMs;
     std::vector<double> dataToEndMs;
+    std::map<std::string, double> coresByThread;
 };
 
 struct Window {
@@ -159,6 +183,8 @@ struct Window {
     int64_t to = 0;
     double cpuFrom = 0.0;
     double cpuTo = 0.0;
+    std::map<std::string, double> threadsFrom;
+    std::map<std::string, double> threadsTo;
     std::vector<int64_t> inputs;
 };
 
@@ -168,6 +194,9 @@ Stretch Evaluate(const Window& window, const std::vector<FrameRecord>& frames) {
     for (const FrameRecord& frame : frames) {
         if (frame.start < window.from || frame.start >= window.to) continue;
         ++count;
+        if (frame.input != 0 && !window.inputs.empty()) {
+            stretch.seenInputToStartMs.push_back(static_cast<double>(frame.start - frame.input) / 1e6);
+        }
         if (frame.requested != 0 && frame.requested >= window.from) {
             stretch.dataToStartMs.push_back(static_cast<double>(frame.start - frame.requested) / 1e6);
             stretch.dataToEndMs.push_back(static_cast<double>(frame.end - frame.requested) / 1e6);
@@ -176,6 +205,10 @@ Stretch Evaluate(const Window& window, const std::vector<FrameRecord>& frames) {
     const double seconds = static_cast<double>(window.to - window.from) / 1e9;
     stretch.framesPerSecond = count / seconds;
     stretch.cores = (window.cpuTo - window.cpuFrom) / seconds;
+    for (const auto& [name, to] : window.threadsTo) {
+        const auto from = window.threadsFrom.find(name);
+        stretch.coresByThread[name] = (to - (from != window.threadsFrom.end() ? from->second : 0.0)) / seconds;
+    }
     for (const int64_t input : window.inputs) {
         const auto frame = std::find_if(frames.begin(), frames.end(), [&](const FrameRecord& f) { return f.start >= input; });
         if (frame == frames.end()) continue;
@@ -256,11 +289,13 @@ Session RunSession(bool everyFrame, const orbel::testing::FakeCamera& camera) {
     orbel::testing::XDisplay display;
     Window windows[kPhases];
     const auto measure = [&](Window& window, const std::function<void()>& during) {
+        window.threadsFrom = CpuByThread(pid);
         window.cpuFrom = CpuSeconds(pid);
         window.from = NowNs();
         during();
         window.to = NowNs();
         window.cpuTo = CpuSeconds(pid);
+        window.threadsTo = CpuByThread(pid);
     };
     const auto run = [&]() -> std::string {
         if (pid <= 0) return "orbelstudio cannot be started";
@@ -403,8 +438,24 @@ void PrintTable() {
                         Percentile(base, 0.5), Percentile(base, 0.99),
                         base.empty() ? std::nan("") : *std::max_element(base.begin(), base.end()));
         };
+        for (const bool everyFrame : {false, true}) {
+            std::map<std::string, std::vector<double>> byName;
+            for (const Session& run : sessions[everyFrame]) {
+                for (const auto& [name, cores] : run.phases[phase].coresByThread) byName[name].push_back(cores);
+            }
+            std::string line;
+            for (const auto& [name, values] : byName) {
+                const double cores = Median(values);
+                if (cores < 0.02) continue;
+                char part[96];
+                std::snprintf(part, sizeof part, " %s %.2f", name.c_str(), cores);
+                line += part;
+            }
+            std::printf("    threads, %s:%s\n", everyFrame ? "every frame" : "waits", line.c_str());
+        }
         latency("input -> frame start, ms (p50/p99/max)", &Stretch::inputToStartMs);
         latency("input -> frame swapped, ms (p50/p99/max)", &Stretch::inputToEndMs);
+        latency("input seen by the program -> frame start, ms", &Stretch::seenInputToStartMs);
         latency("new data -> frame start, ms (p50/p99/max)", &Stretch::dataToStartMs);
         latency("new data -> frame swapped, ms (p50/p99/max)", &Stretch::dataToEndMs);
     }
