@@ -8,14 +8,15 @@
 //  - streaming: "Start streaming" clicked, no input;
 //  - streaming with the pointer moving over the 3D view every 8 ms;
 // reporting frames drawn per second, the process's CPU time per second (1.0 = one core, all
-// its threads, the renderer's included) and the latency from each event to the frame that
-// shows it: from an input (sent through XTEST and synced with the server) or a frame request
-// (stamped by whoever posted new data) to the start of the frame that takes it in and to the
-// end of that frame's swap (and, for input, from the moment the program's event callback saw
-// it: what the X server takes to deliver an input is left out there). The program writes the frames' times (ORBEL_FRAME_LOG); the
-// baseline is the same program drawing every frame as soon as the last is swapped
-// (ORBEL_FRAME_LOOP=every-frame), as it did before it waited for changes. Sessions of both
-// loops alternate; the table shows each figure's median over the sessions.
+// its threads, the renderer's included; also by thread) and the latency from each event to
+// the frame that shows it: from an input (sent through XTEST and synced with the server) or a
+// frame request (stamped by whoever posted new data) to the start of the frame that takes it
+// in and to the end of that frame's swap; for input also from the moment the program's event
+// callback saw it (what the X server takes to deliver an input is left out there). The
+// program writes the frames' times (ORBEL_FRAME_LOG); the baseline is the same program drawing
+// every frame as soon as the last is swapped (ORBEL_FRAME_LOOP=every-frame), as it did before
+// it waited for changes. Sessions of both loops alternate; the table shows each figure's
+// median over the sessions (latencies: percentiles over all sessions' events).
 //
 // Run it inside a private network namespace with a display (scripts/bench bench_frame_pacing);
 // ORBEL_BENCH_SESSIONS sets the number of sessions per loop (default 3).

@@ -70,9 +70,10 @@ float ToastOpacity(float elapsed, float duration);
 // What the layout shows that changes without input, asked of the frames after one drawn with
 // `state`: a toast fading in or out (and the moment its fade-out begins), the progress bar
 // sliding or waiting to hide, the busy button's spinner, the connection dot's pulse (a slow
-// one, stepped 20 times a second); and while a background task, a stream or a replay runs, a
-// look every 0.1 s at what workers change without telling (a task's future turning ready).
-inline constexpr double kPulseStepSeconds = 1.0 / 20.0;
+// one, stepped 10 times a second: a frame costs a software renderer tens of milliseconds);
+// and while a background task, a stream or a replay runs, a look every 0.1 s at what workers
+// change without telling (a task's future turning ready).
+inline constexpr double kPulseStepSeconds = 0.1;
 inline constexpr double kWorkerWatchSeconds = 0.1;
 FrameDemand LayoutFrameDemand(const AppState& state);
 
