@@ -22,9 +22,7 @@
 // ORBEL_BENCH_SESSIONS sets the number of sessions per loop (default 3).
 #include <benchmark/benchmark.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -53,13 +51,13 @@
 #include "app/Startup.h"
 #include "app/StudioApp.h"
 #include "gui/e2e/StudioSession.h"
+#include "common/SpawnProgram.h"
 #include "support/FakeCamera.h"
 
 // Last: Xlib's macros (None, Status, ...) clash with the headers above.
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
-extern char** environ;
 
 namespace {
 
@@ -229,32 +227,6 @@ struct Session {
     Stretch phases[kPhases];
 };
 
-pid_t Spawn(const std::string& program, const std::vector<std::string>& extraEnvironment) {
-    std::vector<std::string> variables;
-    for (char** entry = environ; *entry; ++entry) {
-        const std::string variable = *entry;
-        if (variable.rfind("XDG_DATA_HOME=", 0) == 0 || variable.rfind("LOCALAPPDATA=", 0) == 0 ||
-            variable.rfind("APPDATA=", 0) == 0 || variable.rfind("ORBEL_FRAME_", 0) == 0) {
-            continue;
-        }
-        variables.push_back(variable);
-    }
-    variables.insert(variables.end(), extraEnvironment.begin(), extraEnvironment.end());
-    std::vector<char*> envp;
-    for (std::string& variable : variables) envp.push_back(variable.data());
-    envp.push_back(nullptr);
-    std::string path = program;
-    char* argv[] = {path.data(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const int error = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    return error == 0 ? pid : -1;
-}
-
 bool Alive(pid_t pid) { return waitpid(pid, nullptr, WNOHANG) == 0; }
 
 Session RunSession(bool everyFrame, const orbel::testing::FakeCamera& camera) {
@@ -285,7 +257,7 @@ Session RunSession(bool everyFrame, const orbel::testing::FakeCamera& camera) {
                               orbel::studio::gui::kFrameLoopEveryFrame);
     }
     const auto log = [&] { return orbel::testing::ReadFile(appData / "orbelstudio.log"); };
-    const pid_t pid = Spawn(ORBEL_STUDIO_EXECUTABLE, environment);
+    const pid_t pid = orbel::bench::SpawnQuiet({ORBEL_STUDIO_EXECUTABLE}, environment);
     Pointer pointer;
     orbel::testing::XDisplay display;
     Window windows[kPhases];

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "app/GlfwMonitors.h"
 #include "app/Logging.h"
 
 namespace orbel::studio::gui {
@@ -124,29 +125,8 @@ void GlfwFrameScheduler::InstallCallbacks() {
 
 // The refresh rate of the monitor that holds the window's centre, else of the primary one.
 void GlfwFrameScheduler::UpdateRefreshInterval() {
-    int count = 0;
-    GLFWmonitor** monitors = glfwGetMonitors(&count);
-    int x = 0;
-    int y = 0;
-    int width = 0;
-    int height = 0;
-    glfwGetWindowPos(window_, &x, &y);
-    glfwGetWindowSize(window_, &width, &height);
-    const int centreX = x + width / 2;
-    const int centreY = y + height / 2;
-    GLFWmonitor* holding = glfwGetPrimaryMonitor();
-    for (int i = 0; monitors != nullptr && i < count; ++i) {
-        int monitorX = 0;
-        int monitorY = 0;
-        glfwGetMonitorPos(monitors[i], &monitorX, &monitorY);
-        const GLFWvidmode* mode = glfwGetVideoMode(monitors[i]);
-        if (mode != nullptr && centreX >= monitorX && centreX < monitorX + mode->width && centreY >= monitorY &&
-            centreY < monitorY + mode->height) {
-            holding = monitors[i];
-            break;
-        }
-    }
-    const GLFWvidmode* mode = holding != nullptr ? glfwGetVideoMode(holding) : nullptr;
+    GLFWmonitor* monitor = MonitorHoldingWindow(window_);
+    const GLFWvidmode* mode = monitor != nullptr ? glfwGetVideoMode(monitor) : nullptr;
     pacer_.SetRefreshInterval(mode != nullptr && mode->refreshRate > 0 ? 1.0 / mode->refreshRate : 0.0);
 }
 

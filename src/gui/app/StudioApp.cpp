@@ -20,6 +20,7 @@
 
 #include "app/FileHelpers.h"
 #include "app/GlfwFrameScheduler.h"
+#include "app/GlfwMonitors.h"
 #include "app/GuiUtilities.h"
 #include "app/ImGuiSink.h"
 #include "app/Logging.h"
@@ -73,20 +74,6 @@ void RunInitThread(StartupHandOver& handOver) {
     handOver.done.store(true, std::memory_order_release);
 }
 
-std::vector<MonitorArea> MonitorAreas(GLFWmonitor** monitors, int count) {
-    std::vector<MonitorArea> areas;
-    for (int i = 0; i < count; ++i) {
-        MonitorArea area;
-        glfwGetMonitorPos(monitors[i], &area.x, &area.y);
-        if (const GLFWvidmode* mode = glfwGetVideoMode(monitors[i])) {
-            area.width = mode->width;
-            area.height = mode->height;
-        }
-        areas.push_back(area);
-    }
-    return areas;
-}
-
 void CentreOnCursorMonitor(GLFWwindow* window) {
     int count = 0;
     GLFWmonitor** monitors = glfwGetMonitors(&count);
@@ -111,19 +98,10 @@ void CentreOnCursorMonitor(GLFWwindow* window) {
 
 // The work area of the monitor that holds the window's centre, else of the primary monitor.
 void FillWorkArea(GLFWwindow* window) {
-    int count = 0;
-    GLFWmonitor** monitors = glfwGetMonitors(&count);
-    if (monitors == nullptr || count == 0) {
+    GLFWmonitor* target = MonitorHoldingWindow(window);
+    if (target == nullptr) {
         return;
     }
-    int x = 0;
-    int y = 0;
-    int width = 0;
-    int height = 0;
-    glfwGetWindowPos(window, &x, &y);
-    glfwGetWindowSize(window, &width, &height);
-    const int holding = MonitorAt(x + width / 2, y + height / 2, MonitorAreas(monitors, count));
-    GLFWmonitor* target = holding >= 0 ? monitors[holding] : glfwGetPrimaryMonitor();
     int workX = 0;
     int workY = 0;
     int workWidth = 0;

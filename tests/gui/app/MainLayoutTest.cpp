@@ -111,6 +111,12 @@ TEST(ProgressTimingTest, ShowsWhileATaskRunsAndHidesThreeSecondsAfter) {
 
 TEST(LayoutFrameDemandTest, WhatMovesByItselfAsksForFramesAndAStillLayoutForNone) {
     std::promise<void> unfinished;
+    const auto toastAged = [](float seconds) {
+        return [seconds](AppState& s) {
+            s.SetToast("Sensor started", 1);
+            s.AdvanceToast(seconds);
+        };
+    };
     struct Case {
         const char* what;
         std::function<void(AppState&)> set;
@@ -119,24 +125,9 @@ TEST(LayoutFrameDemandTest, WhatMovesByItselfAsksForFramesAndAStillLayoutForNone
     const Case cases[] = {
         {"nothing moves", [](AppState&) {}, {}},
         {"the busy button's spinner", [](AppState& s) { s.busy = true; }, FrameDemand::Animation()},
-        {"a toast fading in",
-         [](AppState& s) {
-             s.SetToast("Sensor started", 1);
-             s.AdvanceToast(0.1f);
-         },
-         FrameDemand::Animation()},
-        {"a toast showing: its fade-out begins at 4.5 s",
-         [](AppState& s) {
-             s.SetToast("Sensor started", 1);
-             s.AdvanceToast(2.0f);
-         },
-         FrameDemand::ChangeIn(2.5)},
-        {"a toast fading out",
-         [](AppState& s) {
-             s.SetToast("Sensor started", 1);
-             s.AdvanceToast(4.75f);
-         },
-         FrameDemand::Animation()},
+        {"a toast fading in", toastAged(0.1f), FrameDemand::Animation()},
+        {"a toast showing: its fade-out begins at 4.5 s", toastAged(2.0f), FrameDemand::ChangeIn(2.5)},
+        {"a toast fading out", toastAged(4.75f), FrameDemand::Animation()},
         {"the progress bar sliding in",
          [](AppState& s) {
              s.progressVisible = true;
