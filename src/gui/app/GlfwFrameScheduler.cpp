@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <mutex>
 
 #include "app/GlfwMonitors.h"
 #include "app/Logging.h"
@@ -31,8 +32,11 @@ public:
     void RequestFrame() override {
         int64_t none = 0;
         pendingSinceNs_.compare_exchange_strong(none, SteadyNanoseconds());
-        if (count_.fetch_add(1) == 0 && posting_.load()) {
-            glfwPostEmptyEvent();
+        if (count_.fetch_add(1) == 0) {
+            // Under the lock, so that once Stop has returned no post is under way while the
+            // window system goes away.
+            std::lock_guard lock(postMutex_);
+            if (posting_) glfwPostEmptyEvent();
         }
     }
     struct Taken {
@@ -45,12 +49,16 @@ public:
         taken.oldestNs = pendingSinceNs_.exchange(0);
         return taken;
     }
-    void Stop() { posting_.store(false); }
+    void Stop() {
+        std::lock_guard lock(postMutex_);
+        posting_ = false;
+    }
 
 private:
     std::atomic<int> count_{0};
     std::atomic<int64_t> pendingSinceNs_{0};
-    std::atomic<bool> posting_{true};
+    std::mutex postMutex_;
+    bool posting_ = true;
 };
 
 GlfwFrameScheduler::GlfwFrameScheduler(GLFWwindow* window, Mode mode, const std::string& frameLogPath)
