@@ -18,9 +18,7 @@
 #include <backends/imgui_impl_glfw.h>
 #include <backends/imgui_impl_opengl3.h>
 #include <imgui.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,8 +43,8 @@
 #include "app/OrbelStudioController.h"
 #include "app/StudioApp.h"
 #include "common/RecordingReporter.h"
+#include "common/SpawnProgram.h"
 
-extern char** environ;
 
 namespace {
 
@@ -195,33 +193,6 @@ BENCHMARK(BM_LayoutImGuiWork)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->Mi
 
 std::string SelfPath() { return fs::read_symlink("/proc/self/exe").string(); }
 
-pid_t Spawn(const std::vector<std::string>& arguments, const std::vector<std::string>& extraEnvironment) {
-    std::vector<std::string> variables;
-    for (char** entry = environ; *entry; ++entry) {
-        const std::string variable = *entry;
-        if (variable.rfind("XDG_DATA_HOME=", 0) == 0 || variable.rfind("LOCALAPPDATA=", 0) == 0 ||
-            variable.rfind("APPDATA=", 0) == 0) {
-            continue;
-        }
-        variables.push_back(variable);
-    }
-    variables.insert(variables.end(), extraEnvironment.begin(), extraEnvironment.end());
-    std::vector<char*> envp;
-    for (std::string& variable : variables) envp.push_back(variable.data());
-    envp.push_back(nullptr);
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    return error == 0 ? pid : -1;
-}
-
 void BM_StartToMainPhase(benchmark::State& state) {
     if (!NeedsStudio(state)) return;
     for (auto _ : state) {
@@ -235,7 +206,7 @@ void BM_StartToMainPhase(benchmark::State& state) {
         orbel::studio::gui::ConfigHandler::Save(std::make_shared<orbel::studio::gui::ViewerConfig>(), sensor,
                                                 appData / "settings.bin");
         const auto start = Clock::now();
-        const pid_t pid = Spawn({ORBEL_STUDIO_EXECUTABLE}, {"XDG_DATA_HOME=" + data.string()});
+        const pid_t pid = orbel::bench::SpawnQuiet({ORBEL_STUDIO_EXECUTABLE}, {"XDG_DATA_HOME=" + data.string()});
         bool seen = false;
         while (pid > 0 && !seen && Clock::now() - start < std::chrono::seconds(30)) {
             std::ifstream in(log);
@@ -263,7 +234,7 @@ void BM_StartToFirstFrame(benchmark::State& state) {
     if (!NeedsStudio(state)) return;
     for (auto _ : state) {
         const auto start = Clock::now();
-        const pid_t pid = Spawn({SelfPath(), "--first-frame-probe"}, {});
+        const pid_t pid = orbel::bench::SpawnQuiet({SelfPath(), "--first-frame-probe"}, {});
         int status = 0;
         waitpid(pid, &status, 0);
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {

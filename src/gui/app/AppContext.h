@@ -17,6 +17,12 @@ struct AppContext {
           taskManager(std::make_shared<TaskManager>()),
           dispatcher(std::make_shared<ObjectDispatcher>()) {}
 
+    // What the state and the hub ask for a frame when something they carry changes.
+    void SetFrameRequest(const std::shared_ptr<IFrameRequest>& request) {
+        appState->frameRequest.Set(request);
+        dispatcher->SetFrameRequest(request);
+    }
+
     std::shared_ptr<AppState> appState;
     std::shared_ptr<TaskManager> taskManager;
     std::shared_ptr<ObjectDispatcher> dispatcher;

@@ -10,9 +10,12 @@ AppState::AppState()
     : viewerConfig(std::make_shared<ViewerConfig>()), zoneEditorState(std::make_shared<ZoneEditorState>()) {}
 
 void AppState::SetToast(const std::string& text, int32_t level) {
-    std::lock_guard lock(textMutex_);
-    toast_.reset();
-    toast_.emplace(ToastMessage{text, 0.0f, kToastSeconds, level});
+    {
+        std::lock_guard lock(textMutex_);
+        toast_.reset();
+        toast_.emplace(ToastMessage{text, 0.0f, kToastSeconds, level});
+    }
+    frameRequest.Request();
 }
 
 std::optional<ToastMessage> AppState::PendingToast() const {
@@ -38,8 +41,14 @@ void AppState::ClearToast() {
 }
 
 void AppState::SetProgressText(const std::string& text) {
-    std::lock_guard lock(textMutex_);
-    progressText_ = text;
+    {
+        std::lock_guard lock(textMutex_);
+        if (progressText_ == text) {
+            return;
+        }
+        progressText_ = text;
+    }
+    frameRequest.Request();
 }
 
 std::string AppState::ProgressText() const {

@@ -3,7 +3,8 @@
 // futures, the viewer settings and the zones.
 //
 // Contract: the five flags and the progress fraction are atomics, read and written from
-// any thread. The pending toast and the progress text sit behind one mutex inside this
+// any thread; a change to one of them, a new toast and a new progress text ask the frame
+// loop for a frame through `frameRequest`, which the loop fills once it waits for events. The pending toast and the progress text sit behind one mutex inside this
 // class and are reached only through the methods below, from any thread. Everything else
 // (the task futures, the progress-bar animation fields and the viewer-config pointer
 // after start-up) belongs to the GUI thread; ViewerConfig and ZoneEditorState carry
@@ -21,6 +22,7 @@
 #include <string>
 
 #include "app/IAppState.h"
+#include "app/IFrameRequest.h"
 #include "app/ViewerConfig.h"
 #include "views/ZoneEditorState.h"
 
@@ -68,12 +70,15 @@ public:
     // GUI thread: whether the future in the slot is valid and not ready.
     bool IsTaskRunning(std::size_t slot) const;
 
-    std::atomic<bool> streaming{false};      // a live stream runs
-    std::atomic<bool> replaying{false};      // the lidar-mode replay panel plays
-    std::atomic<bool> connected{false};      // a sensor object is built and answering
-    std::atomic<bool> cameraRunning{false};  // a camera was obtained and streams
-    std::atomic<bool> busy{false};           // a connect, start or stop is in progress
-    std::atomic<float> progressFraction{0.0f};
+    // Declared before the values that ask through it.
+    FrameRequestSlot frameRequest;
+
+    NotifyingAtomic<bool> streaming{frameRequest, false};      // a live stream runs
+    NotifyingAtomic<bool> replaying{frameRequest, false};      // the lidar-mode replay panel plays
+    NotifyingAtomic<bool> connected{frameRequest, false};      // a sensor object is built and answering
+    NotifyingAtomic<bool> cameraRunning{frameRequest, false};  // a camera was obtained and streams
+    NotifyingAtomic<bool> busy{frameRequest, false};           // a connect, start or stop is in progress
+    NotifyingAtomic<float> progressFraction{frameRequest, 0.0f};
 
     std::array<std::future<void>, kTaskSlotCount> tasks;
     // Who launched the task now in the processing slot: its future turns ready a moment after the

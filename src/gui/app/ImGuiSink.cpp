@@ -51,6 +51,7 @@ void ImGuiSink::sink_it_(const spdlog::details::log_msg& message) {
     while (lines_.size() > capacity_) {
         lines_.pop_front();
     }
+    frameRequest_.Request();
 }
 
 }  // namespace orbel::studio::gui

@@ -12,6 +12,8 @@
 
 #include <spdlog/sinks/base_sink.h>
 
+#include "app/IFrameRequest.h"
+
 namespace orbel::studio::gui {
 
 // Contract: any thread may log into it; spdlog's base_sink takes the sink's mutex
@@ -45,6 +47,8 @@ public:
     // What Snapshot::changes would say now, without copying the lines.
     uint64_t Changes();
     void Clear();
+    // Who is asked for a frame after each new line (the log panel shows it); empty: nobody.
+    void SetFrameRequest(std::shared_ptr<IFrameRequest> request) { frameRequest_.Set(std::move(request)); }
 
 protected:
     void sink_it_(const spdlog::details::log_msg& message) override;
@@ -55,6 +59,7 @@ private:
     std::deque<std::string> lines_;
     uint64_t appended_ = 0;
     uint64_t changes_ = 0;
+    FrameRequestSlot frameRequest_;
 };
 
 }  // namespace orbel::studio::gui

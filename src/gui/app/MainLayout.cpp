@@ -2,6 +2,8 @@
 #include "app/MainLayout.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <optional>
 #include <string>
 
 #include "app/GuiUtilities.h"
@@ -133,6 +135,39 @@ ProgressDisplayStep AdvanceProgressDisplay(AppState& state, bool taskRunning, bo
     }
     state.progressComplete = !taskRunning;
     return step;
+}
+
+FrameDemand LayoutFrameDemand(const AppState& state) {
+    FrameDemand demand;
+    if (state.busy) {
+        demand = demand.With(FrameDemand::Animation());
+    }
+    if (const std::optional<ToastMessage> toast = state.PendingToast()) {
+        const double steadyUntil = static_cast<double>(toast->duration) - 0.5;
+        if (toast->elapsed < 0.3f || toast->elapsed >= steadyUntil) {
+            demand = demand.With(FrameDemand::Animation());
+        } else {
+            demand = demand.With(FrameDemand::ChangeIn(steadyUntil - toast->elapsed));
+        }
+    }
+    bool taskRunning = false;
+    for (std::size_t slot = 0; slot < AppState::kTaskSlotCount; ++slot) {
+        taskRunning = taskRunning || state.IsTaskRunning(slot);
+    }
+    const bool sliding = state.progressVisible ? state.progressOpacity < 1.0f : state.progressOpacity > 0.0f;
+    if (sliding) {
+        demand = demand.With(FrameDemand::Animation());
+    } else if (state.progressVisible && state.progressComplete) {
+        // The hide timer runs; while a task runs, the watch below sees it end.
+        demand = demand.With(FrameDemand::ChangeIn(std::max(0.0, 3.0 - state.progressHideTimer)));
+    }
+    if (state.connected) {
+        demand = demand.With(FrameDemand::ChangeIn(kPulseStepSeconds));
+    }
+    if (taskRunning || state.streaming || state.replaying) {
+        demand = demand.With(FrameDemand::ChangeIn(kWorkerWatchSeconds));
+    }
+    return demand;
 }
 
 float ToastOpacity(float elapsed, float duration) {

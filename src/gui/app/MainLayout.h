@@ -14,6 +14,7 @@
 
 #include "app/AppPanels.h"
 #include "app/AppState.h"
+#include "app/FramePacer.h"
 #include "app/GuiUtilities.h"
 #include "app/PluginRegistry.h"
 #include "app/ViewerConfig.h"
@@ -68,6 +69,16 @@ ProgressDisplayStep AdvanceProgressDisplay(AppState& state, bool taskRunning, bo
 
 // A toast's opacity: fades in over 0.3 s, out over the last 0.5 s.
 float ToastOpacity(float elapsed, float duration);
+
+// What the layout shows that changes without input, asked of the frames after one drawn with
+// `state`: a toast fading in or out (and the moment its fade-out begins), the progress bar
+// sliding or waiting to hide, the busy button's spinner, the connection dot's pulse (a slow
+// one, stepped 10 times a second: a frame costs a software renderer tens of milliseconds);
+// and while a background task, a stream or a replay runs, a look every 0.1 s at what workers
+// change without telling (a task's future turning ready).
+inline constexpr double kPulseStepSeconds = 0.1;
+inline constexpr double kWorkerWatchSeconds = 0.1;
+FrameDemand LayoutFrameDemand(const AppState& state);
 
 class MainLayout {
 public:

@@ -86,8 +86,12 @@ ObjectDispatcher::SubscriptionList ObjectDispatcher::FindConsumers(std::type_ind
 }
 
 void ObjectDispatcher::Deliver(std::type_index type, const std::shared_ptr<void>& message) const {
-    for (const auto& subscription : FindConsumers(type)) {
+    const SubscriptionList subscriptions = FindConsumers(type);
+    for (const auto& subscription : subscriptions) {
         subscription->Deliver(message);
+    }
+    if (!subscriptions.empty()) {
+        frameRequest_.Request();
     }
 }
 

@@ -10,6 +10,8 @@
 // will not be called again, so its owner may destroy it; a consumer that unsubscribes
 // itself from inside its own Consume is allowed (only other threads are waited for).
 // Two consumers must not unsubscribe each other from inside their Consume calls.
+// A message that reached a subscriber asks the frame loop for a frame once the last
+// subscriber has returned (SetFrameRequest; nobody is asked until it is set).
 #pragma once
 
 #include <condition_variable>
@@ -23,6 +25,7 @@
 #include <vector>
 
 #include "app/IConsumer.h"
+#include "app/IFrameRequest.h"
 
 namespace orbel::studio {
 namespace detail {
@@ -84,6 +87,9 @@ public:
         AddSubscription(typeid(T), std::make_unique<detail::ConsumerWrapper<T>>(consumer));
     }
 
+    // Who is asked for a frame after each delivered message; any thread, any time.
+    void SetFrameRequest(std::shared_ptr<IFrameRequest> request) { frameRequest_.Set(std::move(request)); }
+
     // Removes every registration of the consumer from the list of T.
     template <typename T>
     void Unsubscribe(IConsumer<T>* consumer) {
@@ -111,6 +117,7 @@ private:
 
     mutable std::mutex tableMutex_;
     std::unordered_map<std::type_index, SubscriptionList> table_;
+    FrameRequestSlot frameRequest_;
 };
 
 }  // namespace orbel::studio

@@ -9,10 +9,7 @@ bool AdvanceSplash(SplashState& splash, float frameSeconds) {
     return splash.elapsed < splash.duration;
 }
 
-bool DrawSplash(SplashState& splash, ImTextureID image, float frameSeconds) {
-    if (!AdvanceSplash(splash, frameSeconds)) {
-        return false;
-    }
+void DrawSplash(ImTextureID image) {
     const ImGuiViewport* viewport = ImGui::GetMainViewport();
     ImGui::SetNextWindowPos(viewport->Pos);
     ImGui::SetNextWindowSize(viewport->Size);
@@ -48,7 +45,16 @@ bool DrawSplash(SplashState& splash, ImTextureID image, float frameSeconds) {
     ImGui::End();
     ImGui::PopStyleVar(2);
     ImGui::PopStyleColor();
-    return true;
+}
+
+bool SplashPhaseFrame(StartupPhases& phases, SplashState& splash, ImTextureID image, float frameSeconds,
+                      bool clicked, bool startupDone) {
+    const bool splashRunning = AdvanceSplash(splash, frameSeconds);
+    if (phases.SplashFrame(splashRunning, clicked, startupDone)) {
+        return true;
+    }
+    DrawSplash(image);
+    return false;
 }
 
 bool StartupPhases::SplashFrame(bool splashRunning, bool clicked, bool startupDone) {

@@ -24,10 +24,9 @@ struct SplashState {
 // Adds the frame time; false once the splash's time is over.
 bool AdvanceSplash(SplashState& splash, float frameSeconds);
 
-// Advances the splash and, while it lasts, draws it over the whole display: the image (when
-// there is one) centred, the version below the middle and "Powered by Orbel SDK" under it.
-// Returns AdvanceSplash's answer.
-bool DrawSplash(SplashState& splash, ImTextureID image, float frameSeconds);
+// Draws the splash over the whole display: the image (when there is one) centred, the
+// version below the middle and "Powered by Orbel SDK" under it.
+void DrawSplash(ImTextureID image);
 
 // Splash, then main phase, never back. The main phase begins on the frame the splash ends or
 // a mouse button is clicked, but never before the start-up thread is done: until then the
@@ -45,6 +44,12 @@ private:
     bool skipRequested_ = false;
     bool firstMainFrame_ = false;
 };
+
+// One frame of the splash phase: advances the splash and asks the phases; true when the main
+// phase begins with this frame. Until then the splash is drawn, on every frame: also once its
+// time is over while the start-up thread still runs (the window would be empty otherwise).
+bool SplashPhaseFrame(StartupPhases& phases, SplashState& splash, ImTextureID image, float frameSeconds,
+                      bool clicked, bool startupDone);
 
 struct MonitorArea {
     int x = 0;

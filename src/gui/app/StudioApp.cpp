@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <memory>
@@ -18,6 +19,8 @@
 #include <vector>
 
 #include "app/FileHelpers.h"
+#include "app/GlfwFrameScheduler.h"
+#include "app/GlfwMonitors.h"
 #include "app/GuiUtilities.h"
 #include "app/ImGuiSink.h"
 #include "app/Logging.h"
@@ -34,6 +37,19 @@ namespace {
 // window itself (a display without a window manager ignores the request).
 constexpr double kMaximisePatienceSeconds = 0.3;
 constexpr double kLogFlushSeconds = 1.0;
+constexpr double kCursorBlinkStepSeconds = 0.2;
+
+// The benchmarks' hooks (see StudioApp.h), read here and nowhere else.
+GlfwFrameScheduler::Mode LoopModeFromEnvironment() {
+    const char* mode = std::getenv(kFrameLoopVariable);
+    return mode != nullptr && std::string(mode) == kFrameLoopEveryFrame ? GlfwFrameScheduler::Mode::EveryFrame
+                                                                       : GlfwFrameScheduler::Mode::OnChange;
+}
+
+std::string FrameLogFromEnvironment() {
+    const char* path = std::getenv(kFrameLogVariable);
+    return path != nullptr ? path : "";
+}
 
 // What the start-up thread hands over. The main thread reads the pointers only after it has
 // seen `done` set (release/acquire).
@@ -56,20 +72,6 @@ void RunInitThread(StartupHandOver& handOver) {
         handOver.controller.reset();
     }
     handOver.done.store(true, std::memory_order_release);
-}
-
-std::vector<MonitorArea> MonitorAreas(GLFWmonitor** monitors, int count) {
-    std::vector<MonitorArea> areas;
-    for (int i = 0; i < count; ++i) {
-        MonitorArea area;
-        glfwGetMonitorPos(monitors[i], &area.x, &area.y);
-        if (const GLFWvidmode* mode = glfwGetVideoMode(monitors[i])) {
-            area.width = mode->width;
-            area.height = mode->height;
-        }
-        areas.push_back(area);
-    }
-    return areas;
 }
 
 void CentreOnCursorMonitor(GLFWwindow* window) {
@@ -96,19 +98,10 @@ void CentreOnCursorMonitor(GLFWwindow* window) {
 
 // The work area of the monitor that holds the window's centre, else of the primary monitor.
 void FillWorkArea(GLFWwindow* window) {
-    int count = 0;
-    GLFWmonitor** monitors = glfwGetMonitors(&count);
-    if (monitors == nullptr || count == 0) {
+    GLFWmonitor* target = MonitorHoldingWindow(window);
+    if (target == nullptr) {
         return;
     }
-    int x = 0;
-    int y = 0;
-    int width = 0;
-    int height = 0;
-    glfwGetWindowPos(window, &x, &y);
-    glfwGetWindowSize(window, &width, &height);
-    const int holding = MonitorAt(x + width / 2, y + height / 2, MonitorAreas(monitors, count));
-    GLFWmonitor* target = holding >= 0 ? monitors[holding] : glfwGetPrimaryMonitor();
     int workX = 0;
     int workY = 0;
     int workWidth = 0;
@@ -132,6 +125,8 @@ public:
         glfwShowWindow(window);
         pending_ = true;
     }
+
+    bool Pending() const { return pending_; }
 
     // Once per main frame; true on the frame the window got its size.
     bool Settle(GLFWwindow* window) {
@@ -226,6 +221,9 @@ int Run() {
         glfwTerminate();
         return 1;
     }
+    // Before the backend's callbacks, which pass events on to the scheduler's.
+    GlfwFrameScheduler scheduler(window, LoopModeFromEnvironment(), FrameLogFromEnvironment());
+    ImGuiSink::Instance()->SetFrameRequest(scheduler.Requests());
     ImGui_ImplGlfw_InitForOpenGL(window, true);
     ImGui_ImplOpenGL3_Init("#version 330");
 
@@ -237,7 +235,6 @@ int Run() {
     StartupHandOver handOver;
     std::thread startupThread(RunInitThread, std::ref(handOver));
     double last = glfwGetTime();
-    double lastFlush = last;
 
     SplashState splash;
     StartupPhases phases;
@@ -247,21 +244,26 @@ int Run() {
     std::shared_ptr<AppState> appState;
     int exitCode = 0;
 
-    while (!glfwWindowShouldClose(window)) {
-        glfwPollEvents();
+    for (;;) {
+        scheduler.WaitForFrame(kLogFlushSeconds, FlushLog);
+        if (glfwWindowShouldClose(window)) {
+            break;
+        }
         ImGui_ImplOpenGL3_NewFrame();
         ImGui_ImplGlfw_NewFrame();
         ImGui::NewFrame();
         ImGuiIO& io = ImGui::GetIO();
         ImVec4 clear(0.0f, 0.0f, 0.0f, 0.0f);
 
+        // The splash is short and the start-up's end tells nobody: its frames follow each other.
+        FrameDemand demand = FrameDemand::Animation();
         if (!phases.InMainPhase()) {
-            const bool splashRunning = DrawSplash(splash, ToTextureId(splashTexture), io.DeltaTime);
             bool clicked = false;
             for (int button = 0; button < ImGuiMouseButton_COUNT; ++button) {
                 clicked = clicked || ImGui::IsMouseClicked(button);
             }
-            if (phases.SplashFrame(splashRunning, clicked, handOver.done.load(std::memory_order_acquire))) {
+            if (SplashPhaseFrame(phases, splash, ToTextureId(splashTexture), io.DeltaTime, clicked,
+                                 handOver.done.load(std::memory_order_acquire))) {
                 controller = handOver.controller;
                 appState = handOver.appState;
                 if (!controller) {
@@ -269,6 +271,7 @@ int Run() {
                     ImGui::EndFrame();
                     break;
                 }
+                controller->Context()->SetFrameRequest(scheduler.Requests());
             }
         } else {
             // The phase lines are written at once: whoever waits for them reads the file.
@@ -294,6 +297,17 @@ int Run() {
             controller->Update((now - last) * 1000.0);
             layout.Draw(*appState, controller->Panels(), controller->Plugins(), io.DeltaTime);
             last = now;
+            demand = LayoutFrameDemand(*appState);
+            if (controller->QueuedActions() > 0 || controller->QueuedImages() > 0) {
+                demand = demand.With(FrameDemand::Animation());  // one of each is applied per frame
+            }
+            if (maximise.Pending()) {
+                demand = demand.With(FrameDemand::Animation());
+            }
+            if (io.WantTextInput) {
+                // The text cursor blinks (0.8 s shown, 0.4 s hidden).
+                demand = demand.With(FrameDemand::ChangeIn(kCursorBlinkStepSeconds));
+            }
         }
 
         ImGui::Render();
@@ -305,10 +319,7 @@ int Run() {
         glClear(GL_COLOR_BUFFER_BIT);
         ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
         glfwSwapBuffers(window);
-        if (glfwGetTime() - lastFlush >= kLogFlushSeconds) {
-            FlushLog();
-            lastFlush = glfwGetTime();
-        }
+        scheduler.FrameDrawn(demand);
     }
 
     // Shutdown: every OpenGL object goes while the context still exists, before the backends.
@@ -328,6 +339,8 @@ int Run() {
     ImGui_ImplOpenGL3_Shutdown();
     ImGui_ImplGlfw_Shutdown();
     ImGui::DestroyContext();
+    ImGuiSink::Instance()->SetFrameRequest(nullptr);
+    scheduler.Stop();
     glfwDestroyWindow(window);
     glfwTerminate();
     Log(std::string(kWindowTitle) + " closed", 2);

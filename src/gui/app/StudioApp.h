@@ -16,4 +16,12 @@ int RunStudio();
 inline constexpr const char* kMainPhaseLogText = "Main phase started";
 inline constexpr const char* kWindowReadyLogText = "Main window ready";
 
+// Test hooks for the benchmarks, read once at start-up. ORBEL_FRAME_LOOP=every-frame draws
+// every frame as soon as the last one is swapped, as the loop did before it waited for a
+// change (the baseline the benchmark measures against). ORBEL_FRAME_LOG=<file> writes one line
+// per drawn frame (GlfwFrameScheduler says what). Users set neither.
+inline constexpr const char* kFrameLoopVariable = "ORBEL_FRAME_LOOP";
+inline constexpr const char* kFrameLoopEveryFrame = "every-frame";
+inline constexpr const char* kFrameLogVariable = "ORBEL_FRAME_LOG";
+
 }  // namespace orbel::studio::gui

@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <filesystem>
+#include <functional>
+#include <future>
 #include <string>
 
 #include "app/MainLayout.h"
@@ -12,6 +14,8 @@ namespace {
 
 using orbel::studio::gui::AppState;
 using orbel::studio::gui::MainLayout;
+using orbel::studio::gui::FrameDemand;
+using orbel::studio::gui::kNever;
 
 TEST(LayoutGeometryTest, ColumnsAndCentreShareTheWidth) {
     EXPECT_FLOAT_EQ(orbel::studio::gui::CentreWidth(1904.0f, false, false), 1904.0f - 350.0f - 350.0f - 48.0f);
@@ -127,6 +131,64 @@ TEST(ProgressTimingTest, ShowsWhileATaskRunsAndHidesThreeSecondsAfter) {
     for (int i = 0; i < 23; ++i) orbel::studio::gui::AdvanceProgressDisplay(state, false, before, dt);
     EXPECT_TRUE(state.progressVisible);
     EXPECT_TRUE(orbel::studio::gui::AdvanceProgressDisplay(state, false, before, dt).hideNow);
+}
+
+TEST(LayoutFrameDemandTest, WhatMovesByItselfAsksForFramesAndAStillLayoutForNone) {
+    std::promise<void> unfinished;
+    const auto toastAged = [](float seconds) {
+        return [seconds](AppState& s) {
+            s.SetToast("Sensor started", 1);
+            s.AdvanceToast(seconds);
+        };
+    };
+    struct Case {
+        const char* what;
+        std::function<void(AppState&)> set;
+        FrameDemand expected;
+    };
+    const Case cases[] = {
+        {"nothing moves", [](AppState&) {}, {}},
+        {"the busy button's spinner", [](AppState& s) { s.busy = true; }, FrameDemand::Animation()},
+        {"a toast fading in", toastAged(0.1f), FrameDemand::Animation()},
+        {"a toast showing: its fade-out begins at 4.5 s", toastAged(2.0f), FrameDemand::ChangeIn(2.5)},
+        {"a toast fading out", toastAged(4.75f), FrameDemand::Animation()},
+        {"the progress bar sliding in",
+         [](AppState& s) {
+             s.progressVisible = true;
+             s.progressOpacity = 0.5f;
+         },
+         FrameDemand::Animation()},
+        {"the progress bar fading out", [](AppState& s) { s.progressOpacity = 0.5f; }, FrameDemand::Animation()},
+        {"the progress bar hides 3 s after its task",
+         [](AppState& s) {
+             s.progressVisible = true;
+             s.progressOpacity = 1.0f;
+             s.progressComplete = true;
+             s.progressHideTimer = 1.0f;
+         },
+         FrameDemand::ChangeIn(2.0)},
+        {"the connection dot pulses", [](AppState& s) { s.connected = true; },
+         FrameDemand::ChangeIn(orbel::studio::gui::kPulseStepSeconds)},
+        {"a stream runs", [](AppState& s) { s.streaming = true; },
+         FrameDemand::ChangeIn(orbel::studio::gui::kWorkerWatchSeconds)},
+        {"a replay plays", [](AppState& s) { s.replaying = true; },
+         FrameDemand::ChangeIn(orbel::studio::gui::kWorkerWatchSeconds)},
+        {"a background task runs",
+         [&](AppState& s) { s.tasks[AppState::kProcessingTaskSlot] = unfinished.get_future(); },
+         FrameDemand::ChangeIn(orbel::studio::gui::kWorkerWatchSeconds)},
+    };
+    for (const Case& c : cases) {
+        AppState state;
+        c.set(state);
+        const FrameDemand demand = orbel::studio::gui::LayoutFrameDemand(state);
+        EXPECT_EQ(demand.animating, c.expected.animating) << c.what;
+        if (c.expected.nextChangeSeconds == kNever) {
+            EXPECT_EQ(demand.nextChangeSeconds, kNever) << c.what;
+        } else {
+            EXPECT_NEAR(demand.nextChangeSeconds, c.expected.nextChangeSeconds, 1e-6) << c.what;
+        }
+    }
+    unfinished.set_value();
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/Startup.h"
+#include "support/HeadlessImGui.h"
 
 namespace {
 
@@ -44,6 +45,28 @@ TEST(StartupPhasesTest, SplashEndsAfterOneSecondOrAtAClickButNeverBeforeStartUpI
         EXPECT_TRUE(phases.TakeFirstMainFrame()) << c.what;
         EXPECT_FALSE(phases.TakeFirstMainFrame()) << c.what << ": only once";
         EXPECT_FALSE(phases.SplashFrame(true, true, true)) << c.what << ": never back to the splash";
+    }
+}
+
+TEST(StartupPhasesTest, SplashStaysOnScreenWhileStartUpRunsPastItsSecond) {
+    orbel::testing::HeadlessImGui gui(ImVec2(800.0f, 391.0f));
+    StartupPhases phases;
+    SplashState splash;
+    constexpr int kStartupDoneAt = 150;  // well past the splash's 64 frames
+    for (int frame = 1; frame <= kStartupDoneAt; ++frame) {
+        bool mainBegins = false;
+        gui.BareFrame(
+            [&] {
+                mainBegins = orbel::studio::gui::SplashPhaseFrame(phases, splash, ImTextureID{}, 1.0f / 64.0f, false,
+                                                                  frame >= kStartupDoneAt);
+            },
+            1.0f / 64.0f);
+        if (frame < kStartupDoneAt) {
+            ASSERT_FALSE(mainBegins) << "frame " << frame;
+            ASSERT_GT(ImGui::GetDrawData()->TotalVtxCount, 0) << "frame " << frame << ": the splash is drawn";
+        } else {
+            EXPECT_TRUE(mainBegins);
+        }
     }
 }
 

@@ -1,0 +1,74 @@
+// The frame loop's waiting on GLFW: it sees the window's input and state through GLFW's
+// callbacks, takes the frame requests that publishers on other threads post (each wakes a
+// waiting loop with an empty event), tells the FramePacer the display's refresh interval, and
+// waits for events until the pacer says a frame is due.
+//
+// Two test hooks, read by the program's entry only: the mode EveryFrame is the loop as it was
+// before it waited (poll, draw, swap, again), kept so that a benchmark can measure both in one
+// run; a frame log, when a path is given, gets one line per drawn frame with four steady-clock
+// times in nanoseconds: the frame's start, the end of its swap, the oldest frame request and
+// the first input since the frame before (0 when there was none).
+//
+// Contract: GUI thread, except Requests()' RequestFrame, which any thread may call. Construct
+// it before ImGui's GLFW backend installs its callbacks: the backend passes on to the ones it
+// finds. Call Stop before glfwTerminate; requests made after it wake nobody.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/FramePacer.h"
+#include "app/IFrameRequest.h"
+
+struct GLFWwindow;
+struct GLFWmonitor;
+
+namespace orbel::studio::gui {
+
+// Steady-clock time in seconds, the pacer's clock.
+double SteadySeconds();
+
+class GlfwFrameScheduler {
+public:
+    enum class Mode { OnChange, EveryFrame };
+
+    GlfwFrameScheduler(GLFWwindow* window, Mode mode, const std::string& frameLogPath);
+    ~GlfwFrameScheduler();
+    GlfwFrameScheduler(const GlfwFrameScheduler&) = delete;
+    GlfwFrameScheduler& operator=(const GlfwFrameScheduler&) = delete;
+
+    // What publishers are given to ask for a frame.
+    std::shared_ptr<IFrameRequest> Requests() const;
+
+    // Processes events and waits until a frame is due or the window is asked to close; every
+    // `chorePeriod` seconds at least it wakes and runs `chore` (the log's flush).
+    void WaitForFrame(double chorePeriod, const std::function<void()>& chore);
+    // After the swap: the frame that began when WaitForFrame returned asks `demand`.
+    void FrameDrawn(const FrameDemand& demand);
+    void Stop();
+
+private:
+    class PostedRequests;
+    static GlfwFrameScheduler* Of(GLFWwindow* window);
+    static void OnInput(GLFWwindow* window);
+    static void OnMonitorChange(GLFWmonitor* monitor, int event);
+    void InstallCallbacks();
+    void UpdateRefreshInterval();
+    void TakeRequests();
+
+    GLFWwindow* window_;
+    Mode mode_;
+    std::shared_ptr<PostedRequests> requests_;
+    FramePacer pacer_;
+    double frameStart_ = 0.0;
+    double lastChore_ = 0.0;
+    int64_t frameRequestedNs_ = 0;  // the oldest request taken for the coming frame
+    int64_t firstInputNs_ = 0;      // the first input since the last frame
+    std::FILE* frameLog_ = nullptr;
+};
+
+}  // namespace orbel::studio::gui
