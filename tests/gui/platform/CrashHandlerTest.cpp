@@ -107,6 +107,8 @@ struct CrashCase {
     const char* signalText;
 };
 
+void PrintTo(const CrashCase& c, std::ostream* os) { *os << c.name << ", " << c.signalText; }
+
 class CrashReportTest : public ::testing::TestWithParam<CrashCase> {};
 
 TEST_P(CrashReportTest, ChildLeavesOneReportWithBacktraceAndDiesByTheSignal) {

@@ -10,6 +10,13 @@
 
 #include "platform/ReachabilityProbe.h"
 
+namespace orbel::studio::platform {
+// A case shows its socket kind by name, not as the enum's bytes (found by argument lookup).
+static void PrintTo(IcmpSocketKind kind, std::ostream* os) {
+    *os << (kind == IcmpSocketKind::Datagram ? "Datagram" : "Raw");
+}
+}  // namespace orbel::studio::platform
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -86,10 +93,7 @@ TEST_P(LoopbackEcho, LoopbackAnswersAndRefusedTextsGetNoReply) {
 }
 
 INSTANTIATE_TEST_SUITE_P(SocketKinds, LoopbackEcho, ::testing::Values(IcmpSocketKind::Datagram, IcmpSocketKind::Raw),
-                         [](const auto& info) {
-                             return info.param == IcmpSocketKind::Datagram ? std::string("Datagram")
-                                                                           : std::string("Raw");
-                         });
+                         [](const auto& info) { return ::testing::PrintToString(info.param); });
 
 // Child exit codes.
 constexpr int kAsExpected = 0;

@@ -27,6 +27,7 @@ std::vector<uint8_t> Written(Ring& ring, std::vector<uint8_t> bytes) {
 }
 
 struct Sizes {
+    const char* name;
     size_t capacity, mirror, read, write;
     size_t readable, writable;
 };
@@ -46,13 +47,15 @@ TEST_P(ContiguousSizes, FollowIndicesAndMirror) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Indices, ContiguousSizes,
-                         ::testing::Values(Sizes{16, 32, 0, 0, 0, 15},   // empty: all but one free, in one piece
-                                           Sizes{16, 32, 4, 10, 6, 9},   // plain
-                                           Sizes{16, 32, 10, 4, 10, 5},  // unread data wraps: the mirror joins it
-                                           Sizes{16, 32, 15, 15, 0, 15},  // free space runs into the mirror
-                                           Sizes{16, 0, 4, 10, 6, 6},    // no mirror: writes stop at the end
-                                           Sizes{16, 0, 10, 4, 6, 5},    // no mirror: reads stop at the end
-                                           Sizes{16, 4, 14, 10, 6, 3}));  // short mirror bounds the read
+                         ::testing::Values(
+                             // Empty: all but one byte free, in one piece.
+                             Sizes{"Empty", 16, 32, 0, 0, 0, 15}, Sizes{"Plain", 16, 32, 4, 10, 6, 9},
+                             Sizes{"UnreadDataWrapsAndTheMirrorJoinsIt", 16, 32, 10, 4, 10, 5},
+                             Sizes{"FreeSpaceRunsIntoTheMirror", 16, 32, 15, 15, 0, 15},
+                             Sizes{"NoMirrorWritesStopAtTheEnd", 16, 0, 4, 10, 6, 6},
+                             Sizes{"NoMirrorReadsStopAtTheEnd", 16, 0, 10, 4, 6, 5},
+                             Sizes{"ShortMirrorBoundsTheRead", 16, 4, 14, 10, 6, 3}),
+                         [](const ::testing::TestParamInfo<Sizes>& info) { return std::string(info.param.name); });
 
 TEST(CircularBuffer, WriteRunningPastCapacityIsCopiedToFront) {
     Ring ring(16, 32);

@@ -2,6 +2,7 @@
 // Finalize, the validating constructor's rejections, copies and the byte sum.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <ostream>
 #include <string>
@@ -11,6 +12,7 @@
 
 #include "communication/VelmorantMessage.h"
 #include "support/RawFrame.h"
+#include "support/TestNames.h"
 
 namespace {
 
@@ -83,7 +85,13 @@ TEST_P(GoldenFrames, ValidatingConstructorReadsThemBack) {
 
 INSTANTIATE_TEST_SUITE_P(Commands, GoldenFrames,
                          ::testing::Values(GoldenFrame{0x4000, 0, {}, 0x52, 0xA4},
-                                           GoldenFrame{0x6000, 5, {0x00}, 0x78, 0xF0}));
+                                           GoldenFrame{0x6000, 5, {0x00}, 0x78, 0xF0}),
+                         [](const ::testing::TestParamInfo<GoldenFrame>& info) {
+                             char name[48];
+                             std::snprintf(name, sizeof name, "Id%04X_Counter%u_%zuPayloadBytes", info.param.id,
+                                           info.param.counter, info.param.payload.size());
+                             return std::string(name);
+                         });
 
 TEST(VelmorantMessage, FreshMessageHoldsZerosUntilFinalize) {
     VelmorantMessage message(4, true);
@@ -193,7 +201,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Rejection{"one trailing byte", WithTrailingByte()},
                       Rejection{"a bad last byte", Changed(Golden(), 32, 1)},
                       Rejection{"a frame checksum off by one", Changed(Golden(), 24, 1)},
-                      Rejection{"a wrapping size field", WrappingSizeField()}));
+                      Rejection{"a wrapping size field", WrappingSizeField()}),
+    [](const ::testing::TestParamInfo<Rejection>& info) { return orbel::testing::TestName(info.param.reason); });
 
 TEST(VelmorantMessage, AssignmentFromAnyMessageResizesAndRepoints) {
     const VelmorantMessage big = SendPathMessage(0x1000, 9, std::vector<uint8_t>(100, 0xAB));

@@ -17,6 +17,7 @@
 #include "sdk/communication/RingFeed.h"
 #include "support/LogCapture.h"
 #include "support/RawFrame.h"
+#include "support/TestNames.h"
 
 namespace {
 
@@ -110,8 +111,15 @@ TEST_P(GarbageBeforeFrame, IsDroppedSilently) {
     EXPECT_EQ(log_.Count(kAnyParserLog), 0u);
 }
 
+// How a case hands its bytes to the parser, for the case's name.
+std::string ReadsName(size_t chunk) { return chunk == kWhole ? "InOneRead" : "InReadsOf" + std::to_string(chunk); }
+
 INSTANTIATE_TEST_SUITE_P(Lengths, GarbageBeforeFrame,
-                         ::testing::Combine(::testing::Values(1, 7, 8, 9, 300), ::testing::Values(1, 5, kWhole)));
+                         ::testing::Combine(::testing::Values(1, 7, 8, 9, 300), ::testing::Values(1, 5, kWhole)),
+                         [](const ::testing::TestParamInfo<GarbageBeforeFrame::ParamType>& info) {
+                             return "Garbage" + std::to_string(std::get<0>(info.param)) + "_" +
+                                    ReadsName(std::get<1>(info.param));
+                         });
 
 TEST_F(ParserTest, EightGarbageBytesWaitForANinth) {
     Feed(Garbage(8));
@@ -199,9 +207,8 @@ INSTANTIATE_TEST_SUITE_P(
                      Severity::DEBUG}),
         ::testing::Values(size_t{0}, kCapacity - 1)),
     [](const ::testing::TestParamInfo<RejectedCandidate::ParamType>& info) {
-        std::string name = std::get<0>(info.param).name;
-        for (char& c : name) c = c == ' ' ? '_' : c;
-        return name + "_at_" + std::to_string(std::get<1>(info.param));
+        const Rejected& rejected = std::get<0>(info.param);
+        return orbel::testing::TestName(rejected.name) + "_at_" + std::to_string(std::get<1>(info.param));
     });
 
 // The one-byte drop is the last index move here, so nothing else could wrap it round.
@@ -278,7 +285,11 @@ TEST_P(WrappingFrame, IsValidatedAndDeliveredUnchanged) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Positions, WrappingFrame,
-                         ::testing::Combine(::testing::Values(1, 9, 23, 40), ::testing::Values(1, 7, 1448, kWhole)));
+                         ::testing::Combine(::testing::Values(1, 9, 23, 40), ::testing::Values(1, 7, 1448, kWhole)),
+                         [](const ::testing::TestParamInfo<WrappingFrame::ParamType>& info) {
+                             return "StartsAtEndMinus" + std::to_string(std::get<0>(info.param)) + "_" +
+                                    ReadsName(std::get<1>(info.param));
+                         });
 
 TEST_F(ParserTest, WithoutCallbackEveryFrameIsLoggedAndConsumed) {
     VelmorantParser silent(nullptr);
@@ -357,7 +368,8 @@ TEST_P(MixedStream, DeliversEveryFrameInOrder) {
     EXPECT_EQ(log_.Count(kAnyParserLog), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Reads, MixedStream, ::testing::Values(1, 13, 1448, 65'536));
+INSTANTIATE_TEST_SUITE_P(Reads, MixedStream, ::testing::Values(1, 13, 1448, 65'536),
+                         [](const ::testing::TestParamInfo<size_t>& info) { return ReadsName(info.param); });
 
 // Streams built to make a parser read the same bytes again and again. Each is fed
 // in reads of `read` bytes (after a first read of `head` bytes), then a valid frame.

@@ -3,6 +3,7 @@
 // type, colours in place and through the 0x60 -> 0x66 rewrite, and cache resets.
 #include "dataTypes/LazyPointCloud.h"
 
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -164,6 +165,13 @@ void PrintTo(const MinimumSize& m, std::ostream* os) {
     *os << "type 0x" << std::hex << int{m.type} << std::dec << ", " << m.n << " points";
 }
 
+// A point type as the wire writes it, for case names: "Type6F".
+std::string PointTypeName(uint8_t type) {
+    char name[8];
+    std::snprintf(name, sizeof name, "Type%02X", type);
+    return name;
+}
+
 class ExactMinimumSize : public ::testing::TestWithParam<MinimumSize> {};
 
 TEST_P(ExactMinimumSize, IsEnough) {
@@ -178,7 +186,10 @@ TEST_P(ExactMinimumSize, IsEnough) {
 INSTANTIATE_TEST_SUITE_P(PerType, ExactMinimumSize,
                          ::testing::Values(MinimumSize{0x60, 10, 525}, MinimumSize{0x66, 10, 555},
                                            MinimumSize{0x6F, 10, 955}, MinimumSize{0x60, 0, 265},
-                                           MinimumSize{0x6F, 0, 265}));
+                                           MinimumSize{0x6F, 0, 265}),
+                         [](const ::testing::TestParamInfo<MinimumSize>& info) {
+                             return PointTypeName(info.param.type) + "_" + std::to_string(info.param.n) + "Points";
+                         });
 
 // ---------------------------------------------------------------------------------------
 // Accessors for each point type.
@@ -314,7 +325,7 @@ TEST_P(Accessors, ReloadingFromItsOwnBytesKeepsTheMessage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(PointTypes, Accessors, ::testing::Values(0x60, 0x66, 0x6F),
-                         [](const auto& info) { return "Type" + std::to_string(info.param); });
+                         [](const auto& info) { return PointTypeName(info.param); });
 
 TEST(LazyPointCloudAccessors, ZeroPointsGiveEmptyArrays) {
     LazyPointCloud cloud;
@@ -413,7 +424,7 @@ TEST_P(Colors, ReloadingDropsTheColorsOfThePreviousMessage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(PointTypes, Colors, ::testing::Values(0x60, 0x66, 0x6F),
-                         [](const auto& info) { return "Type" + std::to_string(info.param); });
+                         [](const auto& info) { return PointTypeName(info.param); });
 
 class ColorsInPlace : public Colors {};
 
@@ -440,7 +451,7 @@ TEST_P(ColorsInPlace, ColorsReadBeforeSettingAreReplaced) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ColorTypes, ColorsInPlace, ::testing::Values(0x66, 0x6F),
-                         [](const auto& info) { return "Type" + std::to_string(info.param); });
+                         [](const auto& info) { return PointTypeName(info.param); });
 
 TEST(LazyPointCloudColors, BasicCloudWithColorsSerializesAsColorType) {
     constexpr uint32_t kN = 12;

@@ -7,6 +7,8 @@
 
 #include <orbel/emulator/WireFrame.h>
 
+#include "support/TestNames.h"
+
 namespace orbel::emulator {
 namespace {
 
@@ -111,11 +113,7 @@ INSTANTIATE_TEST_SUITE_P(Damages, FrameDecoderFlags,
                                            Damage{"frame checksum", 9, true, false, true},
                                            Damage{"end sequence", 1, true, true, false},
                                            Damage{"payload byte", 10, true, false, true}),
-                         [](const auto& info) {
-                             std::string name = info.param.name;
-                             for (char& c : name) c = c == ' ' ? '_' : c;
-                             return name;
-                         });
+                         [](const auto& info) { return orbel::testing::TestName(info.param.name); });
 
 // Back-to-back headers whose size fields all reach one shared end sequence: each is a
 // candidate spanning the rest of the stream, and each fails its frame checksum (a
