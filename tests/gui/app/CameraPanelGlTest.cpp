@@ -129,6 +129,26 @@ TEST(CameraPanelGlTest, TwelveBitSamplesAreScaledSoTheirTopIsWhite) {
     panel.ReleaseGl();
 }
 
+// Bits above the twelfth should be clear; where a camera sets them anyway the sample is
+// white, not what its low byte after the shift happens to be (4096 would become 0).
+TEST(CameraPanelGlTest, TwelveBitSamplesAboveTheirTopAreClampedToWhite) {
+    ORBEL_GL_CONTEXT_OR_SKIP(context);
+    CameraPanel panel;
+    const std::vector<uint16_t> samples = {4096, 0x1010, 0x8000, 0xF00F, 0xFFFF, 4095};
+    auto image = std::make_shared<CameraData>();
+    image->width = 2;
+    image->height = 1;
+    image->bitsPerChannel = 12;
+    image->pixels.resize(samples.size() * 2);
+    std::memcpy(image->pixels.data(), samples.data(), image->pixels.size());
+    image->byteSize = image->pixels.size();
+    Show(panel, image);
+    ASSERT_NE(panel.Texture(), 0u);
+    EXPECT_EQ(ReadBack(panel.Texture(), 2, 1, 3), (std::vector<uint8_t>(6, 255)));
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+    panel.ReleaseGl();
+}
+
 TEST(CameraPanelGlTest, TheDrawShowsTheNewestImageFittedIntoTheRegion) {
     ORBEL_GL_CONTEXT_OR_SKIP(context);
     testing::HeadlessImGui gui(ImVec2(800.0f, 400.0f));

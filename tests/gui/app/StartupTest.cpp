@@ -82,4 +82,35 @@ TEST(WindowPlacementTest, SplashIsCentredOnTheMonitorUnderTheCursor) {
     EXPECT_EQ(CentredWindowPosition(5, 5, {{0, 0, 1921, 1081}}, 0, 800, 391), std::make_pair(560, 345));
 }
 
+// A monitor's area holds its left and top edges but not its right and bottom ones: a point
+// there lies on the next monitor (or on none), so the splash goes where the cursor really is.
+TEST(WindowPlacementTest, APointOnAMonitorsRightOrBottomEdgeBelongsToTheNext) {
+    // Two side by side, a third below the first.
+    const std::vector<MonitorArea> monitors = {{0, 0, 1920, 1080}, {1920, 0, 2560, 1440}, {0, 1080, 1920, 1080}};
+    struct Case {
+        const char* what;
+        int x, y;
+        int monitor;
+    };
+    const Case cases[] = {
+        {"last column of the first", 1919, 500, 0},
+        {"right edge of the first: the second", 1920, 500, 1},
+        {"last row of the first", 500, 1079, 0},
+        {"bottom edge of the first: the third", 500, 1080, 2},
+        {"the top-left corner is the first's", 0, 0, 0},
+        {"right edge of the last: none", 1920 + 2560, 500, -1},
+        {"bottom edge of the second: none", 2000, 1440, -1},
+    };
+    using orbel::studio::gui::MonitorAt;
+    for (const Case& c : cases) {
+        EXPECT_EQ(MonitorAt(c.x, c.y, monitors), c.monitor) << c.what;
+    }
+    // The splash follows: on the second monitor's centre, and on the primary one (the
+    // first) when the cursor is past the last monitor's right edge.
+    using orbel::studio::gui::CentredWindowPosition;
+    EXPECT_EQ(CentredWindowPosition(1920, 500, monitors, 0, 800, 391), std::make_pair(1920 + 880, 524));
+    EXPECT_EQ(CentredWindowPosition(500, 1080, monitors, 0, 800, 391), std::make_pair(560, 1080 + 344));
+    EXPECT_EQ(CentredWindowPosition(1920 + 2560, 500, monitors, 0, 800, 391), std::make_pair(560, 344));
+}
+
 }  // namespace

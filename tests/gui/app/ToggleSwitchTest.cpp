@@ -2,7 +2,9 @@
 // that flips the value on exactly one frame.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "app/ToggleSwitch.h"
 #include "support/HeadlessImGui.h"
@@ -74,6 +76,79 @@ TEST(ToggleSwitchTest, AClickFlipsTheValueOnOneFrame) {
     gui.Click(ImVec2(20.0f + frameHeight * 1.618034f + 30.0f, 20.0f + frameHeight * 0.5f), draw);
     EXPECT_TRUE(value);
     EXPECT_EQ(flips, 1);
+}
+
+
+// The knob's centre in the last rendered frame: the middle of the opaque vertices of the
+// knob's colour (the anti-aliased fringe is transparent) inside the switch's frame; the
+// label, drawn in the same colour, lies right of it. NaN when there is none.
+float KnobCentreX(ImVec2 frameMin, ImVec2 frameMax) {
+    const ImU32 knob = ImGui::GetColorU32(ImGuiCol_Text);
+    float lo = INFINITY;
+    float hi = -INFINITY;
+    const ImDrawData* data = ImGui::GetDrawData();
+    for (int l = 0; l < data->CmdListsCount; ++l) {
+        for (const ImDrawVert& v : data->CmdLists[l]->VtxBuffer) {
+            if (v.col == knob && v.pos.x >= frameMin.x && v.pos.x <= frameMax.x && v.pos.y >= frameMin.y &&
+                v.pos.y <= frameMax.y) {
+                lo = std::min(lo, v.pos.x);
+                hi = std::max(hi, v.pos.x);
+            }
+        }
+    }
+    return lo <= hi ? (lo + hi) * 0.5f : NAN;
+}
+
+// The widget itself over frames of 1/32 s (exact in binary): the knob starts to move on the
+// frame of the click and reaches the other side after 0.1 s, both ways; without the
+// Animated flag it jumps.
+TEST(ToggleSwitchTest, AClickedSwitchSlidesItsKnobAcrossOverAFewFrames) {
+    orbel::testing::HeadlessImGui gui;
+    constexpr float kStep = 1.0f / 32.0f;
+    const ImVec2 at(20.0f, 20.0f);
+    bool value = false;
+    int flags = orbel::studio::gui::ToggleFlags::Animated;
+    const auto draw = [&] {
+        ImGui::SetCursorScreenPos(at);
+        orbel::studio::gui::ToggleSwitch("Show grid", &value, flags);
+    };
+    gui.Frame(draw, kStep);
+    const float height = ImGui::GetFrameHeight();
+    const ImVec2 frameMax(at.x + height * 1.618034f, at.y + height);
+    const float offX = at.x + height * 0.5f;              // knob centre when off
+    const float onX = frameMax.x - height * 0.5f;         // and when on
+    ASSERT_NEAR(KnobCentreX(at, frameMax), offX, 0.5f);
+
+    // Hover, press, release: the value flips on the release, and so the slide starts there.
+    const auto clickFrames = [&] {
+        gui.MoveMouse(ImVec2(at.x + height * 0.8f, at.y + height * 0.5f));
+        gui.Frame(draw, kStep);
+        gui.SetMouseButton(0, true);
+        gui.Frame(draw, kStep);
+        gui.SetMouseButton(0, false);
+        gui.Frame(draw, kStep);
+    };
+    const auto slide = [&](const char* what, float from, float to) {
+        clickFrames();
+        EXPECT_NEAR(KnobCentreX(at, frameMax), from, 0.5f) << what << ": the frame of the click";
+        for (const float t : {0.3125f, 0.625f, 0.9375f}) {
+            gui.Frame(draw, kStep);
+            EXPECT_NEAR(KnobCentreX(at, frameMax), from + (to - from) * t, 0.5f) << what << ", " << t * 0.1f << " s in";
+        }
+        gui.Frame(draw, kStep);
+        EXPECT_NEAR(KnobCentreX(at, frameMax), to, 0.5f) << what << ": done";
+        gui.Frame(draw, kStep);
+        EXPECT_NEAR(KnobCentreX(at, frameMax), to, 0.5f) << what << ": and stays";
+    };
+    slide("switched on", offX, onX);
+    EXPECT_TRUE(value);
+    slide("switched off", onX, offX);
+    EXPECT_FALSE(value);
+
+    flags = orbel::studio::gui::ToggleFlags::None;
+    clickFrames();
+    EXPECT_TRUE(value);
+    EXPECT_NEAR(KnobCentreX(at, frameMax), onX, 0.5f) << "not animated: it jumps";
 }
 
 }  // namespace
