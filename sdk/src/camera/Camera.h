@@ -91,6 +91,7 @@ public:
     static uint64_t DeviceTimestampUs(uint64_t timestampNs);
 
 private:
+    friend class CameraTestPeer;  // tests reach the opened device
     struct Shared;
     struct Run;
 

@@ -190,4 +190,11 @@ std::optional<uint64_t> ExtractFileId(const fs::path& file) {
     return id;
 }
 
+std::optional<uint64_t> FrameNumberInName(const fs::path& file) {
+    if (file.stem().string().find('_') == std::string::npos) {
+        return std::nullopt;
+    }
+    return ExtractFileId(file);
+}
+
 }  // namespace orbel::studio

@@ -73,4 +73,9 @@ std::vector<std::filesystem::path> ListQpcFilesRecursive(const std::filesystem::
 // gives none: such a stray file has no place in a session's order.
 std::optional<uint64_t> ExtractFileId(const std::filesystem::path& file);
 
+// The frame number a file's name carries, for putting recorded files in their order:
+// ExtractFileId of a name with "_", and none for a name without one (whose id 0 is a
+// file id, not a place among the numbered frames).
+std::optional<uint64_t> FrameNumberInName(const std::filesystem::path& file);
+
 }  // namespace orbel::studio

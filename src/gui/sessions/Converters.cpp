@@ -8,6 +8,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <fmt/format.h>
@@ -103,12 +104,14 @@ ConversionResult ConvertFolder(std::shared_ptr<std::atomic<bool>> cancel, const 
     }
     const std::string extension = FileTypeToExtension(type);
 
-    // Frames in frame-number order; names without one keep their place after them, by path.
+    // Frames in frame-number order; names without one come after them, by path (false
+    // sorts before true).
     std::vector<fs::path> files = ListQpcFilesRecursive(input);
-    std::vector<std::pair<uint64_t, fs::path>> keyed;
+    std::vector<std::tuple<bool, uint64_t, fs::path>> keyed;
     keyed.reserve(files.size());
     for (auto& file : files) {
-        keyed.emplace_back(ExtractFileId(file).value_or(UINT64_MAX), std::move(file));
+        const std::optional<uint64_t> number = FrameNumberInName(file);
+        keyed.emplace_back(!number, number.value_or(0), std::move(file));
     }
     std::sort(keyed.begin(), keyed.end());
 
@@ -128,7 +131,7 @@ ConversionResult ConvertFolder(std::shared_ptr<std::atomic<bool>> cancel, const 
             result.cancelled = true;
             return result;
         }
-        const fs::path& source = keyed[i].second;
+        const fs::path& source = std::get<2>(keyed[i]);
         fs::path target = folder / source.filename();
         target.replace_extension("." + extension);
         if (SamePath(source, target)) {

@@ -122,8 +122,7 @@ std::vector<fs::path> ListReplayFiles(const fs::path& folder, FileType type) {
     keyed.reserve(listed.size());
     size_t unnumbered = 0;
     for (auto& file : listed) {
-        const bool named = file.stem().string().find('_') != std::string::npos;
-        const std::optional<uint64_t> id = named ? ExtractFileId(file) : std::nullopt;
+        const std::optional<uint64_t> id = FrameNumberInName(file);
         unnumbered += id ? 0 : 1;
         keyed.emplace_back(!id, id.value_or(0), file.filename().string(), std::move(file));
     }

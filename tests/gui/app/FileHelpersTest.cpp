@@ -298,6 +298,9 @@ TEST(FileId, NumberAfterTheFirstUnderscoreOrNoneForAStrayName) {
     };
     for (const auto& [name, id] : cases) {
         EXPECT_EQ(ExtractFileId(name), id) << name;
+        // A name without "_" has file id 0 but no frame number to be ordered by.
+        const bool underscore = fs::path(name).stem().string().find('_') != std::string::npos;
+        EXPECT_EQ(FrameNumberInName(name), underscore ? id : std::nullopt) << name;
     }
 }
 

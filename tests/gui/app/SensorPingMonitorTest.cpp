@@ -1,9 +1,10 @@
 // The ping monitor against a scripted probe (answers, silence, no permission, address
-// edits, stopping during the pause and from its own subscriber) and once against the real
-// ICMP probe on loopback.
+// edits, stopping during an echo, during the pause and from its own subscriber) and once
+// against the real ICMP probe on loopback.
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <functional>
 #include <future>
 #include <limits>
 #include <mutex>
@@ -38,6 +39,8 @@ struct Script {
     std::vector<std::string> asked;
     size_t released = std::numeric_limits<size_t>::max();
     bool probeDestroyed = false;
+    // Runs on the monitor's thread inside each echo, before it is answered.
+    std::function<void()> duringEcho;
 
     void Release(size_t rounds) {
         {
@@ -65,6 +68,7 @@ public:
         script_->changed.notify_all();
     }
     EchoResult Echo(const std::string& ipv4, std::chrono::milliseconds) override {
+        if (script_->duringEcho) script_->duringEcho();
         std::unique_lock lock(script_->mutex);
         script_->asked.push_back(ipv4);
         const size_t round = script_->asked.size();
@@ -185,6 +189,22 @@ TEST_F(PingMonitorTest, DestroyingDuringThePauseReturnsWithoutWaitingItOut) {
     ASSERT_TRUE(script->WaitForAsked(1));
     auto destroyed = std::async(std::launch::async, [&] { monitor.reset(); });
     EXPECT_EQ(destroyed.wait_for(kWatchdog), std::future_status::ready);
+}
+
+// The stream was stopped while the echo was out: its missing reply says nothing about the
+// sensor any more, and a new stream must not be ended by it.
+TEST_F(PingMonitorTest, AnEchoUnansweredAfterStopReportsNothing) {
+    script->answer = EchoResult::NoReply;
+    script->duringEcho = [&] { monitor->Stop(); };  // on the monitor's thread: no join, only the flag
+    Make(1ms).Start();
+    ASSERT_TRUE(script->WaitForAsked(1));
+    ASSERT_TRUE(StopsWithinWatchdog());
+
+    EXPECT_EQ(script->Asked().size(), 1u);
+    EXPECT_EQ(log.Count("Sensor is offline", spdlog::level::warn), 0u);
+    EXPECT_TRUE(actions.Received().empty());
+    EXPECT_TRUE(context->appState->connected);
+    EXPECT_TRUE(context->appState->streaming);
 }
 
 TEST_F(PingMonitorTest, AnEditedAddressIsUsedFromTheNextRound) {

@@ -2,6 +2,7 @@
 // some coloured lines, malformed lines, the driver's order, counts, progress and cancel.
 #include "sessions/Converters.h"
 
+#include <algorithm>
 #include <cstring>
 #include <sstream>
 
@@ -140,6 +141,27 @@ TEST_F(Converters, FolderConversionInFrameOrderWithProgressAndCounts) {
     EXPECT_EQ(progress, (std::vector<std::pair<size_t, size_t>>{{1, 5}, {2, 5}, {3, 5}, {4, 5}, {5, 5}}));
     EXPECT_EQ(ReadPly(root_ / "out" / "frames_ply" / "frame_00000005.ply")->frameNumber, 5);
     EXPECT_TRUE(fs::exists(root_ / "out" / "frames_ply" / "stray.ply"));
+}
+
+// Which file is converted when: numbered frames in number order (0 included), then the
+// files whose names carry no number ("stray.qpc" has no "_", "frame_abc.qpc" no digits) by path.
+TEST_F(Converters, FilesWithoutANumberAreConvertedAfterTheNumberedOnes) {
+    const fs::path input = root_ / "in";
+    for (const char* name : {"stray.qpc", "frame_00000010.qpc", "frame_abc.qpc", "frame_00000002.qpc",
+                             "frame_00000000.qpc", "a_scan.qpc"}) {
+        WriteQpc(input / name, 0x60, 2, 1);
+    }
+    const fs::path folder = root_ / "out" / "frames_csv";
+    std::vector<std::string> order;
+    ConvertFolder(std::make_shared<std::atomic<bool>>(false), input, root_ / "out", FileType::Csv,
+                  [&](size_t, size_t) {
+                      for (const auto& entry : fs::directory_iterator(folder)) {
+                          const std::string name = entry.path().filename();
+                          if (std::find(order.begin(), order.end(), name) == order.end()) order.push_back(name);
+                      }
+                  });
+    EXPECT_EQ(order, (std::vector<std::string>{"frame_00000000.csv", "frame_00000002.csv", "frame_00000010.csv",
+                                               "a_scan.csv", "frame_abc.csv", "stray.csv"}));
 }
 
 TEST_F(Converters, CancelStopsBetweenFiles) {

@@ -151,6 +151,30 @@ TEST_F(OfflineColorization, SyncPairsThatCannotBeUsedAreSkippedWithTheirReason) 
     EXPECT_EQ(progress, (std::vector<size_t>{25, 50, 75, 100}));
 }
 
+// A name without "_" has id 0, as frame_00000000 has. Of two files with one id the one listed
+// last is used: the last in the folder walk, and ".jpeg" images are listed after ".jpg" ones.
+TEST_F(OfflineColorization, SyncIdsOfFilesWithoutANumberAndOfFilesSharingOne) {
+    session->AddImage(11, 5'000'000, 60);
+    const fs::path jpeg = session->AddImage(11, 6'000'000, 200, "image_00000011_00000000000006000000.jpeg");
+    const fs::path snapshot = session->AddImage(99, 7'000'000, 120, "snapshot.jpg");
+    session->AddFrame(3, 3'000'000, 4, "frame.qpc");
+    session->AddFrame(4, 4'000'000, 4, "frame_00000000.qpc");
+    session->AddFrame(5, 5'000'000);
+    const fs::path sync = session->clouds.parent_path() / "sync.txt";
+    orbel::testing::WriteText(sync, "cloud image\n0 11\n5 0\n");
+
+    EXPECT_EQ(Run(sync), ColorizeOutcome::Completed);
+    std::vector<fs::path> listed = orbel::studio::ListFilesRecursive(session->clouds, ".qpc");
+    listed.erase(std::remove(listed.begin(), listed.end(), session->clouds / ColorizationSession::FrameName(5)),
+                 listed.end());
+    ASSERT_EQ(listed.size(), 2u);
+    const fs::path zero = listed.back();
+    EXPECT_EQ(Outputs(), (std::set<std::string>{zero.filename(), ColorizationSession::FrameName(5)}));
+    const bool bare = zero.filename() == "frame.qpc";
+    ExpectColouredFrom(session->output / zero.filename(), jpeg, bare ? 3 : 4, bare ? 3'000'000 : 4'000'000);
+    ExpectColouredFrom(session->output / ColorizationSession::FrameName(5), snapshot, 5, 5'000'000);
+}
+
 TEST(SyncFile, ParsesPairsAfterTheHeader) {
     struct Case {
         const char* text;

@@ -4,14 +4,17 @@
 // and optional nodes a camera lacks (warned about, never an error record).
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include <orbel/sdk/Exception.h>
 
 #include "camera/CameraConfig_Arena.h"
 #include "camera/vendor/NodeMap.h"
 #include "sdk/camera/OpenedDevice.h"
+#include "sdk/camera/RecordingNodeMap.h"
 #include "support/FakeCamera.h"
 #include "support/LogCapture.h"
 
@@ -23,6 +26,7 @@ using orbel::sdk::PixelFormat;
 using orbel::sdk::Severity;
 using orbel::testing::LogCapture;
 using orbel::testing::OpenedDevice;
+using orbel::testing::RecordingNodeMap;
 using vendor::GetNodeValue;
 using vendor::SetNodeValue;
 
@@ -73,6 +77,64 @@ TEST(CameraConfiguration, ResetWritesTheSystemDefaultsAndEndsTheAtypicalWarning)
     log.Clear();
     config.CheckConfiguration();
     EXPECT_EQ(log.Count(L"Detected atypical configuration"), 0u);
+}
+
+// The final values cannot show a write made out of turn or lost: TriggerOverlap is written a
+// second time after the trigger source, and a camera may take a node only after the one before.
+TEST(CameraConfiguration, ResetWritesEachDefaultInItsTurn) {
+    ORBEL_FAKE_CAMERA_OR_SKIP(camera);
+    OpenedDevice device(camera);
+    RecordingNodeMap& nodes = RecordingNodeMap::On(*device.get());
+    CameraConfig_Arena config(device.get());
+    config.ResetConfiguration();
+    EXPECT_EQ(nodes.Writes(), (std::vector<std::string>{
+                                  "PixelFormat=BayerRG12",
+                                  "TriggerOverlap=PreviousFrame",
+                                  "AcquisitionMode=Continuous",
+                                  "AcquisitionFrameRateEnable=true",
+                                  "AcquisitionFrameRate=21",
+                                  "AcquisitionFrameRateLinkLimitEnable=false",
+                                  "TriggerDelay=0",
+                                  "ExposureAuto=Continuous",
+                                  "ExposureAutoLimitAuto=Off",
+                                  "ExposureAutoLowerLimit=25.952",
+                                  "ExposureAutoUpperLimit=46000",
+                                  "TriggerMode=On",
+                                  "TriggerSource=Line2",
+                                  "TriggerOverlap=PreviousFrame",
+                                  "GainAuto=Off",
+                                  "Gain=4",
+                                  "BalanceWhiteEnable=true",
+                                  "BalanceWhiteAuto=Continuous",
+                              }));
+}
+
+// A camera refuses an exposure time while automatic exposure is on, so that goes off first;
+// the trigger delay follows the exposure the camera reports.
+TEST(CameraConfiguration, ExposureWritesComeInTheirOrder) {
+    ORBEL_FAKE_CAMERA_OR_SKIP(camera);
+    OpenedDevice device(camera);
+    RecordingNodeMap& nodes = RecordingNodeMap::On(*device.get());
+    CameraConfig_Arena config(device.get());
+    struct Case {
+        const char* what;
+        std::function<void()> call;
+        std::vector<std::string> writes;
+    };
+    const Case cases[] = {
+        {"fixed 1000 us",
+         [&] { config.SetFixedExposureTime(1000, 229292.8); },
+         {"ExposureAuto=Off", "TriggerDelay=0", "ExposureTime=1000", "TriggerDelay=228792.8"}},
+        {"fixed 10 us, reported as 30",
+         [&] { config.SetFixedExposureTime(10, 229292.8); },
+         {"ExposureAuto=Off", "TriggerDelay=0", "ExposureTime=10", "TriggerDelay=229277.8"}},
+        {"automatic", [&] { config.SetAutoExposure(); }, {"TriggerDelay=0", "ExposureAuto=Continuous"}},
+    };
+    for (const auto& c : cases) {
+        nodes.ClearWrites();
+        c.call();
+        EXPECT_EQ(nodes.Writes(), c.writes) << c.what;
+    }
 }
 
 // A camera that lacks optional nodes: each failed write is a warning naming the

@@ -1,5 +1,5 @@
 // Camera tests' helpers: a camera connected to a fake camera with its callbacks
-// recorded, and a deadline for scenarios that could hang.
+// recorded, the device it opened, and a deadline for scenarios that could hang.
 #pragma once
 
 #include <atomic>
@@ -17,6 +17,16 @@
 
 #include "camera/Camera.h"
 #include "support/FakeCamera.h"
+
+namespace orbel::camera {
+
+// What the camera's tests reach inside it for: the device it opened.
+class CameraTestPeer {
+public:
+    static vendor::Device* Device(Camera& camera) { return camera.device_.get(); }
+};
+
+}  // namespace orbel::camera
 
 namespace orbel::testing {
 

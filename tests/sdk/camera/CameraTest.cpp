@@ -7,11 +7,13 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include <orbel/sdk/Exception.h>
 
 #include "camera/Camera.h"
 #include "sdk/camera/CameraRig.h"
+#include "sdk/camera/RecordingNodeMap.h"
 #include "support/FakeCamera.h"
 #include "support/LogCapture.h"
 #include "support/Threads.h"
@@ -28,6 +30,7 @@ using orbel::testing::Connected;
 using orbel::testing::FakeCamera;
 using orbel::testing::LogCapture;
 using orbel::testing::Recorder;
+using orbel::testing::RecordingNodeMap;
 using orbel::testing::SmallImages;
 
 uint32_t FramesBetween(uint32_t earlier, uint32_t later) { return FakeCamera::FramesBetween(earlier, later); }
@@ -257,6 +260,35 @@ TEST(Camera, ACameraThatNeverConnectedRefusesItsOperationsWithTheirCodes) {
     }
     EXPECT_EQ(log.Count(L"Received 0 camera images in total."), 1u);
     EXPECT_EQ(log.Count(L"Reported 0 camera images to the customer."), 1u);
+}
+
+// On a connected camera: 0 asks for automatic exposure; any other value turns automatic
+// exposure off before the time is written, and the trigger delay takes the camera's offset
+// of 229292.8 us less half the exposure. What the camera reports is read back truncated.
+TEST(Camera, ExposureOnAConnectedCamera) {
+    ORBEL_FAKE_CAMERA_OR_SKIP(fake);
+    Recorder recorder;
+    auto camera = Connected(fake, recorder, PixelFormat::RGB8);
+    RecordingNodeMap& nodes = RecordingNodeMap::On(*orbel::camera::CameraTestPeer::Device(*camera));
+    const std::pair<uint32_t, std::vector<std::string>> writes[] = {
+        {0, {"TriggerDelay=0", "ExposureAuto=Continuous"}},
+        {1000, {"ExposureAuto=Off", "TriggerDelay=0", "ExposureTime=1000", "TriggerDelay=228792.8"}},
+        {458586, {"ExposureAuto=Off", "TriggerDelay=0", "ExposureTime=458586", "TriggerDelay=0"}},
+        {2500, {"ExposureAuto=Off", "TriggerDelay=0", "ExposureTime=2500", "TriggerDelay=228042.8"}},
+    };
+    for (const auto& [exposure, expected] : writes) {
+        nodes.ClearWrites();
+        camera->SetExposureTimeUs(exposure);
+        EXPECT_EQ(nodes.Writes(), expected) << exposure << " us";
+    }
+    EXPECT_EQ(camera->GetExposureTimeUs(), 2500u);
+
+    const std::pair<double, uint32_t> reported[] = {
+        {1234.9, 1234}, {0.99, 0}, {30.0, 30}, {4294967295.9, 4294967295u}};
+    for (const auto& [exposure, expected] : reported) {
+        nodes.Answer("ExposureTime", exposure);
+        EXPECT_EQ(camera->GetExposureTimeUs(), expected) << exposure;
+    }
 }
 
 // The camera's failure texts: nothing on the subnet, no interface for the

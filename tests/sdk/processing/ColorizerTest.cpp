@@ -1,6 +1,7 @@
 // The time-stamp matching colorizer: which image each cloud is coloured from and
 // when, which clouds are reported uncoloured, the queues' caps, images arriving out
-// of order, a failing algorithm, image conversion to RGB8 and pushes from two threads.
+// of order, a failing algorithm, a matcher naming no queued image, image conversion to
+// RGB8 and pushes from two threads.
 //
 // Scenario clouds hold one point (1, 0, 0), which the default alignment projects to
 // pixel (0, 0); each image is 1 x 1 and its red byte is its number in push order
@@ -11,7 +12,9 @@
 #include <mutex>
 #include <set>
 #include <stdexcept>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include <orbel/processing/Colorizer.h>
 #include <orbel/sdk/Exception.h>
@@ -211,6 +214,55 @@ TEST(Colorizer, CallbackExceptionLeavesTheUnmatchedCloudFirstInLine) {
     EXPECT_THROW(colorizer->PushPointCloud(cloud), std::runtime_error);
     colorizer->Flush();  // the mutex was released and the cloud is reported again
     EXPECT_EQ(calls, 2);
+}
+
+// Answers for each cloud, by its time stamp, what it was told, and counts the questions.
+class ScriptedMatcher final : public orbel::processing::IMatcher {
+public:
+    explicit ScriptedMatcher(std::map<uint64_t, orbel::processing::MatchResult> answers)
+        : answers_(std::move(answers)) {}
+    orbel::processing::MatchResult Match(const IColorizableData& cloud, const orbel::processing::ImageQueue&,
+                                         orbel::processing::MatchMode, bool) const override {
+        // A cloud left first in line would be asked about for ever: end that loop.
+        if (++asked[cloud.GetTimestamp()] > 5) throw std::runtime_error("asked about the same cloud again and again");
+        return answers_.at(cloud.GetTimestamp());
+    }
+    mutable std::map<uint64_t, int> asked;
+
+private:
+    std::map<uint64_t, orbel::processing::MatchResult> answers_;
+};
+
+// A replacement matcher may name an image past the queue: there is nothing to colour that
+// cloud with, so it leaves the queue unreported; the images stay for the clouds after it.
+TEST(Colorizer, AMatchedIndexOutsideTheImagesDropsTheCloudUnreported) {
+    using orbel::processing::MatchStatus;
+    for (const size_t outside : {size_t{2}, size_t{3}, SIZE_MAX}) {
+        SCOPED_TRACE("index " + std::to_string(outside));
+        auto matcher = std::make_unique<ScriptedMatcher>(std::map<uint64_t, orbel::processing::MatchResult>{
+            {10, {MatchStatus::Matched, outside}}, {20, {MatchStatus::Matched, 1}}});
+        const ScriptedMatcher& asked = *matcher;
+        orbel::processing::Colorizer colorizer(std::move(matcher),
+                                               std::make_unique<orbel::processing::ColorizerAlgorithm>(), 560);
+        std::vector<std::pair<uint64_t, uint8_t>> reports;  // cloud time, red byte of its image (0: uncoloured)
+        colorizer.SetCallback([&](std::shared_ptr<IColorizableData> data, bool coloured) {
+            const auto& cloud = dynamic_cast<TestCloud&>(*data);
+            reports.emplace_back(cloud.GetTimestamp(), coloured ? cloud.Colors().at(0).r : uint8_t{0});
+        });
+        for (uint8_t number : {uint8_t{1}, uint8_t{2}}) {
+            colorizer.PushImage(MakeImage(1, 1, 1000u * number, PixelFormat::RGB8,
+                                          [number](size_t k) { return k == 0 ? number : uint8_t{0}; }));
+        }
+        auto dropped = std::make_shared<TestCloud>(std::vector<orbel::testing::Point>{{1, 0, 0}}, 10);
+        colorizer.PushPointCloud(dropped);
+        colorizer.Flush();
+        EXPECT_TRUE(reports.empty());
+        EXPECT_EQ(dropped->setColorsCalls, 0);
+        EXPECT_EQ(asked.asked.at(10), 1);  // gone from the queue: never asked about again
+
+        colorizer.PushPointCloud(std::make_shared<TestCloud>(std::vector<orbel::testing::Point>{{1, 0, 0}}, 20));
+        EXPECT_EQ(reports, (std::vector<std::pair<uint64_t, uint8_t>>{{20, 2}}));
+    }
 }
 
 TEST(Colorizer, ConvertsEveryImageToRGB8OrRefusesIt) {

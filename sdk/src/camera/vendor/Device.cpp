@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "camera/vendor/AravisText.h"
 #include "camera/vendor/GenericException.h"
@@ -72,6 +73,8 @@ struct Device::Impl {
     bool packetResend = true;
     int64_t switchoverKey = 0;
 
+    // Device node maps that an interposed one replaced and passes on to: they outlive it.
+    std::vector<std::unique_ptr<NodeMap>> replacedDeviceMaps;
     std::unique_ptr<NodeMap> deviceMap;
     std::unique_ptr<NodeMap> transportDeviceMap;
     std::unique_ptr<NodeMap> transportStreamMap;
@@ -302,6 +305,13 @@ Device::~Device() = default;
 NodeMap* Device::GetNodeMap() { return impl_->deviceMap.get(); }
 NodeMap* Device::GetTLDeviceNodeMap() { return impl_->transportDeviceMap.get(); }
 NodeMap* Device::GetTLStreamNodeMap() { return impl_->transportStreamMap.get(); }
+
+NodeMap* Device::InterposeNodeMap(std::unique_ptr<NodeMap> map) {
+    NodeMap* replaced = impl_->deviceMap.get();
+    impl_->replacedDeviceMaps.push_back(std::move(impl_->deviceMap));
+    impl_->deviceMap = std::move(map);
+    return replaced;
+}
 
 const DeviceInfo& Device::GetDeviceInfo() const { return impl_->info; }
 

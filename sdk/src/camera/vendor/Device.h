@@ -35,6 +35,10 @@ public:
     NodeMap* GetNodeMap();
     NodeMap* GetTLDeviceNodeMap();
     NodeMap* GetTLStreamNodeMap();
+    // Puts `map` where the device node map was and returns the map it replaced, which the
+    // device keeps alive, so that `map` can pass each access on to it: tests watch what the
+    // camera code writes, in which order. Only while no other thread uses the device.
+    NodeMap* InterposeNodeMap(std::unique_ptr<NodeMap> map);
 
     const DeviceInfo& GetDeviceInfo() const;
 
