@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include <orbel/sdk/Exception.h>
@@ -35,6 +36,8 @@ struct Projection {
     float r00, r01, r02, r10, r11, r12, r20, r21, r22;
     float t0, t1, t2;
     float k1, k2, fx, fy, cx, cy;
+    // Points at r^2 from here on are past the fold of the lens model.
+    float foldBackR2;
     // A coordinate v names index round(v) (halves away from zero), inside the image
     // when -0.5 < v < size - 0.5.
     float columnLimit, rowLimit;
@@ -56,9 +59,9 @@ void ProjectBlock(const Projection p, const float* __restrict xs, const float* _
         const float f = 1.0f + p.k1 * r2 + p.k2 * r2 * r2;
         const float column = f * u * p.fx + p.cx;
         const float row = f * v * p.fy + p.cy;
-        // Not seen: x next to zero, on or behind the camera, beyond the fold of the lens
-        // model (f <= 0), outside the image; NaN fails every test.
-        const bool seen = (std::fabs(x) >= kEpsilon) & (c0 >= kEpsilon) & (f > 0.0f) & (column > -0.5f) &
+        // Not seen: x next to zero, on or behind the camera, at or past the fold of the lens
+        // model (inside it f stays positive), outside the image; NaN fails every test.
+        const bool seen = (std::fabs(x) >= kEpsilon) & (c0 >= kEpsilon) & (r2 < p.foldBackR2) & (column > -0.5f) &
                           (column < p.columnLimit) & (row > -0.5f) & (row < p.rowLimit);
         // Only values in (-0.5, 2^23) reach the conversions.
         const float cs = seen ? column : 0.0f;
@@ -76,7 +79,36 @@ void ProjectBlock(const Projection p, const float* __restrict xs, const float* _
 
 ColorizerAlgorithm::~ColorizerAlgorithm() = default;
 
-void ColorizerAlgorithm::Initialize(const AlignmentInformation& alignment) { alignment_ = alignment; }
+void ColorizerAlgorithm::Initialize(const AlignmentInformation& alignment) {
+    alignment_ = alignment;
+    foldBackR2_ = FoldBackRadiusSquared(alignment.k1, alignment.k2);
+}
+
+float ColorizerAlgorithm::FoldBackRadiusSquared(float k1, float k2) {
+    // d(f(r) r)/dr = h(s) = 1 + 3 k1 s + 5 k2 s^2 with s = r^2, and h(0) = 1: the limit is
+    // the smallest positive root of h, worked out in double.
+    constexpr float kNone = std::numeric_limits<float>::infinity();
+    const double a = 5.0 * k2;
+    const double b = 3.0 * k1;
+    double limit = std::numeric_limits<double>::infinity();
+    if (a == 0.0) {
+        if (b < 0.0) limit = -1.0 / b;
+    } else {
+        const double discriminant = b * b - 4.0 * a;
+        if (discriminant >= 0.0) {
+            // Both roots without cancellation: q / a and 1 / q.
+            const double q = -0.5 * (b + std::copysign(std::sqrt(discriminant), b));
+            for (const double root : {q / a, 1.0 / q}) {
+                if (root > 0.0 && root < limit) limit = root;
+            }
+        }
+    }
+    if (!(limit < static_cast<double>(std::numeric_limits<float>::max()))) return kNone;
+    // Rounded down, so that no point past the fold passes the float comparison.
+    float rounded = static_cast<float>(limit);
+    if (static_cast<double>(rounded) > limit) rounded = std::nextafter(rounded, 0.0f);
+    return rounded;
+}
 
 void ColorizerAlgorithm::Colorize(orbel::sdk::IColorizableData& data, const orbel::sdk::IImage& image) {
     if (image.GetPixelFormat() != orbel::sdk::PixelFormat::RGB8) {
@@ -98,7 +130,7 @@ void ColorizerAlgorithm::Colorize(orbel::sdk::IColorizableData& data, const orbe
     const Projection projection{
         a.rotation[0], a.rotation[1], a.rotation[2], a.rotation[3], a.rotation[4], a.rotation[5], a.rotation[6],
         a.rotation[7], a.rotation[8], a.translation[0], a.translation[1], a.translation[2], a.k1, a.k2, a.fx, a.fy,
-        a.cx, a.cy, std::min(static_cast<float>(width), kMaxIndex) - 0.5f,
+        a.cx, a.cy, foldBackR2_, std::min(static_cast<float>(width), kMaxIndex) - 0.5f,
         std::min(static_cast<float>(height), kMaxIndex) - 0.5f};
     const uint8_t* const bytes = pixels.data();
     const uint64_t byteCount = pixels.size();

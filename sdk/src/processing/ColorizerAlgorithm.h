@@ -3,9 +3,12 @@
 // radial distortion, pinhole) and taking the pixel it lands on.
 //
 // A point stays black when it cannot be seen: x (the sensor's forward axis) within
-// 1e-6 of zero, on or behind the camera (depth below 1e-6), a distortion factor
-// that is not positive (the lens model folds back there), a projection outside the
-// image or beyond its pixel bytes, or any value that is not a number. Pixel
+// 1e-6 of zero, on or behind the camera (depth below 1e-6), past the radius where the
+// lens model folds back, a projection outside the image or beyond its pixel bytes, or
+// any value that is not a number. The distorted radius f(r) r = r + k1 r^3 + k2 r^5
+// grows only up to the first r where its derivative 1 + 3 k1 r^2 + 5 k2 r^4 reaches
+// zero; beyond it a point would land back inside the picture, on a pixel that belongs
+// to a point nearer the centre. That limit is worked out once per alignment. Pixel
 // coordinates are tested against the image as floats before any conversion to an
 // integer, so no coordinate, however large, can wrap into the image.
 //
@@ -29,8 +32,13 @@ public:
 
     const AlignmentInformation& Alignment() const { return alignment_; }
 
+    // The smallest r^2 > 0 at which d(f(r) r)/dr <= 0; infinity when the image radius
+    // grows for ever (no distortion, or terms that never turn it back).
+    static float FoldBackRadiusSquared(float k1, float k2);
+
 private:
     AlignmentInformation alignment_;
+    float foldBackR2_ = FoldBackRadiusSquared(0.0f, 0.0f);
 };
 
 }  // namespace orbel::processing

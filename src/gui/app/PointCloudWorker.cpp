@@ -8,11 +8,22 @@ PointCloudWorker::PointCloudWorker(std::shared_ptr<ObjectDispatcher> dispatcher)
 
 void PointCloudWorker::Process(orbel::sdk::IPointCloud& cloud) {
     try {
-        const int frame = static_cast<int>(cloud.GetMetadata().frameNumber);
+        const orbel::sdk::PointCloudMetadata metadata = cloud.GetMetadata();
+        const int frame = static_cast<int>(metadata.frameNumber);
         const std::vector<uint8_t>& bytes = cloud.Serialize();
         if (current_ && *current_ != frame) {
-            PublishFrame(*current_);
+            if (joinedMidFrame_) {
+                Log("Skipping frame " + std::to_string(*current_) + ": the stream was taken in after its first line", 1);
+            } else {
+                PublishFrame(*current_);
+            }
             assembler_.EraseFrame(*current_);
+            joinedMidFrame_ = false;
+        }
+        if (!current_) {
+            joinedMidFrame_ = metadata.lineIndex != 0;
+        } else if (frame == *current_ && metadata.lineIndex == 0) {
+            joinedMidFrame_ = false;  // lines of a frame may come out of order
         }
         current_ = frame;
         assembler_.AddLine(frame, bytes);

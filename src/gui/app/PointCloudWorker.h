@@ -2,6 +2,11 @@
 // of the current frame number and, when the first line of another frame number
 // arrives, publishes the finished frame as FrameData followed by the batch of its
 // line clouds. The last frame of a stream is never published (no line follows it).
+// Nor is a first frame that the worker joined after it had begun: the sensor starts a
+// stream with line 0, so a first frame without it is the tail of a frame whose other
+// lines were sent before the stream was taken in (with the camera on, the streamer
+// takes lines in only once the camera has started). Shown, such a tail is a strip of
+// the scene, and the first frame is the one the viewer fits its colour ranges to.
 // Used by one thread at a time.
 #pragma once
 
@@ -31,6 +36,8 @@ private:
     std::shared_ptr<ObjectDispatcher> dispatcher_;
     FrameAssembler assembler_;
     std::optional<int> current_;
+    // The current frame is the worker's first and no line 0 of it has come.
+    bool joinedMidFrame_ = false;
 };
 
 }  // namespace orbel::studio

@@ -68,6 +68,40 @@ TEST(PointCloudWorker, PublishesAFrameWhenTheNextOneBegins) {
     dispatcher->Unsubscribe<LineBatch>(&published);
 }
 
+// Which frames a worker publishes, by the (frame, line) order it is given: a first frame
+// that it joined after its line 0 is the tail of a frame and is left out; a later frame
+// without line 0 is a frame that lost a line and is published.
+TEST(PointCloudWorker, LeavesOutTheTailOfAFrameItJoinedLate) {
+    const struct {
+        const char* what;
+        std::vector<std::pair<uint32_t, uint8_t>> lines;
+        std::vector<int> published;
+        std::vector<size_t> batches;
+    } cases[] = {
+        {"joined at line 40", {{5, 40}, {5, 41}, {6, 0}, {6, 1}, {7, 0}}, {6}, {2}},
+        {"from line 0", {{5, 0}, {5, 1}, {6, 0}}, {5}, {2}},
+        {"first frame out of order", {{3, 2}, {3, 0}, {3, 1}, {4, 0}}, {3}, {3}},
+        {"later frame without line 0", {{6, 0}, {7, 1}, {7, 2}, {8, 0}}, {6, 7}, {1, 2}},
+        {"joined late, then a frame without line 0", {{6, 9}, {7, 1}, {8, 0}}, {7}, {1}},
+    };
+    for (const auto& c : cases) {
+        auto dispatcher = std::make_shared<orbel::studio::ObjectDispatcher>();
+        Published published;
+        dispatcher->Subscribe<FrameData>(&published);
+        dispatcher->Subscribe<LineBatch>(&published);
+        {
+            orbel::studio::PointCloudWorker worker(dispatcher);
+            for (auto [frame, line] : c.lines) worker.Process(*Cloud(frame, line));
+        }
+        std::vector<int> numbers;
+        for (const auto& frame : published.frames) numbers.push_back(frame->frameNumber);
+        EXPECT_EQ(numbers, c.published) << c.what;
+        EXPECT_EQ(published.batches, c.batches) << c.what;
+        dispatcher->Unsubscribe<FrameData>(&published);
+        dispatcher->Unsubscribe<LineBatch>(&published);
+    }
+}
+
 // 57 coloured lines of one frame, one index sent twice: the frame keeps one line per
 // index, so nothing is written past its 56 rows (the colour buffer holds 56 x 192 points).
 TEST(PointCloudWorker, RepeatedLineIndexKeepsTheFirstLineOnly) {

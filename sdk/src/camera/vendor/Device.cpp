@@ -371,9 +371,17 @@ Image* Device::GetImage(uint64_t timeoutMs) {
     }
     Image::Fields fields;
     size_t size = 0;
+    // The library's image accessors (size, format) answer only for a buffer that was filled
+    // whole with an image in its first part, and complain on stderr for any other: one that
+    // lost packets (a camera that died or drops them) or holds no image. Such a buffer is
+    // lent as an incomplete image without data.
     const auto payloadType = arv_buffer_get_payload_type(buffer);
-    const bool image = payloadType == ARV_BUFFER_PAYLOAD_TYPE_IMAGE ||
-                       payloadType == ARV_BUFFER_PAYLOAD_TYPE_EXTENDED_CHUNK_DATA;
+    const ArvBufferStatus status = arv_buffer_get_status(buffer);
+    const bool image = status == ARV_BUFFER_STATUS_SUCCESS &&
+                       (payloadType == ARV_BUFFER_PAYLOAD_TYPE_IMAGE ||
+                        payloadType == ARV_BUFFER_PAYLOAD_TYPE_EXTENDED_CHUNK_DATA) &&
+                       arv_buffer_get_n_parts(buffer) > 0 &&
+                       arv_buffer_get_part_data_type(buffer, 0) == ARV_BUFFER_PART_DATA_TYPE_2D_IMAGE;
     if (image) {
         fields.data = static_cast<const uint8_t*>(arv_buffer_get_image_data(buffer, &size));
         fields.width = static_cast<uint32_t>(std::max(arv_buffer_get_image_width(buffer), 0));
@@ -384,7 +392,7 @@ Image* Device::GetImage(uint64_t timeoutMs) {
     fields.hasImageData = fields.data != nullptr && fields.size > 0;
     // Fewer bytes than its size and format need is an incomplete image, whatever the stream says.
     const auto needed = pfnc::PixelBytes(fields.pixelFormat, fields.width, fields.height);
-    fields.incomplete = arv_buffer_get_status(buffer) != ARV_BUFFER_STATUS_SUCCESS ||
+    fields.incomplete = status != ARV_BUFFER_STATUS_SUCCESS ||
                         (fields.hasImageData && needed && fields.size < *needed);
     fields.frameId = arv_buffer_get_frame_id(buffer);
     fields.timestampNs = arv_buffer_get_timestamp(buffer);
