@@ -110,19 +110,22 @@ TEST(CameraPanelGlTest, OddWidthImagesReadBackAsSentAndBadImagesLeaveTheTexture)
     EXPECT_FALSE(glIsTexture(texture));
 }
 
-TEST(CameraPanelGlTest, TwelveBitSamplesAreScaledSoTheirTopIsWhite) {
-    ORBEL_GL_CONTEXT_OR_SKIP(context);
-    CameraPanel panel;
-    // 3 x 1 pixels of 16-bit words as the SDK delivers RGB12.
-    const std::vector<uint16_t> samples = {0, 4095, 2048, 16, 15, 0x0FF0, 4095, 4095, 4095};
+// One row of RGB pixels in 16-bit words, as the SDK delivers RGB12.
+std::shared_ptr<CameraData> TwelveBitRow(const std::vector<uint16_t>& samples) {
     auto image = std::make_shared<CameraData>();
-    image->width = 3;
+    image->width = static_cast<uint32_t>(samples.size() / 3);
     image->height = 1;
     image->bitsPerChannel = 12;
     image->pixels.resize(samples.size() * 2);
     std::memcpy(image->pixels.data(), samples.data(), image->pixels.size());
     image->byteSize = image->pixels.size();
-    Show(panel, image);
+    return image;
+}
+
+TEST(CameraPanelGlTest, TwelveBitSamplesAreScaledSoTheirTopIsWhite) {
+    ORBEL_GL_CONTEXT_OR_SKIP(context);
+    CameraPanel panel;
+    Show(panel, TwelveBitRow({0, 4095, 2048, 16, 15, 0x0FF0, 4095, 4095, 4095}));
     ASSERT_NE(panel.Texture(), 0u);
     EXPECT_EQ(ReadBack(panel.Texture(), 3, 1, 3), (std::vector<uint8_t>{0, 255, 128, 1, 0, 255, 255, 255, 255}));
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
@@ -134,15 +137,7 @@ TEST(CameraPanelGlTest, TwelveBitSamplesAreScaledSoTheirTopIsWhite) {
 TEST(CameraPanelGlTest, TwelveBitSamplesAboveTheirTopAreClampedToWhite) {
     ORBEL_GL_CONTEXT_OR_SKIP(context);
     CameraPanel panel;
-    const std::vector<uint16_t> samples = {4096, 0x1010, 0x8000, 0xF00F, 0xFFFF, 4095};
-    auto image = std::make_shared<CameraData>();
-    image->width = 2;
-    image->height = 1;
-    image->bitsPerChannel = 12;
-    image->pixels.resize(samples.size() * 2);
-    std::memcpy(image->pixels.data(), samples.data(), image->pixels.size());
-    image->byteSize = image->pixels.size();
-    Show(panel, image);
+    Show(panel, TwelveBitRow({4096, 0x1010, 0x8000, 0xF00F, 0xFFFF, 4095}));
     ASSERT_NE(panel.Texture(), 0u);
     EXPECT_EQ(ReadBack(panel.Texture(), 2, 1, 3), (std::vector<uint8_t>(6, 255)));
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
