@@ -52,10 +52,12 @@ public:
     void Start();
     void Stop();
 
-    // Set by the sensor panel before Start.
+    // Set by the sensor panel before Start. The live colorizer matches clouds by their main
+    // time stamp, as the payload names it and as offline colorization does; the alternate
+    // one is the sensor's own running clock and never meets a camera's device clock.
     std::atomic<bool> cameraEnabled{true};
     std::atomic<bool> colorizerEnabled{false};
-    std::atomic<bool> useAlternateTimestamp{true};
+    std::atomic<bool> useAlternateTimestamp{false};
 
     bool HasSensor();
     // Clouds and images waiting for the workers.
