@@ -55,7 +55,8 @@ std::string SensorStreamer::ShortReason(const std::string& text) {
     if (const size_t at = reason.rfind("Extra information: "); at != std::string::npos) {
         reason = reason.substr(at + std::string("Extra information: ").size());
     }
-    for (const std::string prefix : {"Failed to create camera: ", "Failed to start camera: "}) {
+    for (const std::string prefix :
+         {"Failed to create camera: ", "Failed to start camera: ", "Camera acquisition error: "}) {
         if (reason.rfind(prefix, 0) == 0) reason = reason.substr(prefix.size());
     }
     while (!reason.empty() && (reason.back() == ' ' || reason.back() == '\n' || reason.back() == '.')) {

@@ -188,6 +188,22 @@ TEST_F(SensorPanelCameraTest, FailedStartKeepsTheCameraForTheNextStart) {
     ASSERT_TRUE(SettleTasks());
 }
 
+// A camera that stops answering while it streams: the streamer stops everything, as on any
+// SDK error, and the log and the toast name the camera, not the sensor.
+TEST_F(SensorPanelCameraTest, CameraThatStopsAnsweringIsNamedAsTheCamera) {
+    panel->SetColorizerSwitch(false);
+    panel->ClickStartStop();
+    ASSERT_TRUE(SettleTasks());
+    ASSERT_TRUE(State().cameraRunning) << Toast();
+    ASSERT_TRUE(Eventually([&] { return log.Contains("Camera started", spdlog::level::info); }));
+    camera.Kill();
+    ASSERT_TRUE(Eventually([&] { return log.Count("Camera error: ", spdlog::level::err) > 0; }, 60s));
+    ASSERT_TRUE(Eventually([&] { return Toast().rfind("Camera error: ", 0) == 0; }, 60s)) << Toast();
+    EXPECT_EQ(log.Count("Sensor error: ", spdlog::level::err), 0u);
+    EXPECT_EQ(Toast().find("acquisition error"), std::string::npos) << "a few words: " << Toast();
+    ASSERT_TRUE(Eventually([&] { return !State().streaming && !State().connected && !State().cameraRunning; }));
+}
+
 TEST_F(SensorPanelCameraTest, EveryFailedStartTellsWhyAndNamesTheCamera) {
     struct Case {
         const char* name;

@@ -310,6 +310,10 @@ TEST(SensorStreamerRules, ShortReasons) {
                                orbel::sdk::SensorError::CONNECTION_FAILED)
              .what(),
          "Camera not found at IP 127.0.0.3"},
+        {orbel::sdk::Exception("Camera acquisition error: The camera stopped answering",
+                               orbel::sdk::SensorError::UNKNOWN_ERROR)
+             .what(),
+         "The camera stopped answering"},
         {"QEXT file /tmp/a.qext holds 10 bytes, 72 needed", "QEXT file /tmp/a.qext holds 10 bytes, 72 needed"},
         {"Not a regular file (a FIFO): /tmp/a.qext", "Not a regular file (a FIFO): /tmp/a.qext"},
     };
