@@ -347,18 +347,18 @@ TEST_F(SensorPanelTest, SilentSensorIsToldOnceAndAgainWhenDataComesBack) {
     ASSERT_TRUE(SettleTasks());
     ASSERT_TRUE(State().streaming);
 
+    const auto toastIs = [&](const std::string& text) {
+        const auto toast = State().PendingToast();
+        return toast && toast->text == text;
+    };
     ASSERT_TRUE(Eventually([&] { return log.Contains("No data from the sensor for 3 s", spdlog::level::warn); }, 30s));
-    auto toast = State().PendingToast();
-    ASSERT_TRUE(toast);
-    EXPECT_EQ(toast->text, "No data from the sensor for 3 s");
+    EXPECT_TRUE(Eventually([&] { return toastIs("No data from the sensor for 3 s"); }));
     EXPECT_TRUE(State().streaming) << "told, not stopped";
     EXPECT_TRUE(State().connected);
 
     ASSERT_TRUE(emulator.SendPointCloudBurst(56));
     ASSERT_TRUE(Eventually([&] { return log.Contains("Data from the sensor again", spdlog::level::info); }, 30s));
-    toast = State().PendingToast();
-    ASSERT_TRUE(toast);
-    EXPECT_EQ(toast->text, "Data from the sensor again");
+    EXPECT_TRUE(Eventually([&] { return toastIs("Data from the sensor again"); }));
     EXPECT_EQ(log.Count("No data from the sensor", spdlog::level::warn), 1u) << "told once per silence";
 
     panel->ClickStartStop();
