@@ -1,6 +1,8 @@
 // AlignmentInformation: defaults, copies and reading the QEXT file. The file is
 // read into a buffer of at most 72 bytes and decoded there, so a short file is
-// refused without reading past its end and a refused file changes nothing.
+// refused without reading past its end and a refused file changes nothing. Only a
+// regular file is opened: a FIFO would hold the open for ever and a device or a
+// folder holds no alignment.
 #include <orbel/processing/AlignmentInformation.h>
 
 #include <array>
@@ -22,7 +24,7 @@ AlignmentInformation::~AlignmentInformation() = default;
 void AlignmentInformation::ReadFromQext(const std::string& path) {
     std::error_code error;
     std::ifstream file;
-    if (!std::filesystem::is_directory(path, error)) file.open(path, std::ios::binary);
+    if (std::filesystem::is_regular_file(path, error)) file.open(path, std::ios::binary);
     if (!file.is_open()) throw std::runtime_error("Cannot open qext file");
     std::array<uint8_t, kQextSize> bytes{};
     file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));

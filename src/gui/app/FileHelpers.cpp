@@ -36,7 +36,34 @@ bool IsFolder(const fs::path& path) {
     return fs::exists(path) && fs::is_directory(path);
 }
 
+const char* KindOf(fs::file_type type) {
+    switch (type) {
+        case fs::file_type::directory: return "a folder";
+        case fs::file_type::fifo: return "a FIFO";
+        case fs::file_type::block:
+        case fs::file_type::character: return "a device";
+        case fs::file_type::socket: return "a socket";
+        default: return "not a file";
+    }
+}
+
 }  // namespace
+
+uint64_t RegularFileSize(const fs::path& path) {
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    if (status.type() == fs::file_type::not_found || (error && status.type() == fs::file_type::none)) {
+        throw std::runtime_error("Cannot open " + path.string());
+    }
+    if (status.type() != fs::file_type::regular) {
+        throw std::runtime_error(std::string("Not a regular file (") + KindOf(status.type()) + "): " + path.string());
+    }
+    const uintmax_t size = fs::file_size(path, error);
+    if (error) {
+        throw std::runtime_error("Cannot read " + path.string());
+    }
+    return size;
+}
 
 std::string FileTypeToExtension(FileType type) {
     switch (type) {

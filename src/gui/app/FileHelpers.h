@@ -42,6 +42,11 @@ FileType FileTypeFromExtension(std::string extension);
 // there is no such folder or it cannot be created.
 std::filesystem::path AppDataDir();
 
+// The size of a regular file (symbolic links followed). Throws std::runtime_error "Cannot
+// open <path>" when there is none, and "Not a regular file (a FIFO): <path>" (a folder, a
+// device, a socket) before it is opened, so that no read waits on a pipe or a device.
+uint64_t RegularFileSize(const std::filesystem::path& path);
+
 // Creates the folder with its missing parents. Throws filesystem_error, or
 // std::runtime_error when the path exists but is not a folder.
 void EnsureDirectory(const std::filesystem::path& path);

@@ -348,8 +348,10 @@ void SensorPanel::CollectStartTask() {
     if (!Ready(task)) {
         return;
     }
+    // The switches stay as the user set them: a start that failed before the camera, or a
+    // camera that did not come up (told by the streamer), must not turn the camera off for
+    // the next start.
     Collect(task, "Starting the sensor");
-    cameraSwitch_ = state.cameraRunning;  // the switch shows whether a camera came up
     if (releaseAfterStop_ || stopTask_.valid()) {
         return;  // a stop asked for meanwhile decides what happens to the streamer
     }

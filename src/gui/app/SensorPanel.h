@@ -140,7 +140,7 @@ private:
     bool colorizerSwitch_ = false;
     bool rememberedColorizerSwitch_ = false;
     std::array<char, kPathTextSize> qextPath_{};
-    bool useAlternateTimestamp_ = true;
+    bool useAlternateTimestamp_ = false;  // match on the main time stamp, as offline
     PingMonitorFactory pingMonitors_;
     std::atomic<bool> offlineReported_{false};
 };

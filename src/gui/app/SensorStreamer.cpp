@@ -6,6 +6,7 @@
 
 #include "app/AppAction.h"
 #include "app/CameraImageWorker.h"
+#include "app/FileHelpers.h"
 #include "app/Logging.h"
 #include "app/PointCloudWorker.h"
 #include "app/WideText.h"
@@ -32,7 +33,37 @@ const char* StateName(SensorState state) {
     }
 }
 
+constexpr const char* kSilenceText = "No data from the sensor for 3 s";
+constexpr const char* kResumedText = "Data from the sensor again";
+
+// Texts of SDK failures that come from the camera rather than the sensor.
+bool IsCameraFault(const std::string& text) {
+    for (const char* mark : {"Failed to create camera", "Failed to start camera", "Failed to stop camera",
+                             "Camera acquisition error", "Camera not connected",
+                             "Failed to optimize bandwidth"}) {
+        if (text.find(mark) != std::string::npos) return true;
+    }
+    return false;
+}
+
 }  // namespace
+
+std::string SensorStreamer::ShortReason(const std::string& text) {
+    // An SDK exception reads "Exception: <its code's text> Extra information: <detail>": the
+    // detail says what happened; a camera's creation failure names the camera's own reason.
+    std::string reason = text;
+    if (const size_t at = reason.rfind("Extra information: "); at != std::string::npos) {
+        reason = reason.substr(at + std::string("Extra information: ").size());
+    }
+    for (const std::string prefix :
+         {"Failed to create camera: ", "Failed to start camera: ", "Camera acquisition error: "}) {
+        if (reason.rfind(prefix, 0) == 0) reason = reason.substr(prefix.size());
+    }
+    while (!reason.empty() && (reason.back() == ' ' || reason.back() == '\n' || reason.back() == '.')) {
+        reason.pop_back();
+    }
+    return reason.empty() ? text : reason;
+}
 
 // What the SDK's callbacks reach the streamer through. The destructor empties it
 // under the exclusive lock, which waits for callbacks in flight; later ones do nothing.
@@ -119,11 +150,19 @@ void SensorStreamer::ConnectLocked() {
             });
             factory.SetImageOutputFormat(orbel::sdk::PixelFormat::RGB8);
         }
+        connectFailure_.clear();
+        connectFailedOnCamera_ = false;
         try {
             built = factory.Build(config_->sensor_ip, config_->sensor_port);
         } catch (const std::exception& e) {
-            Log(std::string("Failed to connect to sensor. (") + e.what() + ")", 4);
+            // The factory also builds the camera: a camera that is not found fails the build.
+            connectFailedOnCamera_ = IsCameraFault(e.what());
+            connectFailure_ = ShortReason(e.what());
+            Log(std::string(connectFailedOnCamera_ ? "Failed to connect to camera. (" : "Failed to connect to sensor. (") +
+                    e.what() + ")",
+                4);
         } catch (...) {
+            connectFailure_ = "unexpected error";
             Log("Unexpected error while connecting to sensor.", 4);
         }
     }
@@ -154,16 +193,29 @@ void SensorStreamer::Start() {
         sensor = sensor_;
     }
     if (!sensor) {
-        Log("Cannot start streaming: sensor is not available", 4);
-        appState_->SetToast("Sensor is not available", 3);
+        // Every failed start tells the user why, in a few words, and names the camera when
+        // it was the camera.
+        if (connectFailedOnCamera_) {
+            Log("Cannot start streaming: camera is not available", 4);
+            appState_->SetToast("Camera is not available: " + connectFailure_, 3);
+        } else {
+            Log("Cannot start streaming: sensor is not available", 4);
+            appState_->SetToast(connectFailure_.empty() ? std::string("Sensor is not available")
+                                                        : "Sensor is not available: " + connectFailure_,
+                                3);
+        }
         appState_->connected = false;
         appState_->cameraRunning = false;
         appState_->busy = false;
         return;
     }
 
+    bool colorizerStep = false;
     try {
         if (colorizerEnabled) {
+            colorizerStep = true;
+            // Only a regular file is read: a FIFO or a device would hold this task for ever.
+            RegularFileSize(config_->qext_path);
             std::shared_ptr<orbel::processing::IColorizer> colorizer =
                 orbel::processing::ColorizerFactory::CreateColorizer({250000, 25000, 560});
             colorizer->SetMatchingMode(useAlternateTimestamp ? 1 : 0);
@@ -180,6 +232,7 @@ void SensorStreamer::Start() {
             });
             std::lock_guard colorizerLock(colorizerMutex_);
             colorizer_ = std::move(colorizer);
+            colorizerStep = false;
         } else {
             std::lock_guard colorizerLock(colorizerMutex_);
             colorizer_.reset();
@@ -191,9 +244,16 @@ void SensorStreamer::Start() {
         }
     } catch (const std::exception& e) {
         Log(std::string("Failed to start sensor: ") + e.what(), 4);
+        appState_->SetToast(std::string(colorizerStep ? "Colorizer not started: " : "Sensor did not start: ") +
+                                ShortReason(e.what()),
+                            3);
         appState_->connected = false;
         appState_->cameraRunning = false;
         ReleaseSensorAndCamera();
+        {
+            std::lock_guard colorizerLock(colorizerMutex_);
+            colorizer_.reset();
+        }
         appState_->busy = false;
         return;
     }
@@ -209,12 +269,18 @@ void SensorStreamer::Start() {
         return;
     }
 
+    // The sensor runs from here on: a camera that does not come up leaves the lidar streaming
+    // and is told to the user.
     std::shared_ptr<orbel::sdk::ICamera> camera;
     if (cameraEnabled) {
         camera = sensor->GetCamera();
         appState_->cameraRunning = camera != nullptr;
         dispatcher_->Publish(std::make_shared<AppAction>(AppActionType::CameraAvailable, this,
                                                          AppActionPayload(camera != nullptr)));
+        if (!camera) {
+            Log("Camera not started: the sensor was built without one", 4);
+            appState_->SetToast("Camera did not start: no camera attached", 2);
+        }
     } else {
         appState_->cameraRunning = false;
     }
@@ -226,6 +292,7 @@ void SensorStreamer::Start() {
             }
         } catch (const std::exception& e) {
             Log(std::string("Failed to start camera: ") + e.what(), 4);
+            appState_->SetToast("Camera did not start: " + ShortReason(e.what()), 2);
             camera.reset();
             appState_->cameraRunning = false;
         }
@@ -235,6 +302,7 @@ void SensorStreamer::Start() {
         camera_ = camera;
     }
 
+    silence_.Restart(SensorSilenceWatch::Clock::now());
     appState_->streaming = true;
     cloudQueue_.Clear();
     imageQueue_.Clear();
@@ -299,7 +367,7 @@ void SensorStreamer::ReleaseSensorAndCamera() {
     // Destroyed here, outside the lock, on a thread that is not one of the SDK's.
 }
 
-void SensorStreamer::HandOverRelease() {
+void SensorStreamer::HandOverRelease(std::string notice) {
     std::weak_ptr<orbel::sdk::ISensor> target;
     {
         std::lock_guard lock(sensorMutex_);
@@ -309,7 +377,7 @@ void SensorStreamer::HandOverRelease() {
     if (stopRequested_) return;
     // Finished tasks may go; a running one must never be waited for here, on an SDK thread.
     std::erase_if(releaseTasks_, [](std::future<void>& f) { return f.wait_for(0s) == std::future_status::ready; });
-    releaseTasks_.push_back(std::async(std::launch::async, [this, target] {
+    releaseTasks_.push_back(std::async(std::launch::async, [this, target, notice = std::move(notice)] {
         std::lock_guard lifecycle(lifecycleMutex_);
         std::shared_ptr<orbel::sdk::ISensor> current;
         {
@@ -325,6 +393,8 @@ void SensorStreamer::HandOverRelease() {
         appState_->connected = false;
         appState_->cameraRunning = false;
         ReleaseSensorAndCamera();
+        // After the stop's own notice: the user learns why the stream ended.
+        if (!notice.empty()) appState_->SetToast(notice, 3);
     }));
 }
 
@@ -376,7 +446,7 @@ void SensorStreamer::OnLog(const orbel::sdk::Severity& severity, const std::wstr
             appState_->cameraRunning = false;
             appState_->connected = false;
             Log(text, 4);
-            HandOverRelease();
+            HandOverRelease(IsCameraFault(WideToUtf8(message)) ? "Camera error: " + text : std::string());
         } else if (severity == orbel::sdk::Severity::WARNING) {
             Log(text, 3);
         } else {
@@ -389,7 +459,9 @@ void SensorStreamer::OnLog(const orbel::sdk::Severity& severity, const std::wstr
 
 void SensorStreamer::OnError(const orbel::sdk::Exception& error) {
     if (stopRequested_) return;
-    Log(std::string("Sensor error: ") + error.what(), 4);
+    // The camera reports through the same callback: its faults are named as the camera's.
+    const bool camera = IsCameraFault(error.what());
+    Log(std::string(camera ? "Camera error: " : "Sensor error: ") + error.what(), 4);
     if (stopRequested_) return;
     // An error from the sensor leaves `connected` set until the task has sent the sensor
     // its Stop. A lost link (peer close, link error) has nothing left to send a Stop over:
@@ -398,11 +470,12 @@ void SensorStreamer::OnError(const orbel::sdk::Exception& error) {
     if (code == orbel::sdk::SensorError::NOT_CONNECTED || code == orbel::sdk::SensorError::TCP_ERROR) {
         appState_->connected = false;
     }
-    HandOverRelease();
+    HandOverRelease(camera ? "Camera error: " + ShortReason(error.what()) : std::string());
 }
 
 void SensorStreamer::OnPointCloud(std::unique_ptr<orbel::sdk::IPointCloud> cloud) {
     if (!Accepting()) return;  // once streaming has ended nothing may pile up
+    silence_.Seen(SensorSilenceWatch::Clock::now());
     if (!syncChecked_ && firstLidarTimestamp_ == 0) {
         // The clock compared with the camera's is the one the colorizer matches on: warning
         // about the other would flag a working pair and pass a failing one.
@@ -482,6 +555,23 @@ void SensorStreamer::RunPointCloudWorker() {
                 cloud = cloudQueue_.PopLocked(lock);
         }
         if (cloud && *cloud) worker.Process(**cloud);
+        ReportSilence();
+    }
+}
+
+void SensorStreamer::ReportSilence() {
+    switch (silence_.Check(SensorSilenceWatch::Clock::now())) {
+        case SensorSilenceWatch::Change::FellSilent:
+            // Only told: the link and the sensor's state may well be fine, and the user decides.
+            Log(kSilenceText, 3);
+            appState_->SetToast(kSilenceText, 2);
+            break;
+        case SensorSilenceWatch::Change::Resumed:
+            Log(kResumedText, 2);
+            appState_->SetToast(kResumedText, 1);
+            break;
+        case SensorSilenceWatch::Change::None:
+            break;
     }
 }
 

@@ -36,6 +36,7 @@
 #include "app/AppState.h"
 #include "app/ObjectDispatcher.h"
 #include "app/SensorConfig.h"
+#include "app/SensorSilenceWatch.h"
 #include "app/ThreadSafeQueue.h"
 
 namespace orbel::studio::gui {
@@ -52,10 +53,12 @@ public:
     void Start();
     void Stop();
 
-    // Set by the sensor panel before Start.
+    // Set by the sensor panel before Start. The live colorizer matches clouds by their main
+    // time stamp, as the payload names it and as offline colorization does; the alternate
+    // one is the sensor's own running clock and never meets a camera's device clock.
     std::atomic<bool> cameraEnabled{true};
     std::atomic<bool> colorizerEnabled{false};
-    std::atomic<bool> useAlternateTimestamp{true};
+    std::atomic<bool> useAlternateTimestamp{false};
 
     bool HasSensor();
     // Clouds and images waiting for the workers.
@@ -66,6 +69,9 @@ public:
 
     // What an SDK error text is shown as.
     static std::string UserMessageFor(const std::string& text);
+    // The few words of a failure that a notice shows: an SDK exception's detail without
+    // its code's general text.
+    static std::string ShortReason(const std::string& text);
     // True when first time stamps this far apart deserve the PTP warning.
     static bool TimestampsDiverge(uint64_t lidar_us, uint64_t camera_us);
 
@@ -95,8 +101,12 @@ private:
     void ConnectLocked();
     void StopLocked();
     void ReleaseSensorAndCamera();
-    // From an SDK thread: stop streaming and release the sensor on another thread.
-    void HandOverRelease();
+    // From an SDK thread: stop streaming and release the sensor on another thread; a
+    // notice, when given, is shown once that is done.
+    void HandOverRelease(std::string notice = {});
+    // From the point-cloud worker: tells the user once when the sensor's data stops, and
+    // again when it comes back.
+    void ReportSilence();
 
     void OnLog(const orbel::sdk::Severity& severity, const std::wstring& message);
     void OnPointCloud(std::unique_ptr<orbel::sdk::IPointCloud> cloud);
@@ -126,6 +136,11 @@ private:
     std::atomic<uint64_t> firstLidarTimestamp_{0};
     std::atomic<uint64_t> firstCameraTimestamp_{0};
     std::atomic<bool> syncChecked_{false};
+    SensorSilenceWatch silence_;
+    // Why the last Connect built no sensor (under the lifecycle mutex), and whether it was
+    // the camera that failed the build.
+    std::string connectFailure_;
+    bool connectFailedOnCamera_ = false;
 
     std::shared_ptr<CallbackGate> gate_;
     std::mutex lifecycleMutex_;  // one Connect, Start, Stop or release at a time

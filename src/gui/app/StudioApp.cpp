@@ -9,6 +9,7 @@
 #include <backends/imgui_impl_opengl3.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -26,6 +27,7 @@
 #include "app/Logging.h"
 #include "app/MainLayout.h"
 #include "app/OrbelStudioController.h"
+#include "app/ShutdownDeadline.h"
 #include "app/Startup.h"
 #include "platform/CrashHandler.h"
 #include "platform/FileDialog.h"
@@ -37,6 +39,9 @@ namespace {
 // window itself (a display without a window manager ignores the request).
 constexpr double kMaximisePatienceSeconds = 0.3;
 constexpr double kLogFlushSeconds = 1.0;
+// Longer than the slowest clean stop (a sensor stop, a camera stop and a start still under way,
+// each bounded by its 5 s time-out), short enough that a closed window does not linger.
+constexpr std::chrono::seconds kShutdownLimit{30};
 constexpr double kCursorBlinkStepSeconds = 0.2;
 
 // The benchmarks' hooks (see StudioApp.h), read here and nowhere else.
@@ -232,6 +237,14 @@ int Run() {
         Log("The splash image cannot be decoded", 3);
     }
 
+    // Declared before everything the shutdown releases, so that it watches all of it.
+    ShutdownDeadline deadline([] {
+        Log("Closing did not finish within " + std::to_string(kShutdownLimit.count()) +
+                " s: leaving without waiting for the tasks still running",
+            4);
+        FlushLog();
+        std::_Exit(1);
+    });
     StartupHandOver handOver;
     std::thread startupThread(RunInitThread, std::ref(handOver));
     double last = glfwGetTime();
@@ -323,6 +336,7 @@ int Run() {
     }
 
     // Shutdown: every OpenGL object goes while the context still exists, before the backends.
+    deadline.Arm(kShutdownLimit);
     platform::QuitFileDialogs();
     if (splashTexture != 0) {
         glDeleteTextures(1, &splashTexture);

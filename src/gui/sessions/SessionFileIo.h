@@ -13,12 +13,9 @@
 #include <string>
 #include <vector>
 
-namespace orbel::studio {
+#include "app/FileHelpers.h"  // RegularFileSize
 
-// The size of a regular file (symbolic links followed). Throws std::runtime_error "Cannot
-// open <path>" when there is none, and "Not a regular file (a FIFO): <path>" (a folder, a
-// device, a socket) before it is opened, so that no read waits on a pipe or a device.
-uint64_t RegularFileSize(const std::filesystem::path& path);
+namespace orbel::studio {
 
 // Reads the whole file into `bytes`. Throws as RegularFileSize, "Cannot open <path>" when it
 // cannot be opened, and a text naming the cap when it is larger than `maxBytes`, before

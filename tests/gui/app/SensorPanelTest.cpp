@@ -335,3 +335,58 @@ TEST_F(SensorPanelTest, CameraSwitchRemembersTheColorizerSwitch) {
 }
 
 }  // namespace
+
+namespace {
+
+// A sensor that reports itself running but sends nothing (its process hangs, a cable is
+// pulled where the host still answers pings): after 3 s without a line the user is told once,
+// and again once data comes back; nothing stops.
+TEST_F(SensorPanelTest, SilentSensorIsToldOnceAndAgainWhenDataComesBack) {
+    emulator.SetStateByte(0x02);  // running already: no start command, so no stream
+    panel->ClickStartStop();
+    ASSERT_TRUE(SettleTasks());
+    ASSERT_TRUE(State().streaming);
+
+    const auto toastIs = [&](const std::string& text) {
+        const auto toast = State().PendingToast();
+        return toast && toast->text == text;
+    };
+    ASSERT_TRUE(Eventually([&] { return log.Contains("No data from the sensor for 3 s", spdlog::level::warn); }, 30s));
+    EXPECT_TRUE(Eventually([&] { return toastIs("No data from the sensor for 3 s"); }));
+    EXPECT_TRUE(State().streaming) << "told, not stopped";
+    EXPECT_TRUE(State().connected);
+
+    ASSERT_TRUE(emulator.SendPointCloudBurst(56));
+    ASSERT_TRUE(Eventually([&] { return log.Contains("Data from the sensor again", spdlog::level::info); }, 30s));
+    EXPECT_TRUE(Eventually([&] { return toastIs("Data from the sensor again"); }));
+    EXPECT_EQ(log.Count("No data from the sensor", spdlog::level::warn), 1u) << "told once per silence";
+
+    panel->ClickStartStop();
+    ASSERT_TRUE(SettleTasks());
+}
+
+// The watch itself, on a clock of the test's own.
+TEST(SensorSilenceWatch, TellsEachChangeOnce) {
+    using orbel::studio::gui::SensorSilenceWatch;
+    using Change = SensorSilenceWatch::Change;
+    SensorSilenceWatch watch(3s);
+    const SensorSilenceWatch::Clock::time_point t0{};
+    watch.Restart(t0 + 1s);
+    const struct {
+        std::chrono::milliseconds at;
+        bool seen;  // data arrives just before the check
+        Change expected;
+    } steps[] = {
+        {3999ms, false, Change::None},       {4000ms, false, Change::FellSilent}, {9000ms, false, Change::None},
+        {9100ms, true, Change::Resumed},     {9200ms, false, Change::None},       {12100ms, false, Change::FellSilent},
+        {12200ms, true, Change::Resumed},
+    };
+    for (const auto& step : steps) {
+        if (step.seen) watch.Seen(t0 + step.at);
+        EXPECT_EQ(watch.Check(t0 + step.at), step.expected) << step.at.count() << " ms";
+    }
+    watch.Restart(t0 + 20s);  // a new stream starts without a silence told
+    EXPECT_EQ(watch.Check(t0 + 20s), Change::None);
+}
+
+}  // namespace

@@ -5,12 +5,16 @@
 // clock the colorizer matches on. A QEXT file that cannot be used fails the start with
 // its reason.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -212,24 +216,39 @@ TEST_F(StreamerColorizerTest, TimestampWarningComparesTheClockTheColorizerMatche
 TEST_F(StreamerColorizerTest, UnusableQextFileFailsTheStartWithItsReason) {
     struct Case {
         const char* name;
-        std::optional<std::vector<uint8_t>> bytes;  // none: no file
+        std::function<void()> make;  // puts the case's file (or none) at the path
         std::string reason;
     };
     std::vector<uint8_t> shortFile = CentredQext();
     shortFile.resize(40);
+    const std::string path = qextPath.string();
     const Case cases[] = {
-        {"missing", std::nullopt, "Failed to start sensor: Cannot open qext file"},
-        {"short", shortFile, "Failed to start sensor: QEXT file " + qextPath.string() + " holds 40 bytes"},
+        {"missing", [] {}, "Cannot open " + path},
+        {"short", [&] { WriteQext(shortFile); }, "QEXT file " + path + " holds 40 bytes"},
+        // Opening a FIFO with no writer would wait for ever, and the start with it.
+        {"FIFO", [&] { ASSERT_EQ(::mkfifo(qextPath.c_str(), 0600), 0); }, "Not a regular file (a FIFO): " + path},
+        {"folder", [&] { std::filesystem::create_directory(qextPath); }, "Not a regular file (a folder): " + path},
     };
     for (const Case& c : cases) {
         std::error_code error;
         std::filesystem::remove(qextPath, error);
-        if (c.bytes) WriteQext(*c.bytes);
-        streamer->Start();
+        c.make();
+        auto start = std::async(std::launch::async, [&] { streamer->Start(); });
+        if (start.wait_for(30s) != std::future_status::ready) {
+            ::close(::open(qextPath.c_str(), O_WRONLY | O_NONBLOCK));  // lets a waiting open go
+            start.wait();
+            ADD_FAILURE() << c.name << ": the start waited on the file";
+        }
         EXPECT_FALSE(appState->streaming) << c.name;
         EXPECT_FALSE(appState->busy) << c.name;
-        EXPECT_EQ(log.Count(c.reason, spdlog::level::err), 1u) << c.name;
+        EXPECT_EQ(log.Count("Failed to start sensor: " + c.reason, spdlog::level::err), 1u) << c.name;
+        const auto toast = appState->PendingToast();
+        ASSERT_TRUE(toast) << c.name;
+        EXPECT_EQ(toast->text.rfind("Colorizer not started: " + c.reason, 0), 0u) << toast->text;
+        EXPECT_EQ(toast->level, 3) << c.name;
     }
+    std::error_code error;
+    std::filesystem::remove(qextPath, error);
 }
 
 }  // namespace

@@ -279,7 +279,7 @@ TEST_F(StreamerTest, UnreachableSensorFailsTheStartCleanly) {
     EXPECT_FALSE(appState->streaming);
     EXPECT_FALSE(appState->connected);
     EXPECT_FALSE(appState->busy);
-    EXPECT_EQ(Toast(), "Sensor is not available");
+    EXPECT_EQ(Toast(), "Sensor is not available: Connection refused");
     EXPECT_EQ(log.Count("Failed to connect to sensor. (", spdlog::level::err), 1u);
     EXPECT_TRUE(log.Contains("Sensor creation failed", spdlog::level::err));
     EXPECT_TRUE(log.Contains("Cannot start streaming: sensor is not available", spdlog::level::err));
@@ -299,6 +299,25 @@ TEST(SensorStreamerRules, UserMessages) {
     EXPECT_EQ(SensorStreamer::UserMessageFor("connect error 10060"),
               "Sensor is currently busy. Please try again in a few moments.");
     EXPECT_EQ(SensorStreamer::UserMessageFor("anything else"), "anything else");
+}
+
+// The words a notice gives for a failure: an SDK exception's detail, a camera's own reason.
+TEST(SensorStreamerRules, ShortReasons) {
+    const std::pair<std::string, std::string> cases[] = {
+        {orbel::sdk::Exception("Connection refused", orbel::sdk::SensorError::CONNECTION_FAILED).what(),
+         "Connection refused"},
+        {orbel::sdk::Exception("Failed to create camera: Camera not found at IP 127.0.0.3",
+                               orbel::sdk::SensorError::CONNECTION_FAILED)
+             .what(),
+         "Camera not found at IP 127.0.0.3"},
+        {orbel::sdk::Exception("Camera acquisition error: The camera stopped answering",
+                               orbel::sdk::SensorError::UNKNOWN_ERROR)
+             .what(),
+         "The camera stopped answering"},
+        {"QEXT file /tmp/a.qext holds 10 bytes, 72 needed", "QEXT file /tmp/a.qext holds 10 bytes, 72 needed"},
+        {"Not a regular file (a FIFO): /tmp/a.qext", "Not a regular file (a FIFO): /tmp/a.qext"},
+    };
+    for (const auto& [text, reason] : cases) EXPECT_EQ(SensorStreamer::ShortReason(text), reason) << text;
 }
 
 TEST(SensorStreamerRules, TimestampWarningThreshold) {

@@ -162,6 +162,10 @@ inline const StudioLayout kLayout = MakeStudioLayout();
 
 class StudioSession : public ::testing::Test {
 protected:
+    StudioSession() = default;
+    // A fixture whose emulator streams otherwise (its clock, its point type).
+    explicit StudioSession(orbel::emulator::EmulatorOptions options) : emulator(std::move(options)) {}
+
     void SetUp() override;
     void TearDown() override;
 
@@ -185,6 +189,9 @@ protected:
     // for the stop command and "Sensor stopped". Screenshots <step>-stream-start/stop.
     ::testing::AssertionResult StartStreaming(const std::string& step = "00");
     ::testing::AssertionResult StopStreaming(const std::string& step = "99");
+    // Only presses the streaming button (screenshot <shotName>), whatever it says; for a start
+    // that is meant to fail.
+    ::testing::AssertionResult PressStreamingButton(const std::string& shotName);
     // Asks the window to close as a window manager does and waits for the end: the exit
     // status, or -1 when the program did not end in time (then it is killed) or crashed.
     int CloseStudio();
@@ -240,8 +247,6 @@ protected:
     pid_t pid = 0;
 
 private:
-    ::testing::AssertionResult PressStreamingButton(const std::string& shotName);
-
     class XServer;
     std::shared_ptr<XServer> xServer_;
     std::unique_ptr<XDisplay> display_;

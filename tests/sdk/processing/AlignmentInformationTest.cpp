@@ -2,7 +2,12 @@
 // cannot describe an alignment refused with the file's name and no change.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cmath>
+#include <filesystem>
+#include <string>
 #include <limits>
 #include <stdexcept>
 
@@ -115,9 +120,14 @@ TEST_P(QextRefused, NamesTheFileAndChangesNothing) {
 INSTANTIATE_TEST_SUITE_P(Files, QextRefused, ::testing::ValuesIn(RefusedFiles()),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A FIFO is refused before it is opened: opening one without a writer waits for ever.
 TEST(QextFile, PathsThatCannotBeOpenedThrowCannotOpen) {
+    const std::filesystem::path fifo =
+        std::filesystem::temp_directory_path() / ("orbel-qext-" + std::to_string(::getpid()) + ".fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     for (const std::string& path : {std::string("/nonexistent/orbel/alignment.qext"),
-                                   std::filesystem::temp_directory_path().string()}) {
+                                   std::filesystem::temp_directory_path().string(), fifo.string(),
+                                   std::string("/dev/zero")}) {
         AlignmentInformation a = Sentinel();
         try {
             a.ReadFromQext(path);
@@ -127,6 +137,7 @@ TEST(QextFile, PathsThatCannotBeOpenedThrowCannotOpen) {
         }
         EXPECT_EQ(a, Sentinel());
     }
+    std::filesystem::remove(fifo);
 }
 
 TEST(QextFile, ColorizerPassesTheOpenFailureOn) {
