@@ -25,6 +25,7 @@
 
 #include "app/FrameData.h"
 #include "app/SensorPanel.h"
+#include "gui/app/AlwaysAnswers.h"
 #include "gui/app/ProgramLogCapture.h"
 #include "support/FakeCamera.h"
 #include "support/LoopbackPeer.h"
@@ -38,14 +39,8 @@ using orbel::studio::SensorConfig;
 using orbel::studio::gui::AppContext;
 using orbel::studio::gui::SensorPanel;
 using orbel::studio::gui::SensorPingMonitor;
+using orbel::testing::AlwaysAnswers;
 using orbel::testing::Eventually;
-
-class AlwaysAnswers : public orbel::studio::platform::IReachabilityProbe {
-public:
-    orbel::studio::platform::EchoResult Echo(const std::string&, std::chrono::milliseconds) override {
-        return orbel::studio::platform::EchoResult::Reply;
-    }
-};
 
 struct Frames : orbel::studio::IConsumer<FrameData> {
     std::mutex mutex;

@@ -12,6 +12,7 @@
 
 #include "app/AppAction.h"
 #include "app/SensorPanel.h"
+#include "gui/app/AlwaysAnswers.h"
 #include "gui/app/ProgramLogCapture.h"
 #include "support/LoopbackPeer.h"
 #include "support/Threads.h"
@@ -26,6 +27,7 @@ using orbel::studio::gui::AppContext;
 using orbel::studio::gui::SensorPanel;
 using orbel::studio::gui::SensorPingMonitor;
 using orbel::studio::gui::StartCheck;
+using orbel::testing::AlwaysAnswers;
 using orbel::testing::Eventually;
 
 TEST(SensorPanelRulesTest, IsValidIPv4AcceptsOnlyPlainDottedDecimal) {
@@ -111,14 +113,6 @@ TEST(SensorPanelRulesTest, EachConditionAloneDisablesTheButtons) {
         EXPECT_FALSE(orbel::studio::gui::DisconnectButtonEnabled(state)) << what;
     }
 }
-
-// A probe whose host always answers.
-class AlwaysAnswers : public orbel::studio::platform::IReachabilityProbe {
-public:
-    orbel::studio::platform::EchoResult Echo(const std::string&, std::chrono::milliseconds) override {
-        return orbel::studio::platform::EchoResult::Reply;
-    }
-};
 
 struct Actions : orbel::studio::IConsumer<AppAction> {
     std::mutex mutex;
