@@ -31,6 +31,7 @@
 #include "app/Startup.h"
 #include "platform/CrashHandler.h"
 #include "platform/FileDialog.h"
+#include "platform/WindowPresence.h"
 
 namespace orbel::studio::gui {
 namespace {
@@ -260,6 +261,12 @@ int Run() {
     for (;;) {
         scheduler.WaitForFrame(kLogFlushSeconds, FlushLog);
         if (glfwWindowShouldClose(window)) {
+            break;
+        }
+        if (!platform::WindowStillExists(window)) {
+            // Destroyed by another program: closing as if the user had closed it keeps the
+            // session's files whole; drawing on would use sizes the window system never gave.
+            Log("The window was destroyed by another program: closing", 3);
             break;
         }
         ImGui_ImplOpenGL3_NewFrame();

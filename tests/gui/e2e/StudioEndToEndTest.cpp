@@ -4,6 +4,7 @@
 // close request like a window manager's ends the program with its settings saved.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,24 @@ TEST_F(StudioEndToEndTest, StreamStopDisconnectAndClose) {
     EXPECT_EQ(log.find("[critical]"), std::string::npos) << log;
     EXPECT_NE(log.find("Orbel Studio - 1.1.1 closed"), std::string::npos) << log;
     EXPECT_TRUE(std::filesystem::is_empty(appData / "dumps")) << "a crash report was left";
+}
+
+// Another program destroying the window (here xdotool, as a crashed window manager or a
+// script might) ends the program through its own shutdown: the stream is stopped and the
+// program exits 0, where before it drew with sizes the window system never gave and crashed.
+TEST_F(StudioEndToEndTest, AWindowDestroyedByAnotherProgramEndsTheProgramCleanly) {
+    WriteSettings();
+    StartStudio();
+    ASSERT_TRUE(WaitForMainWindow()) << orbel::testing::ReadFile(artefacts / "orbelstudio.out") << Log();
+    ASSERT_TRUE(StartStreaming("01"));
+    const std::optional<unsigned long> window = FindWindow("Orbel Studio - 1.1.1");
+    ASSERT_TRUE(window);
+    ASSERT_EQ(orbel::testing::RunTool({"xdotool", "windowclose", std::to_string(*window)}), 0);
+    EXPECT_EQ(WaitForExit(), 0) << orbel::testing::ReadFile(artefacts / "orbelstudio.out");
+    const std::string log = Log();
+    EXPECT_NE(log.find("The window was destroyed by another program: closing"), std::string::npos) << log;
+    EXPECT_NE(log.find("Sensor stopped"), std::string::npos) << log;
+    EXPECT_TRUE(emulator.WaitForFrames(orbel::emulator::ids::kStop, 1, orbel::testing::kStepDeadline));
 }
 
 }  // namespace

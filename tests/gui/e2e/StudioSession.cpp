@@ -479,6 +479,11 @@ int StudioSession::CloseStudio() {
     const std::optional<unsigned long> window = FindWindow(kWindowTitle);
     if (!window || pid <= 0) return -1;
     display_->RequestClose(*window);
+    return WaitForExit();
+}
+
+int StudioSession::WaitForExit() {
+    if (pid <= 0) return -1;
     int status = 0;
     const bool ended = Eventually([&] { return waitpid(pid, &status, WNOHANG) == pid; }, kStepDeadline);
     if (!ended) return -1;  // TearDown kills it

@@ -195,6 +195,8 @@ protected:
     // Asks the window to close as a window manager does and waits for the end: the exit
     // status, or -1 when the program did not end in time (then it is killed) or crashed.
     int CloseStudio();
+    // Waits for the program to end by itself: its exit status as CloseStudio gives it.
+    int WaitForExit();
 
     // The program's log (orbelstudio.log in the application-data folder).
     std::string Log() const;
