@@ -2,6 +2,11 @@
 // their dialogs, a run that is stopped, a run that fails at once, and the progress text.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <future>
@@ -249,6 +254,30 @@ TEST_F(ColorizerPanelTest, RunThatCannotStartIsToldAsAFailure) {
     EXPECT_TRUE(log.Contains("[Colorizer] Point cloud folder not found", spdlog::level::err));
     EXPECT_EQ(Toast(), "Colorization failed");
     EXPECT_EQ(appState->PendingToast()->level, 3);
+}
+
+// A FIFO chosen as the QEXT file is refused before it is opened: the run ends at once and is
+// told as a failure, where opening it would have waited for a writer for ever.
+TEST_F(ColorizerPanelTest, QextFileThatIsAFifoFailsTheRunWithoutWaiting) {
+    orbel::testing::ColorizationSession session(root_);
+    session.AddFrame(1, 1'000'000);
+    session.AddImage(1, 1'000'000, 60);
+    const fs::path fifo = root_ / "calibration.qext";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ColorizerPanel panel;
+    Fill(panel, ColorizerPanel::kPointCloudFolder, session.clouds.string());
+    Fill(panel, ColorizerPanel::kImageFolder, session.images.string());
+    Fill(panel, ColorizerPanel::kQextFile, fifo.string());
+    Fill(panel, ColorizerPanel::kOutputFolder, session.output.string());
+    panel.PressButton(appState);
+    if (appState->tasks[AppState::kProcessingTaskSlot].wait_for(std::chrono::seconds(60)) !=
+        std::future_status::ready) {
+        // A writer that comes and goes lets the waiting open return, so the test can end.
+        ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+        FAIL() << "the run waits on the FIFO";
+    }
+    EXPECT_TRUE(log.Contains("[Colorizer] Invalid QEXT file: Cannot open qext file", spdlog::level::err));
+    EXPECT_EQ(Toast(), "Colorization failed");
 }
 
 TEST_F(ColorizerPanelTest, CompletedRunSaysSoAndReportsProgress) {
