@@ -1,8 +1,9 @@
 // "settings.bin" as a user's disk may hold it, read by the program's settings loader.
 // Checked: loading never throws and, when it gives settings, every value the views
 // divide by or size with is usable (positive, finite split and scale, a port in range,
-// a colour map the views know, the camera view hidden); the settings save again, and
-// loading what was saved gives the same settings (the loader's fallbacks are stable).
+// addresses the sensor panel accepts, a colour map the views know, the camera view
+// hidden); the settings save again, and loading what was saved gives the same settings
+// (the loader's fallbacks are stable). When it gives none, the file was kept aside.
 //
 // Input: the file's bytes.
 #include <bit>
@@ -16,6 +17,7 @@
 
 #include <google/protobuf/stubs/logging.h>
 
+#include "app/AddressRules.h"
 #include "app/ConfigHandler.h"
 #include "common/FuzzCheck.h"
 #include "common/FuzzSupport.h"
@@ -42,6 +44,9 @@ void CheckUsable(const ViewerConfig& config, const SensorConfig& sensor) {
     ORBEL_FUZZ_CHECK(scalar >= 0 && scalar <= 4, "a 2D scalar the view can show");
     ORBEL_FUZZ_CHECK(!config.show_camera.load(), "the camera view starts hidden");
     ORBEL_FUZZ_CHECK(sensor.sensor_port >= 1 && sensor.sensor_port <= 65535, "a port in range");
+    ORBEL_FUZZ_CHECK(orbel::studio::gui::IsValidIPv4(sensor.sensor_ip.c_str()) &&
+                         orbel::studio::gui::IsValidIPv4(sensor.camera_ip.c_str()),
+                     "addresses the sensor panel accepts");
 }
 
 bool Same(float a, float b) { return std::bit_cast<uint32_t>(a) == std::bit_cast<uint32_t>(b); }
@@ -77,11 +82,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     auto sensor = std::make_shared<SensorConfig>();
+    fs::path kept = file;
+    kept += ConfigHandler::kUnreadableSuffix;
+    std::error_code ignored;
+    fs::remove(kept, ignored);
     const std::shared_ptr<ViewerConfig> config = ConfigHandler::Load(file, sensor);
-    if (!config) return 0;
+    if (!config) {
+        ORBEL_FUZZ_CHECK(fs::exists(kept) && !fs::exists(file), "a file that does not load is kept aside");
+        return 0;
+    }
+    ORBEL_FUZZ_CHECK(!fs::exists(kept), "a file that loads stays where it is");
     CheckUsable(*config, *sensor);
 
-    std::error_code ignored;
     fs::remove(saved, ignored);
     ORBEL_FUZZ_CHECK(ConfigHandler::Save(config, sensor, saved), "loaded settings save again");
     auto sensorAgain = std::make_shared<SensorConfig>();

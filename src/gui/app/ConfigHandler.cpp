@@ -1,6 +1,8 @@
 // Reading and writing "settings.bin". The scalar ranges, the cloud transform and the
 // 3D scalar choice are written but deliberately not restored, and the camera view
-// always starts hidden, so each run starts from a neutral view.
+// always starts hidden, so each run starts from a neutral view. Nothing read is changed
+// without a word: every stored value outside its range, restored or not, is named in one
+// warning, and a file that does not parse is kept aside before the defaults take over.
 #include "app/ConfigHandler.h"
 
 #include <algorithm>
@@ -10,11 +12,13 @@
 #include <string>
 #include <system_error>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include <fmt/format.h>
 #include <utf8.h>
 
+#include "app/AddressRules.h"
 #include "app/Logging.h"
 #include "proto/viewer_config.pb.h"
 
@@ -53,10 +57,28 @@ std::string ToText(T value) {
     }
 }
 
+// A stored text as the warning shows it: quoted, only printable ASCII (anything else as
+// \xNN), and cut after a screenful, since a damaged file may hold any text there.
+std::string ToText(const std::string& value) {
+    constexpr std::size_t kShown = 40;
+    std::string text = "\"";
+    for (std::size_t i = 0; i < value.size() && i < kShown; ++i) {
+        const auto byte = static_cast<unsigned char>(value[i]);
+        if (byte < 0x20 || byte >= 0x7f || byte == '"' || byte == '\\') {
+            text += fmt::format("\\x{:02x}", byte);
+        } else {
+            text += static_cast<char>(byte);
+        }
+    }
+    text += value.size() > kShown ? "\"..." : "\"";
+    return text;
+}
+
 // Holds loaded values to the ranges the program keeps them in, and names every field it had
 // to change in one warning. A value the range cannot mend (not finite, or zero or below where
 // only a positive value works: a field missing from the file reads as zero) takes the
-// default; any other is clamped to the nearer end.
+// default; any other is clamped to the nearer end. Values that loading leaves at their
+// defaults anyway are named too when the file held them out of range.
 class RangeCheck {
 public:
     template <typename T>
@@ -80,6 +102,19 @@ public:
     float Colour(const char* field, float loaded, float fallback) {
         return Held(field, loaded, 0.0f, 1.0f, fallback, false);
     }
+    // An address the sensor panel's field would refuse: the default, as the field keeps
+    // the setting it had.
+    std::string Address(const char* field, const std::string& loaded, const std::string& fallback) {
+        const std::string value = IsValidIPv4(loaded.c_str()) ? loaded : fallback;
+        Note(field, loaded, value);
+        return value;
+    }
+    // For a value that loading does not restore (it keeps its default): named only when the
+    // file held one outside its range, since that value is then dropped for a reason.
+    template <typename T>
+    void Unrestored(const char* field, T loaded, bool inRange, T fallback) {
+        if (!inRange) Change(field, loaded, fallback);
+    }
     void Report() const {
         if (changed_.empty()) return;
         std::string fields;
@@ -89,22 +124,65 @@ public:
 
 private:
     template <typename T>
-    void Note(const char* field, T loaded, T value) {
-        if (!(value == loaded)) {
-            changed_.push_back(std::string(field) + " " + ToText(loaded) + " -> " + ToText(value));
-        }
+    void Note(const char* field, const T& loaded, const T& value) {
+        if (!(value == loaded)) Change(field, loaded, value);
+    }
+    template <typename T>
+    void Change(const char* field, const T& loaded, const T& value) {
+        changed_.push_back(std::string(field) + " " + ToText(loaded) + " -> " + ToText(value));
     }
 
     std::vector<std::string> changed_;
 };
 
+// A colour-map range needs finite ends, the lower not above the upper (equal ends are what a
+// fit over a flat channel gives).
+void CheckScalarRange(RangeCheck& check, const char* minField, const char* maxField, float min, float max,
+                      const std::atomic<float>& defaultMin, const std::atomic<float>& defaultMax) {
+    const bool ordered = !(std::isfinite(min) && std::isfinite(max)) || min <= max;
+    check.Unrestored(minField, min, std::isfinite(min) && ordered, defaultMin.load());
+    check.Unrestored(maxField, max, std::isfinite(max) && ordered, defaultMax.load());
+}
+
+// The cloud's placement: a mode the viewer panel knows (0 none, 1 offset, 2 rotation), finite
+// offsets (the offset fields have no bounds), and angles within a turn either way (the panel
+// and the gizmo keep them in 0..360; beyond a turn a float angle loses its degrees).
+void CheckCloudTransform(const ViewerConfigProto& proto, const ViewerConfig& defaults, RangeCheck& check) {
+    const int32_t mode = proto.cloud_transform_mode();
+    check.Unrestored("cloud_transform_mode", mode, mode >= 0 && mode <= 2, defaults.cloud_transform_mode.load());
+    const struct {
+        const char* field;
+        float loaded;
+        const std::atomic<float>& fallback;
+        bool angle;
+    } values[] = {
+        {"cloud_offset_x_meters", proto.cloud_offset_x_meters(), defaults.cloud_offset_x_meters, false},
+        {"cloud_offset_y_meters", proto.cloud_offset_y_meters(), defaults.cloud_offset_y_meters, false},
+        {"cloud_offset_z_meters", proto.cloud_offset_z_meters(), defaults.cloud_offset_z_meters, false},
+        {"cloud_roll_degrees", proto.cloud_roll_degrees(), defaults.cloud_roll_degrees, true},
+        {"cloud_pitch_degrees", proto.cloud_pitch_degrees(), defaults.cloud_pitch_degrees, true},
+        {"cloud_yaw_degrees", proto.cloud_yaw_degrees(), defaults.cloud_yaw_degrees, true},
+    };
+    for (const auto& v : values) {
+        const bool inRange = std::isfinite(v.loaded) && (!v.angle || std::fabs(v.loaded) <= 360.0f);
+        check.Unrestored(v.field, v.loaded, inRange, v.fallback.load());
+    }
+}
+
 void CopyIntoViewerConfig(const ViewerConfigProto& proto, ViewerConfig& config, RangeCheck& check) {
     const ViewerConfig defaults;
+    CheckScalarRange(check, "view3d_min_scalar_value", "view3d_max_scalar_value", proto.view3d_min_scalar_value(),
+                     proto.view3d_max_scalar_value(), defaults.view3d_min_scalar_value,
+                     defaults.view3d_max_scalar_value);
+    CheckScalarRange(check, "view2d_min_scalar_value", "view2d_max_scalar_value", proto.view2d_min_scalar_value(),
+                     proto.view2d_max_scalar_value(), defaults.view2d_min_scalar_value,
+                     defaults.view2d_max_scalar_value);
     config.show_grid.exchange(proto.show_grid());
     config.show_origin.exchange(proto.show_origin());
     config.point_size.exchange(check.Held("point_size", proto.point_size(), kMinPointSize, kMaxPointSize,
                                           defaults.point_size.load(), true));
     config.show_2d_view.exchange(proto.show_2d_view());
+    CheckCloudTransform(proto, defaults, check);
     config.view2d_scalar_type.exchange(ScalarFromFile(proto.view2d_scalar_type()));
 
     config.background_color_r = check.Colour("background_color_r", proto.background_color_r(), defaults.background_color_r);
@@ -127,13 +205,40 @@ void CopyIntoViewerConfig(const ViewerConfigProto& proto, ViewerConfig& config, 
 }
 
 void CopyIntoSensorConfig(const ViewerConfigProto& proto, SensorConfig& sensor, RangeCheck& check) {
-    sensor.sensor_ip = proto.sensor_ip();
     const SensorConfig defaults;
+    sensor.sensor_ip = check.Address("sensor_ip", proto.sensor_ip(), defaults.sensor_ip);
     sensor.sensor_port = check.Within("sensor_port", proto.sensor_port(), 1, 65535, defaults.sensor_port);
-    sensor.camera_ip = proto.camera_ip();
+    sensor.camera_ip = check.Address("camera_ip", proto.camera_ip(), defaults.camera_ip);
     sensor.enable_camera = proto.enable_camera();
     sensor.enable_colorizer = proto.enable_colorizer();
     sensor.qext_path = proto.qext_path();
+}
+
+// A settings file that is there but does not parse would be replaced by the defaults at
+// the next save: it is moved beside itself first (over an older kept one), so the user's
+// settings stay on disk whatever happens to "settings.bin" later. Anything but a file (a
+// folder of that name) stays where it is; no save can replace it either. Logs and builds
+// the user's notice; the defaults named are those the caller's record holds.
+std::string KeepUnreadable(const std::filesystem::path& path, const SensorConfig& inUse) {
+    std::filesystem::path kept = path;
+    kept += ConfigHandler::kUnreadableSuffix;
+    const std::string defaults =
+        "defaults in use (sensor " + inUse.sensor_ip + ":" + std::to_string(inUse.sensor_port) + ")";
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) {
+        Log("Loading configuration: Settings could not be read: " + defaults, kLevelWarning);
+        return "Settings could not be read: " + defaults;
+    }
+    std::filesystem::rename(path, kept, error);
+    if (error) {
+        Log("Loading configuration: Failed to keep the unreadable file as " + kept.string() + ": " + error.message(),
+            kLevelError);
+        Log("Loading configuration: Settings could not be read: " + defaults, kLevelWarning);
+        return "Settings could not be read: " + defaults + "; the file could not be kept aside";
+    }
+    Log("Loading configuration: Settings could not be read: " + defaults + "; the file is kept as " + kept.string(),
+        kLevelWarning);
+    return "Settings could not be read: " + defaults + "; the file is kept as " + kept.filename().string();
 }
 
 ViewerConfigProto ToProto(const ViewerConfig& config, const SensorConfig* sensor) {
@@ -209,7 +314,7 @@ ColormapType ToProtoColormap(int colormap) {
 }
 
 std::shared_ptr<ViewerConfig> ConfigHandler::Load(const std::filesystem::path& path,
-                                                  std::shared_ptr<SensorConfig>& sensorConfig) {
+                                                  std::shared_ptr<SensorConfig>& sensorConfig, std::string* notice) {
     try {
         if (!std::filesystem::exists(path)) {
             Log("Loading configuration: Configuration file does not exist: " + path.string(), kLevelWarning);
@@ -222,7 +327,10 @@ std::shared_ptr<ViewerConfig> ConfigHandler::Load(const std::filesystem::path& p
         }
         ViewerConfigProto proto;
         if (!proto.ParseFromIstream(&file)) {
+            file.close();
             Log("Loading configuration: Failed to parse data from file: " + path.string(), kLevelError);
+            std::string told = KeepUnreadable(path, sensorConfig ? *sensorConfig : SensorConfig{});
+            if (notice != nullptr) *notice = std::move(told);
             return nullptr;
         }
         file.close();

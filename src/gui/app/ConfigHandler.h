@@ -2,12 +2,14 @@
 // holds the viewer settings and the sensor-connection settings. Stateless; both
 // operations run on the calling thread, report every failure through the program log
 // and never throw. Saving replaces the file in one step, so a failed save leaves the
-// previous file whole; loading replaces values that would break the views or the
-// connection with their defaults.
+// previous file whole; loading holds every value to its range (or its default) and names
+// each one it changed in one warning, and moves a file that does not parse aside to
+// "settings.bin.unreadable", so no later save overwrites the user's only copy.
 #pragma once
 
 #include <filesystem>
 #include <memory>
+#include <string>
 
 #include "app/SensorConfig.h"
 #include "app/ViewerConfig.h"
@@ -16,10 +18,17 @@ namespace orbel::studio::gui {
 
 class ConfigHandler {
 public:
+    static constexpr const char* kUnreadableSuffix = ".unreadable";
+
     // A new record on success (and the six connection settings copied into *sensorConfig
-    // when it holds a record), an empty pointer on any failure.
+    // when it holds a record), an empty pointer on any failure. When the file is there but
+    // does not parse, it is renamed to its name plus kUnreadableSuffix (replacing an older
+    // one) and `notice`, when given, receives the text for the user: that the defaults are
+    // in use, the sensor address they bring, and where the file went. A missing file is no
+    // such case: `notice` stays untouched.
     static std::shared_ptr<ViewerConfig> Load(const std::filesystem::path& path,
-                                              std::shared_ptr<SensorConfig>& sensorConfig);
+                                              std::shared_ptr<SensorConfig>& sensorConfig,
+                                              std::string* notice = nullptr);
 
     // True when the file now holds the given settings; sensorConfig may be empty.
     static bool Save(const std::shared_ptr<ViewerConfig>& config,

@@ -8,6 +8,11 @@
 #include "app/Logging.h"
 
 namespace orbel::studio::gui {
+namespace {
+
+constexpr int32_t kToastWarning = 2;
+
+}  // namespace
 
 OrbelStudioController::OrbelStudioController() : OrbelStudioController(AppDataDir() / "settings.bin") {}
 
@@ -30,8 +35,13 @@ OrbelStudioController::~OrbelStudioController() {
 void OrbelStudioController::Initialize(SensorPanel::PingMonitorFactory pingMonitors) {
     sensorConfig_ = std::make_shared<SensorConfig>();
     context_ = std::make_shared<AppContext>();
-    if (std::shared_ptr<ViewerConfig> loaded = ConfigHandler::Load(settingsFile_, sensorConfig_)) {
+    std::string unreadable;
+    if (std::shared_ptr<ViewerConfig> loaded = ConfigHandler::Load(settingsFile_, sensorConfig_, &unreadable)) {
         context_->appState->viewerConfig = std::move(loaded);
+    }
+    if (!unreadable.empty()) {
+        // Shown once the main loop draws: the toast waits in AppState until then.
+        context_->appState->SetToast(unreadable, kToastWarning);
     }
     panels_ = std::make_shared<AppPanels>(sensorConfig_, context_, std::move(pingMonitors));
     plugins_ = std::make_shared<plugins::PluginRegistry>(context_->dispatcher, context_->taskManager,

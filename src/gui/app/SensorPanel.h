@@ -19,6 +19,7 @@
 #include <future>
 #include <memory>
 
+#include "app/AddressRules.h"
 #include "app/AppAction.h"
 #include "app/AppContext.h"
 #include "app/IConsumer.h"
@@ -27,12 +28,6 @@
 #include "app/SensorStreamer.h"
 
 namespace orbel::studio::gui {
-
-// True for dotted decimal IPv4 text: four numbers 0 to 255 of plain digits (no sign, no
-// space, no leading zero), nothing before or after. Null and empty text are not valid.
-bool IsValidIPv4(const char* text);
-
-inline bool IsValidPort(int port) { return port >= 1 && port <= 65535; }
 
 // The outcome of the checks a "Start streaming" click makes on the stored settings.
 enum class StartCheck { Valid, InvalidSettings, SameAddresses };

@@ -1,14 +1,18 @@
 // "settings.bin": round trip, the load rules (what is restored, what falls back to the
-// defaults) and the guarantees that a failed save keeps the previous file whole.
+// defaults and is named in the warning), files that do not parse kept aside, and the
+// guarantees that a failed save keeps the previous file whole.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
+#include <random>
 #include <string>
 #include <system_error>
 
@@ -16,6 +20,7 @@
 #include <unistd.h>
 
 #include "ProgramLogCapture.h"
+#include "app/AddressRules.h"
 #include "app/ConfigHandler.h"
 #include "proto/viewer_config.pb.h"
 
@@ -46,6 +51,14 @@ protected:
     }
     std::string ReadBytes() const {
         std::ifstream file(path_, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(file), {});
+    }
+    static void WriteFile(const fs::path& path, const std::string& bytes) {
+        std::ofstream file(path, std::ios::binary | std::ios::trunc);
+        file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    static std::string ReadFile(const fs::path& path) {
+        std::ifstream file(path, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(file), {});
     }
     void WriteProto(const ViewerConfigProto& proto) const { WriteBytes(proto.SerializeAsString()); }
@@ -252,8 +265,8 @@ TEST_F(ConfigHandlerTest, UnreadablePathIsReportedNotThrown) {
 }
 
 // An empty file is a message with every field zero. What the views can show with zero
-// is taken as it is; a zero point size, split ratio, scale factor or port would break
-// the views or the connection and falls back to the default.
+// is taken as it is; a zero point size, split ratio, scale factor or port, or an empty
+// address, would break the views or the connection and falls back to the default.
 TEST_F(ConfigHandlerTest, EmptyFileLoadsZeroesExceptWhereZeroBreaksTheProgram) {
     WriteBytes("");
     const auto loaded = ConfigHandler::Load(path_, sensor_);
@@ -274,14 +287,16 @@ TEST_F(ConfigHandlerTest, EmptyFileLoadsZeroesExceptWhereZeroBreaksTheProgram) {
     EXPECT_FLOAT_EQ(loaded->camera_split_ratio, 0.6f);
     EXPECT_FLOAT_EQ(loaded->lidar_2d_view_scale_factor, 4.0f);
 
-    EXPECT_EQ(sensor_->sensor_ip, "");
+    EXPECT_EQ(sensor_->sensor_ip, "10.10.100.11");
     EXPECT_EQ(sensor_->sensor_port, 4000);
-    EXPECT_EQ(sensor_->camera_ip, "");
+    EXPECT_EQ(sensor_->camera_ip, "10.10.100.12");
     EXPECT_FALSE(sensor_->enable_camera);
     EXPECT_FALSE(sensor_->enable_colorizer);
     EXPECT_EQ(sensor_->qext_path, "");
     EXPECT_TRUE(log_.Contains("Loading configuration: settings outside their ranges were changed: point_size 0 -> 2, "
-                              "camera_split_ratio 0 -> 0.6, lidar_2d_view_scale_factor 0 -> 4, sensor_port 0 -> 4000",
+                              "camera_split_ratio 0 -> 0.6, lidar_2d_view_scale_factor 0 -> 4, "
+                              "sensor_ip \"\" -> \"10.10.100.11\", sensor_port 0 -> 4000, "
+                              "camera_ip \"\" -> \"10.10.100.12\"",
                               spdlog::level::warn));
 }
 
@@ -362,6 +377,320 @@ TEST_F(ConfigHandlerTest, ValuesOutsideTheirRangesAreHeldToThemWithOneWarning) {
     EXPECT_EQ(again->point_size, 20);
     EXPECT_EQ(again->lidar_2d_view_scale_factor, 10.0f);
     EXPECT_EQ(log_.Count("outside their ranges", spdlog::level::warn), before);
+}
+
+// Values that loading leaves at their defaults anyway (the scalar ranges, the cloud's
+// placement) and the two addresses: each one stored outside its range is named in the one
+// warning; the record holds the default, and a stored value in range is passed over in
+// silence as before.
+TEST_F(ConfigHandlerTest, EveryDroppedOrReplacedValueIsNamedInTheWarning) {
+    const struct {
+        const char* what;
+        void (*set)(ViewerConfigProto&);
+        const char* change;  // in the warning; empty when nothing is to be said
+    } cases[] = {
+        {"3D range upside down",
+         [](ViewerConfigProto& p) { p.set_view3d_min_scalar_value(5000.0f); p.set_view3d_max_scalar_value(100.0f); },
+         "view3d_min_scalar_value 5000 -> -4000, view3d_max_scalar_value 100 -> 4000"},
+        {"3D upper end NaN", [](ViewerConfigProto& p) { p.set_view3d_max_scalar_value(std::nanf("")); },
+         "view3d_max_scalar_value nan -> 4000"},
+        {"2D lower end NaN", [](ViewerConfigProto& p) { p.set_view2d_min_scalar_value(std::nanf("")); },
+         "view2d_min_scalar_value nan -> 0"},
+        {"2D lower end just above the upper",
+         [](ViewerConfigProto& p) { p.set_view2d_min_scalar_value(299.5f); p.set_view2d_max_scalar_value(299.0f); },
+         "view2d_min_scalar_value 299.5 -> 0, view2d_max_scalar_value 299 -> 300"},
+        {"2D range of one value (a fit over a flat channel)",
+         [](ViewerConfigProto& p) { p.set_view2d_min_scalar_value(12.0f); p.set_view2d_max_scalar_value(12.0f); }, ""},
+        {"offset NaN", [](ViewerConfigProto& p) { p.set_cloud_offset_y_meters(std::nanf("")); },
+         "cloud_offset_y_meters nan -> 0"},
+        {"offset -inf", [](ViewerConfigProto& p) { p.set_cloud_offset_x_meters(-INFINITY); },
+         "cloud_offset_x_meters -inf -> 0"},
+        {"offset far but finite", [](ViewerConfigProto& p) { p.set_cloud_offset_z_meters(-2500.0f); }, ""},
+        {"roll 1e38", [](ViewerConfigProto& p) { p.set_cloud_roll_degrees(1e38f); }, "cloud_roll_degrees 1e+38 -> 0"},
+        {"pitch beyond a turn", [](ViewerConfigProto& p) { p.set_cloud_pitch_degrees(-361.0f); },
+         "cloud_pitch_degrees -361 -> 0"},
+        {"yaw within a turn", [](ViewerConfigProto& p) { p.set_cloud_yaw_degrees(359.5f); }, ""},
+        {"transform mode 99", [](ViewerConfigProto& p) { p.set_cloud_transform_mode(99); },
+         "cloud_transform_mode 99 -> 0"},
+        {"transform mode -1", [](ViewerConfigProto& p) { p.set_cloud_transform_mode(-1); },
+         "cloud_transform_mode -1 -> 0"},
+        {"transform mode rotation", [](ViewerConfigProto& p) { p.set_cloud_transform_mode(2); }, ""},
+        {"camera 999.1.1.1", [](ViewerConfigProto& p) { p.set_camera_ip("999.1.1.1"); },
+         "camera_ip \"999.1.1.1\" -> \"10.10.100.12\""},
+        {"sensor with a leading zero", [](ViewerConfigProto& p) { p.set_sensor_ip("127.0.0.01"); },
+         "sensor_ip \"127.0.0.01\" -> \"10.10.100.11\""},
+        {"camera text with a line break, cut in the warning",
+         [](ViewerConfigProto& p) { p.set_camera_ip("a\nb" + std::string(60, 'c')); },
+         "camera_ip \"a\\x0ab" "ccccccccccccccccccccccccccccccccccccc\"... -> \"10.10.100.12\""},
+        {"loopback addresses", [](ViewerConfigProto& p) { p.set_sensor_ip("127.0.0.1"); p.set_camera_ip("127.0.0.2"); },
+         ""},
+        {"several at once, in the file's order",
+         [](ViewerConfigProto& p) {
+             p.set_camera_ip("");
+             p.set_cloud_yaw_degrees(std::nanf(""));
+             p.set_point_size(0);
+             p.set_view3d_min_scalar_value(INFINITY);
+         },
+         "view3d_min_scalar_value inf -> -4000, point_size 0 -> 2, cloud_yaw_degrees nan -> 0, "
+         "camera_ip \"\" -> \"10.10.100.12\""},
+    };
+    const std::string prefix = "Loading configuration: settings outside their ranges were changed: ";
+    const ViewerConfig d;
+    const SensorConfig s;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ViewerConfigProto proto = DefaultProto();
+        c.set(proto);
+        WriteProto(proto);
+        auto sensor = std::make_shared<SensorConfig>();
+        const size_t before = log_.Count(prefix, spdlog::level::warn);
+        const auto loaded = ConfigHandler::Load(path_, sensor);
+        ASSERT_NE(loaded, nullptr);
+        EXPECT_EQ(loaded->view3d_min_scalar_value, d.view3d_min_scalar_value);
+        EXPECT_EQ(loaded->view3d_max_scalar_value, d.view3d_max_scalar_value);
+        EXPECT_EQ(loaded->view2d_min_scalar_value, d.view2d_min_scalar_value);
+        EXPECT_EQ(loaded->view2d_max_scalar_value, d.view2d_max_scalar_value);
+        EXPECT_EQ(loaded->cloud_transform_mode, 0);
+        EXPECT_EQ(loaded->cloud_offset_x_meters, 0.0f);
+        EXPECT_EQ(loaded->cloud_offset_y_meters, 0.0f);
+        EXPECT_EQ(loaded->cloud_offset_z_meters, 0.0f);
+        EXPECT_EQ(loaded->cloud_roll_degrees, 0.0f);
+        EXPECT_EQ(loaded->cloud_pitch_degrees, 0.0f);
+        EXPECT_EQ(loaded->cloud_yaw_degrees, 0.0f);
+        // An address named in the warning is replaced by the default; any other is kept.
+        EXPECT_EQ(sensor->sensor_ip, std::strstr(c.change, "sensor_ip") ? s.sensor_ip : proto.sensor_ip());
+        EXPECT_EQ(sensor->camera_ip, std::strstr(c.change, "camera_ip") ? s.camera_ip : proto.camera_ip());
+        if (*c.change == '\0') {
+            EXPECT_EQ(log_.Count(prefix, spdlog::level::warn), before);
+        } else {
+            EXPECT_EQ(log_.Count(prefix, spdlog::level::warn), before + 1);
+            const auto records = log_.Records();
+            EXPECT_TRUE(log_.Contains(prefix + c.change, spdlog::level::warn))
+                << (records.empty() ? std::string("nothing logged") : records.back().text);
+        }
+    }
+}
+
+// Every value a loaded record holds is one the program can work with; used where the file's
+// content is not known in advance.
+void ExpectUsable(const ViewerConfig& c, const SensorConfig& s) {
+    const ViewerConfig d;
+    EXPECT_GE(c.point_size, kMinPointSize);
+    EXPECT_LE(c.point_size, kMaxPointSize);
+    for (const float colour : {c.background_color_r, c.background_color_g, c.background_color_b, c.point_color_r,
+                               c.point_color_g, c.point_color_b, c.point_color_a}) {
+        EXPECT_TRUE(colour >= 0.0f && colour <= 1.0f) << colour;
+    }
+    EXPECT_TRUE(c.camera_split_ratio >= kMinCameraSplitRatio && c.camera_split_ratio <= kMaxCameraSplitRatio);
+    EXPECT_TRUE(c.lidar_2d_view_scale_factor >= kMinScaleFactor && c.lidar_2d_view_scale_factor <= kMaxScaleFactor);
+    EXPECT_TRUE(c.view3d_colormap >= 0 && c.view3d_colormap <= 6);
+    EXPECT_TRUE(c.view2d_colormap >= 0 && c.view2d_colormap <= 6);
+    EXPECT_LE(static_cast<int>(c.view2d_scalar_type.load()), 4);
+    EXPECT_EQ(c.view3d_min_scalar_value, d.view3d_min_scalar_value);
+    EXPECT_EQ(c.view2d_max_scalar_value, d.view2d_max_scalar_value);
+    EXPECT_EQ(c.cloud_transform_mode, 0);
+    EXPECT_EQ(c.cloud_roll_degrees, 0.0f);
+    EXPECT_FALSE(c.show_camera);
+    EXPECT_TRUE(IsValidIPv4(s.sensor_ip.c_str())) << s.sensor_ip;
+    EXPECT_TRUE(IsValidIPv4(s.camera_ip.c_str())) << s.camera_ip;
+    EXPECT_TRUE(IsValidPort(s.sensor_port)) << s.sensor_port;
+}
+
+// A file that does not parse is moved aside before anything could write over it, replacing
+// an older kept one; the log and the notice say that the defaults are in use and where the
+// file went. A missing file is a first start: nothing is kept and nothing is told.
+TEST_F(ConfigHandlerTest, FileThatDoesNotParseIsKeptAsideAndTold) {
+    const fs::path kept = folder_ / "settings.bin.unreadable";
+    const std::string valid = DefaultProto().SerializeAsString();
+    std::string badText = DefaultProto().SerializeAsString();
+    badText.replace(badText.find("10.10.100.12"), 4, "\xff\xfe\xfd\xfc");  // a text field that is not UTF-8
+    const std::string told =
+        "Settings could not be read: defaults in use (sensor 10.10.100.11:4000); the file is kept as "
+        "settings.bin.unreadable";
+    const struct {
+        const char* what;
+        std::optional<std::string> bytes;  // none: no file at all
+        bool unreadable;
+    } cases[] = {
+        {"no file", std::nullopt, false},
+        {"text", std::string("garbage bytes!"), true},
+        {"a valid file cut inside the camera address", valid.substr(0, valid.find("10.10.100.12") + 5), true},
+        {"a text that is not UTF-8", badText, true},
+        {"a valid file", valid, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(path_);
+        WriteFile(kept, "an older unreadable file");
+        if (c.bytes) WriteBytes(*c.bytes);
+        auto sensor = std::make_shared<SensorConfig>();
+        std::string notice = "untouched";
+        const size_t warnings = log_.Count("Settings could not be read", spdlog::level::warn);
+
+        const auto loaded = ConfigHandler::Load(path_, sensor, &notice);
+        ExpectDefaultSensor(*sensor);
+        if (c.unreadable) {
+            EXPECT_EQ(loaded, nullptr);
+            EXPECT_FALSE(fs::exists(path_));
+            EXPECT_EQ(ReadFile(kept), *c.bytes);
+            EXPECT_EQ(notice, told);
+            EXPECT_TRUE(log_.Contains("Loading configuration: Settings could not be read: defaults in use (sensor "
+                                      "10.10.100.11:4000); the file is kept as " + kept.string(),
+                                      spdlog::level::warn));
+            EXPECT_EQ(log_.Count("Settings could not be read", spdlog::level::warn), warnings + 1);
+        } else {
+            EXPECT_EQ(loaded != nullptr, c.bytes.has_value());
+            EXPECT_EQ(fs::exists(path_), c.bytes.has_value());
+            EXPECT_EQ(ReadFile(kept), "an older unreadable file");
+            EXPECT_EQ(notice, "untouched");
+            EXPECT_EQ(log_.Count("Settings could not be read", spdlog::level::warn), warnings);
+        }
+    }
+
+    // The defaults named are those the caller's record brings.
+    WriteBytes("garbage bytes!");
+    auto own = std::make_shared<SensorConfig>(SensorConfig{"127.0.0.1", 4321, "127.0.0.2", false, false, ""});
+    std::string notice;
+    EXPECT_EQ(ConfigHandler::Load(path_, own, &notice), nullptr);
+    EXPECT_EQ(notice, "Settings could not be read: defaults in use (sensor 127.0.0.1:4321); the file is kept as "
+                      "settings.bin.unreadable");
+    EXPECT_EQ(own->sensor_ip, "127.0.0.1");
+}
+
+// Where the file cannot be moved aside (a folder holds the kept name), the notice says so,
+// and the file stays where it was; a folder in the file's place is not moved at all.
+TEST_F(ConfigHandlerTest, FileThatCannotBeKeptAsideIsToldSo) {
+    fs::create_directories(folder_ / "settings.bin.unreadable" / "inside");
+    WriteBytes("garbage bytes!");
+    std::string notice;
+    EXPECT_EQ(ConfigHandler::Load(path_, sensor_, &notice), nullptr);
+    EXPECT_EQ(notice, "Settings could not be read: defaults in use (sensor 10.10.100.11:4000); the file could not "
+                      "be kept aside");
+    EXPECT_EQ(ReadBytes(), "garbage bytes!");
+    EXPECT_EQ(log_.Count("Loading configuration: Failed to keep the unreadable file as " +
+                             (folder_ / "settings.bin.unreadable").string() + ": ",
+                         spdlog::level::err),
+              1u);
+    ExpectDefaultSensor(*sensor_);
+
+    fs::remove_all(folder_);
+    fs::create_directories(path_ / "inside");
+    notice.clear();
+    EXPECT_EQ(ConfigHandler::Load(path_, sensor_, &notice), nullptr);
+    EXPECT_EQ(notice, "Settings could not be read: defaults in use (sensor 10.10.100.11:4000)");
+    EXPECT_TRUE(fs::is_directory(path_ / "inside"));
+    EXPECT_FALSE(fs::exists(folder_ / "settings.bin.unreadable"));
+}
+
+// Random bytes, and random fields of the schema with random values: whatever parses gives
+// a record the program can use and keeps nothing aside; whatever does not parse is kept
+// aside byte for byte.
+TEST_F(ConfigHandlerTest, RandomFilesGiveUsableSettingsOrAreKeptAside) {
+    std::mt19937 random(20261210);
+    auto byte = [&] { return static_cast<char>(random() & 0xff); };
+    const fs::path kept = folder_ / "settings.bin.unreadable";
+    int parsed = 0;
+    int unreadable = 0;
+    for (int round = 0; round < 400; ++round) {
+        std::string bytes;
+        if (round % 2 == 0) {
+            bytes.resize(random() % 200);
+            for (char& b : bytes) b = byte();
+        } else {
+            // Tags of the schema's fields with a random wire type (0 varint, 1 fixed64,
+            // 2 length-delimited, 5 fixed32) and random content of the right size.
+            for (int field = 0, count = static_cast<int>(random() % 12); field < count; ++field) {
+                const uint32_t number = 1 + random() % 35;
+                const uint32_t types[] = {0, 1, 2, 5};
+                const uint32_t type = types[random() % 4];
+                uint32_t tag = number << 3 | type;
+                while (tag >= 0x80) bytes += static_cast<char>(0x80 | (tag & 0x7f)), tag >>= 7;
+                bytes += static_cast<char>(tag);
+                const size_t size = type == 0 ? 1 : type == 1 ? 8 : type == 5 ? 4 : random() % 20;
+                if (type == 2) bytes += static_cast<char>(size);
+                for (size_t i = 0; i < size; ++i) bytes += type == 0 ? static_cast<char>(random() & 0x7f) : byte();
+            }
+        }
+        SCOPED_TRACE("round " + std::to_string(round));
+        fs::remove(kept);
+        WriteBytes(bytes);
+        auto sensor = std::make_shared<SensorConfig>();
+        std::string notice;
+        const auto loaded = ConfigHandler::Load(path_, sensor, &notice);
+        if (loaded) {
+            ++parsed;
+            ExpectUsable(*loaded, *sensor);
+            EXPECT_FALSE(fs::exists(kept));
+            EXPECT_EQ(notice, "");
+        } else {
+            ++unreadable;
+            EXPECT_EQ(ReadFile(kept), bytes);
+            EXPECT_FALSE(fs::exists(path_));
+            EXPECT_NE(notice, "");
+            ExpectDefaultSensor(*sensor);
+        }
+    }
+    // Both outcomes were met, so both were checked.
+    EXPECT_GT(parsed, 20);
+    EXPECT_GT(unreadable, 20);
+}
+
+// "settings.bin" as the program has written it up to now (the schema's encoding of a user's
+// session: a fitted 3D range, a 2D range of one value, the cloud rotated, the camera view
+// shown at exit): everything it restores comes back as stored, and nothing is warned about.
+TEST_F(ConfigHandlerTest, FileOfAnEarlierVersionLoadsUnchanged) {
+    static constexpr unsigned char kEarlierFile[] = {
+    0x0d, 0x00, 0x50, 0x9c, 0xc4, 0x15, 0x00, 0xb0, 0x33, 0x45, 0x1d, 0x00, 0x00, 0x40, 0x41, 0x25,
+    0x00, 0x00, 0x40, 0x41, 0x30, 0x01, 0x38, 0x04, 0x40, 0x01, 0x48, 0x04, 0x55, 0xcd, 0xcc, 0x4c,
+    0x3d, 0x5d, 0xcd, 0xcc, 0xcc, 0x3d, 0x65, 0xcd, 0xcc, 0x4c, 0x3e, 0x6d, 0x00, 0x00, 0x80, 0x3f,
+    0x75, 0x00, 0x00, 0x00, 0x3f, 0x7d, 0x00, 0x00, 0x80, 0x3e, 0x85, 0x01, 0x00, 0x00, 0x80, 0x3f,
+    0x88, 0x01, 0x03, 0x90, 0x01, 0x06, 0x98, 0x01, 0x01, 0xa0, 0x01, 0x01, 0xad, 0x01, 0x66, 0x66,
+    0xe6, 0x3e, 0xb5, 0x01, 0x00, 0x00, 0xb0, 0x40, 0xb8, 0x01, 0x02, 0xc5, 0x01, 0x00, 0x00, 0x00,
+    0x3f, 0xcd, 0x01, 0x00, 0x00, 0xa0, 0xbf, 0xd5, 0x01, 0x9a, 0x99, 0x99, 0x3e, 0xdd, 0x01, 0x00,
+    0xc0, 0xb3, 0x43, 0xe5, 0x01, 0xcd, 0xcc, 0x4c, 0x3e, 0xed, 0x01, 0x00, 0x00, 0xb4, 0x42, 0xf2,
+    0x01, 0x09, 0x31, 0x32, 0x37, 0x2e, 0x30, 0x2e, 0x30, 0x2e, 0x35, 0xf8, 0x01, 0x84, 0x20, 0x82,
+    0x02, 0x09, 0x31, 0x32, 0x37, 0x2e, 0x30, 0x2e, 0x30, 0x2e, 0x36, 0x88, 0x02, 0x01, 0x90, 0x02,
+    0x01, 0x9a, 0x02, 0x17, 0x2f, 0x68, 0x6f, 0x6d, 0x65, 0x2f, 0x6f, 0x70, 0x65, 0x72, 0x61, 0x74,
+    0x6f, 0x72, 0x2f, 0x72, 0x69, 0x67, 0x2e, 0x71, 0x65, 0x78, 0x74,
+    };
+    WriteBytes(std::string(reinterpret_cast<const char*>(kEarlierFile), sizeof kEarlierFile));
+    std::string notice;
+    const auto loaded = ConfigHandler::Load(path_, sensor_, &notice);
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_FALSE(loaded->show_grid);
+    EXPECT_TRUE(loaded->show_origin);
+    EXPECT_EQ(loaded->point_size, 4);
+    EXPECT_TRUE(loaded->show_2d_view);
+    EXPECT_EQ(loaded->view2d_scalar_type, ScalarType::Ambient);
+    EXPECT_FLOAT_EQ(loaded->background_color_r, 0.05f);
+    EXPECT_FLOAT_EQ(loaded->background_color_g, 0.1f);
+    EXPECT_FLOAT_EQ(loaded->background_color_b, 0.2f);
+    EXPECT_FLOAT_EQ(loaded->point_color_r, 1.0f);
+    EXPECT_FLOAT_EQ(loaded->point_color_g, 0.5f);
+    EXPECT_FLOAT_EQ(loaded->point_color_b, 0.25f);
+    EXPECT_FLOAT_EQ(loaded->point_color_a, 1.0f);
+    EXPECT_EQ(loaded->view3d_colormap, COLORMAP_MAGMA);
+    EXPECT_EQ(loaded->view2d_colormap, COLORMAP_GRAYSCALE);
+    EXPECT_FALSE(loaded->show_camera);
+    EXPECT_TRUE(loaded->camera_above);
+    EXPECT_FLOAT_EQ(loaded->camera_split_ratio, 0.45f);
+    EXPECT_FLOAT_EQ(loaded->lidar_2d_view_scale_factor, 5.5f);
+    const ViewerConfig d;
+    EXPECT_EQ(loaded->view3d_min_scalar_value, d.view3d_min_scalar_value);
+    EXPECT_EQ(loaded->view2d_max_scalar_value, d.view2d_max_scalar_value);
+    EXPECT_EQ(loaded->cloud_transform_mode, 0);
+    EXPECT_EQ(loaded->cloud_roll_degrees, 0.0f);
+    EXPECT_EQ(sensor_->sensor_ip, "127.0.0.5");
+    EXPECT_EQ(sensor_->sensor_port, 4100);
+    EXPECT_EQ(sensor_->camera_ip, "127.0.0.6");
+    EXPECT_TRUE(sensor_->enable_camera);
+    EXPECT_TRUE(sensor_->enable_colorizer);
+    EXPECT_EQ(sensor_->qext_path, "/home/operator/rig.qext");
+
+    EXPECT_EQ(notice, "");
+    EXPECT_EQ(log_.Count("Loading configuration", spdlog::level::warn), 0u);
+    EXPECT_EQ(log_.Count("Loading configuration", spdlog::level::err), 0u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 1);
 }
 
 TEST_F(ConfigHandlerTest, SaveWithoutSensorConfigLeavesTheConnectionFieldsEmpty) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,6 +38,11 @@ private:
     std::filesystem::path path_;
 };
 
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
 class ControllerTest : public ::testing::Test {
 protected:
     std::filesystem::path Settings() const { return folder.Path() / "settings.bin"; }
@@ -60,6 +66,7 @@ TEST_F(ControllerTest, MissingSettingsLeaveTheDefaultsAndShutdownWritesThem) {
     EXPECT_TRUE(controller->Settings()->enable_camera);
     EXPECT_EQ(controller->Panels().sensorPanel.SensorIpText(), std::string("10.10.100.11"));
     EXPECT_EQ(log.Count("Configuration file does not exist", spdlog::level::warn), 1u);
+    EXPECT_FALSE(controller->Context()->appState->PendingToast());  // a first start is nothing to tell
 
     controller->Panels().sensorPanel.EditSensorIp("127.0.0.1");
     controller->Panels().sensorPanel.EditPort(4100);
@@ -78,6 +85,47 @@ TEST_F(ControllerTest, MissingSettingsLeaveTheDefaultsAndShutdownWritesThem) {
     controller = std::make_unique<OrbelStudioController>(Settings());
     EXPECT_EQ(controller->Settings()->sensor_port, 4100);
     EXPECT_EQ(controller->Panels().sensorPanel.Port(), 4100);
+}
+
+// A damaged file: the program starts on the defaults and says so, the file is kept beside
+// it, and neither the save at exit nor the next start destroys the kept copy.
+TEST_F(ControllerTest, UnreadableSettingsAreKeptAsideAndToldAndSurviveTheSave) {
+    {
+        auto sensor = std::make_shared<orbel::studio::SensorConfig>();
+        sensor->sensor_ip = "127.0.0.1";
+        sensor->sensor_port = 4100;
+        ASSERT_TRUE(orbel::studio::gui::ConfigHandler::Save(std::make_shared<orbel::studio::gui::ViewerConfig>(),
+                                                            sensor, Settings()));
+    }
+    std::string damaged = ReadFile(Settings());
+    damaged.resize(damaged.size() - 8);  // cut inside the camera address
+    std::ofstream(Settings(), std::ios::binary | std::ios::trunc) << damaged;
+    const std::filesystem::path kept = folder.Path() / "settings.bin.unreadable";
+
+    controller = std::make_unique<OrbelStudioController>(Settings());
+    EXPECT_EQ(controller->Settings()->sensor_ip, "10.10.100.11");
+    EXPECT_EQ(controller->Settings()->sensor_port, 4000);
+    EXPECT_EQ(controller->Panels().sensorPanel.SensorIpText(), std::string("10.10.100.11"));
+    EXPECT_EQ(Toast(), "Settings could not be read: defaults in use (sensor 10.10.100.11:4000); the file is kept "
+                       "as settings.bin.unreadable");
+    EXPECT_EQ(log.Count("Loading configuration: Settings could not be read: defaults in use (sensor "
+                        "10.10.100.11:4000); the file is kept as ",
+                        spdlog::level::warn),
+              1u);
+    EXPECT_EQ(ReadFile(kept), damaged);
+
+    controller->Shutdown();
+    controller.reset();
+    EXPECT_EQ(ReadFile(kept), damaged);
+    auto sensor = std::make_shared<orbel::studio::SensorConfig>();
+    ASSERT_TRUE(orbel::studio::gui::ConfigHandler::Load(Settings(), sensor));
+    EXPECT_EQ(sensor->sensor_ip, "10.10.100.11");
+
+    // The next start reads the saved defaults: nothing more to tell, the kept copy stays.
+    controller = std::make_unique<OrbelStudioController>(Settings());
+    EXPECT_FALSE(controller->Context()->appState->PendingToast());
+    controller->Shutdown();
+    EXPECT_EQ(ReadFile(kept), damaged);
 }
 
 TEST_F(ControllerTest, UnwritableSettingsAreReported) {
