@@ -15,7 +15,7 @@ AppPanels::AppPanels(std::shared_ptr<SensorConfig> sensorConfigIn, std::shared_p
       converterPanel(),
       lidar2DView(),
       logPanel(),
-      recorderPanel(context),
+      recorderPanel(context, sensorConfig),
       lidarReplayPanel(0),
       cameraReplayPanel(1),
       sensorPanel(context, sensorConfig, std::move(pingMonitors)),

@@ -49,6 +49,21 @@ const char* KindOf(fs::file_type type) {
 
 }  // namespace
 
+fs::path ResolveOutputFolder(const fs::path& typed) {
+    if (typed.empty()) {
+        throw std::runtime_error("No output folder given");
+    }
+    if (typed.is_absolute()) {
+        return typed;
+    }
+    const std::optional<fs::path> home = platform::UserHomeFolder();
+    if (!home) {
+        throw std::runtime_error("The output folder " + typed.string() +
+                                 " is relative and there is no home folder to put it in");
+    }
+    return (*home / typed).lexically_normal();
+}
+
 uint64_t RegularFileSize(const fs::path& path) {
     std::error_code error;
     const fs::file_status status = fs::status(path, error);

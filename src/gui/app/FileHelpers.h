@@ -42,6 +42,14 @@ FileType FileTypeFromExtension(std::string extension);
 // there is no such folder or it cannot be created.
 std::filesystem::path AppDataDir();
 
+// The folder a run writes into (a recording, a conversion, a colorization), for the text the
+// user typed or picked as its output folder: an absolute path as it is, a relative one under
+// the user's home folder (platform/AppDataFolder.h) rather than the working folder, which is
+// wherever the program happened to be started. "." and ".." parts of a relative text are
+// resolved; "~" is an ordinary folder name. Called when the run starts. Throws
+// std::runtime_error when the text is empty, or relative with no home folder to put it in.
+std::filesystem::path ResolveOutputFolder(const std::filesystem::path& typed);
+
 // The size of a regular file (symbolic links followed). Throws std::runtime_error "Cannot
 // open <path>" when there is none, and "Not a regular file (a FIFO): <path>" (a folder, a
 // device, a socket) before it is opened, so that no read waits on a pipe or a device.

@@ -172,6 +172,9 @@ void SensorStreamer::ConnectLocked() {
     }
     if (built) {
         appState_->connected = true;
+    } else if (connectFailedOnCamera_) {
+        // The sensor answered; the line above already names the camera and its reason.
+        appState_->SetToast("Camera connection failed", 3);
     } else {
         appState_->SetToast("Sensor connection failed", 3);
         Log("Sensor creation failed", 4);

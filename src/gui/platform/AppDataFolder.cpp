@@ -1,4 +1,4 @@
-// The per-user data folder from the environment, Windows and Linux rules side by side.
+// The user's data and home folders from the environment, Windows and Linux rules side by side.
 #include "platform/AppDataFolder.h"
 
 #include <cstdlib>
@@ -45,7 +45,7 @@ Path UserDataRoot() {
             return *path;
         }
     }
-    if (auto home = AbsoluteFromEnvironment("HOME")) {
+    if (auto home = UserHomeFolder()) {
         return *home / ".local" / "share";
     }
     constexpr const char* kTried = "LOCALAPPDATA, APPDATA, XDG_DATA_HOME and HOME";
@@ -53,6 +53,14 @@ Path UserDataRoot() {
     throw std::filesystem::filesystem_error(
         std::string("No per-user application-data folder: none of ") + kTried + " holds an absolute path",
         std::make_error_code(std::errc::no_such_file_or_directory));
+}
+
+std::optional<Path> UserHomeFolder() {
+#ifdef _WIN32
+    return AbsoluteFromEnvironment(L"USERPROFILE");
+#else
+    return AbsoluteFromEnvironment("HOME");
+#endif
 }
 
 }  // namespace orbel::studio::platform

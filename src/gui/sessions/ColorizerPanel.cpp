@@ -1,7 +1,9 @@
+// The colorizer panel's decisions, its background task and its drawing (Dear ImGui 1.86).
 #include "sessions/ColorizerPanel.h"
 
 #include <imgui.h>
 
+#include "app/FileHelpers.h"
 #include "app/GuiUtilities.h"
 #include "app/Logging.h"
 #include "platform/FileDialog.h"
@@ -84,8 +86,17 @@ void ColorizerPanel::PressButton(const std::shared_ptr<AppState>& appState) {
         appState->SetToast("Colorization stop requested", 0);
         return;
     }
+    ColorizationInputs inputs = Inputs();
+    try {
+        // A relative output folder goes under the home folder, decided once, here.
+        inputs.outputFolder = ResolveOutputFolder(inputs.outputFolder);
+    } catch (const std::exception& e) {
+        Log(std::string("[Colorizer] ") + e.what(), 4);
+        appState->SetToast("Colorization failed", 3);
+        return;
+    }
     colorizer_ = make_ ? make_() : std::make_shared<ColorizerSDK>();
-    task_.Launch(*appState, [colorizer = colorizer_, inputs = Inputs(), state = appState] {
+    task_.Launch(*appState, [colorizer = colorizer_, inputs = std::move(inputs), state = appState] {
         RunColorizationTask(*colorizer, inputs, state);
     });
 }

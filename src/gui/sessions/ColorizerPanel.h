@@ -1,8 +1,10 @@
 // The colorizer panel: the user picks the inputs of an offline colorization (point-cloud
 // folder, image folder, QEXT file, optional sync file, output folder), starts it as a
 // background task, follows its progress in the main layout's progress bar and may ask it
-// to stop. The decisions (what is enabled, the button's text, what the task reports) are
-// the plain functions and ColorizerPanel's non-drawing members; DrawColorizerPanel draws.
+// to stop. An output folder typed as a relative path is taken in the user's home folder
+// when the run starts, and the log names the absolute folder written. The decisions (what
+// is enabled, the button's text, what the task reports) are the plain functions and
+// ColorizerPanel's non-drawing members; DrawColorizerPanel draws.
 //
 // Contract: GUI thread only, except the task, which runs on its own thread (std::async)
 // and shares with the GUI thread only the run's stop flag, AppState's progress fraction

@@ -235,6 +235,7 @@ public:
         }
         EnsureDirectory(outputFolder);
         output_ = outputFolder;
+        Report("Writing to " + outputFolder.string(), kInfo);
 
         cloudFiles_ = ListPointCloudFiles(pointCloudFolder, type_);
         imageFiles_ = ListImageFiles(imageFolder);

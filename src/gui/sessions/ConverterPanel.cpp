@@ -56,8 +56,10 @@ void ConverterPanel::Start(const std::shared_ptr<AppState>& state) {
     // A fresh flag per run: a stop meant for an earlier run never reaches this one.
     cancel_ = std::make_shared<std::atomic<bool>>(false);
     try {
+        // A relative output folder goes under the home folder, decided once, here.
+        fs::path output = ResolveOutputFolder(outputFolder_);
         // Replacing a finished future does not wait; the slot's earlier task has ended.
-        task_.Launch(*state, [state, cancel = cancel_, input = fs::path(inputFolder_), output = fs::path(outputFolder_),
+        task_.Launch(*state, [state, cancel = cancel_, input = fs::path(inputFolder_), output = std::move(output),
                               format = formatIndex_] { RunConversion(state, cancel, input, output, format); });
     } catch (const std::exception& e) {
         Log(std::string("[Converter]Failed to start conversion: ") + e.what(), log_level::kError);

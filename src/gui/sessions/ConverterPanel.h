@@ -1,7 +1,9 @@
 // ConverterPanel: the "Converter" tab. The user picks an input folder tree of QPC frame files,
 // an output folder and a format (PLY, PCD or CSV) and converts; the conversion runs as one
 // std::async task whose future sits in AppState's processing slot, reports its progress
-// through AppState's progress fraction and text, and can be asked to stop between files.
+// through AppState's progress fraction and text, and can be asked to stop between files. An
+// output folder typed as a relative path is taken in the user's home folder when the run
+// starts, and the log names the absolute folder written.
 //
 // Contract: the panel's methods run on the GUI thread. The task shares with the GUI thread
 // only its own cancel flag (made fresh on the GUI thread for every run), the AppState (whose

@@ -124,6 +124,7 @@ ConversionResult ConvertFolder(std::shared_ptr<std::atomic<bool>> cancel, const 
     const fs::path folder = output / ("frames_" + extension);
     EnsureDirectory(folder);
     Log("Processing conversion to " + extension, log_level::kInfo);
+    Log("[Converter] Writing to " + folder.string(), log_level::kInfo);
 
     std::set<fs::path> written;
     for (size_t i = 0; i < keyed.size(); ++i) {

@@ -7,6 +7,7 @@
 #include <imgui.h>
 #include <imgui_stdlib.h>
 
+#include "app/FileHelpers.h"
 #include "app/Logging.h"
 #include "app/PointCloudWorker.h"
 #include "app/ToggleSwitch.h"
@@ -22,7 +23,8 @@ constexpr std::array<float, 4> kRecordingColour{0.2f, 0.9f, 0.2f, 1.0f};
 
 }  // namespace
 
-RecorderPanel::RecorderPanel(std::shared_ptr<AppContext> context) : context_(std::move(context)) {}
+RecorderPanel::RecorderPanel(std::shared_ptr<AppContext> context, std::shared_ptr<const SensorConfig> sensorConfig)
+    : context_(std::move(context)), sensorConfig_(std::move(sensorConfig)) {}
 
 RecorderPanel::~RecorderPanel() {
     if (recorder_ || cameraRecorder_) {
@@ -101,13 +103,22 @@ void RecorderPanel::StartRecording() {
     // A recording that ended by itself leaves its recorders until here.
     StopRecording();
     AppState& state = *context_->appState;
-    sessionFolder_ = FreshSessionFolder(fs::path(outputFolder_));
-    const bool elsewhere = sessionFolder_ != fs::path(outputFolder_);
-    if (elsewhere) {
-        Log("The folder " + outputFolder_ + " already holds a recorded session; recording into " +
+    fs::path chosen;
+    try {
+        chosen = ResolveOutputFolder(outputFolder_);
+    } catch (const std::exception& e) {
+        Log(std::string("Failed to start recording: ") + e.what(), log_level::kError);
+        state.SetToast("Failed to start recording", 3);
+        return;
+    }
+    sessionFolder_ = FreshSessionFolder(chosen);
+    if (sessionFolder_ != chosen) {
+        Log("The folder " + chosen.string() + " already holds a recorded session; recording into " +
                 sessionFolder_.string(),
             log_level::kWarning);
     }
+    // A relative folder or a fresh one beside the chosen is not where the user looks.
+    const bool elsewhere = sessionFolder_ != fs::path(outputFolder_);
     startTime_ = std::chrono::steady_clock::now();
 
     recorder_ = std::make_shared<Recorder>();
@@ -124,11 +135,13 @@ void RecorderPanel::StartRecording() {
         state.SetToast("Failed to start recording", 3);
         return;
     }
-    // The user looks for the session where they chose it: a fresh folder beside it is named.
-    state.SetToast(elsewhere ? "Recording started in " + sessionFolder_.filename().string() : "Recording started", 0);
+    state.SetToast(elsewhere ? "Recording started in " + sessionFolder_.string() : "Recording started", 0);
 
     if (!state.cameraRunning.load()) {
-        Log("Camera not available, skipping camera recording", log_level::kWarning);
+        // A camera switched off in the sensor panel is not missing: "Record camera" shows it.
+        if (!sensorConfig_ || sensorConfig_->enable_camera) {
+            Log("Camera not available, skipping camera recording", log_level::kWarning);
+        }
         return;
     }
     if (!recordCamera_.load()) {

@@ -1,7 +1,9 @@
 // RecorderPanel: the "Recorder" tab. The user picks an output folder and records the live
 // stream into it: the lidar recorder always, the camera recorder beside it when the camera
-// runs and "Record camera" is on. The panel shows the state and the elapsed time, and stops
-// the recording by itself when streaming ends or a recorder fails.
+// runs and "Record camera" is on. A folder typed as a relative path is taken in the user's
+// home folder when the recording starts, and the status line, the log and the toast name the
+// absolute folder written. The panel shows the state and the elapsed time, and stops the
+// recording by itself when streaming ends or a recorder fails.
 //
 // Ownership: the recorders are made, subscribed, unsubscribed, stopped and deleted on the GUI
 // thread only; their write loops run as TaskManager jobs (kinds Recording and
@@ -24,6 +26,7 @@
 #include "app/AppAction.h"
 #include "app/AppContext.h"
 #include "app/IConsumer.h"
+#include "app/SensorConfig.h"
 #include "sessions/CameraRecorder.h"
 #include "sessions/Recorder.h"
 
@@ -40,7 +43,9 @@ public:
         std::string folder;   // the folder being written while recording (it may not be the one chosen), else empty
     };
 
-    explicit RecorderPanel(std::shared_ptr<AppContext> context);
+    // `sensorConfig` is the sensor panel's: its camera switch tells a camera switched off
+    // (nothing to say) from one that is on but not running (worth a warning).
+    RecorderPanel(std::shared_ptr<AppContext> context, std::shared_ptr<const SensorConfig> sensorConfig);
     // Stops a recording that still runs.
     ~RecorderPanel() override;
     RecorderPanel(const RecorderPanel&) = delete;
@@ -71,7 +76,8 @@ public:
     const std::string& OutputFolder() const { return outputFolder_; }
     bool RecordCamera() const { return recordCamera_.load(); }
     void SetRecordCamera(bool on) { recordCamera_.store(on); }
-    // Where the current or last recording went (a fresh folder when the chosen one held a session).
+    // Where the current or last recording went, absolute (a fresh folder when the chosen one
+    // held a session).
     const std::filesystem::path& SessionFolder() const { return sessionFolder_; }
     bool HasRecorder() const { return recorder_ != nullptr; }
     bool HasCameraRecorder() const { return cameraRecorder_ != nullptr; }
@@ -83,6 +89,7 @@ private:
     std::shared_ptr<Recorder> recorder_;
     std::shared_ptr<recorder::CameraRecorder> cameraRecorder_;
     std::shared_ptr<AppContext> context_;
+    std::shared_ptr<const SensorConfig> sensorConfig_;
     std::chrono::steady_clock::time_point startTime_{};
     std::atomic<bool> recordCamera_{false};
     std::filesystem::path sessionFolder_;

@@ -156,6 +156,27 @@ TEST_F(AppDataFolder, FolderThatCannotBeCreatedThrows) {
     EXPECT_THROW(AppDataDir(), fs::filesystem_error);
 }
 
+TEST_F(AppDataFolder, RelativeOutputFoldersGoUnderTheHomeFolder) {
+    const fs::path home = root_ / "home";
+    setenv("HOME", home.c_str(), 1);
+    const std::pair<fs::path, fs::path> cases[] = {
+        {"relrec", home / "relrec"},
+        {"a/./b/../c", home / "a" / "c"},
+        {"~/rec", home / "~" / "rec"},  // "~" is a name like any other
+    };
+    for (const auto& [typed, expected] : cases) {
+        EXPECT_EQ(ResolveOutputFolder(typed), expected) << typed;
+    }
+    EXPECT_EQ(ErrorText([] { ResolveOutputFolder(""); }), "No output folder given");
+
+    const std::string homeless = "The output folder relrec is relative and there is no home folder to put it in";
+    setenv("HOME", "relative/home", 1);
+    EXPECT_EQ(ErrorText([] { ResolveOutputFolder("relrec"); }), homeless);
+    unsetenv("HOME");
+    EXPECT_EQ(ErrorText([] { ResolveOutputFolder("relrec"); }), homeless);
+    EXPECT_EQ(ResolveOutputFolder(root_ / "abs"), root_ / "abs");
+}
+
 TEST_F(ScratchFolder, EnsureDirectoryCreatesParentsAndRejectsFiles) {
     const fs::path nested = root_ / "a" / "b" / "c";
     EnsureDirectory(nested);

@@ -199,6 +199,23 @@ TEST_F(SensorPanelCameraTest, CameraThatStopsAnsweringIsNamedAsTheCamera) {
     ASSERT_TRUE(Eventually([&] { return !State().streaming && !State().connected && !State().cameraRunning; }));
 }
 
+// The sensor answers and no camera does: the log keeps the SDK's own text, and the program's
+// own words name the camera alone.
+TEST_F(SensorPanelCameraTest, NoCameraAtTheCameraAddressIsTheCamerasFailureAlone) {
+    panel->EditCameraIp("127.0.0.3");
+    panel->ClickStartStop();
+    ASSERT_TRUE(SettleTasks());
+    EXPECT_FALSE(State().connected);
+    EXPECT_EQ(Toast(), "Camera is not available: No cameras found");
+    const std::string sdkText = "Failed to connect to camera. (Exception: Failed to connect to the sensor";
+    EXPECT_EQ(log.Count(sdkText, spdlog::level::err), 1u);
+    EXPECT_EQ(log.Count("No cameras found", spdlog::level::err), 1u);
+    for (const auto& record : log.Records()) {
+        if (record.level < spdlog::level::warn || record.text.rfind(sdkText, 0) == 0) continue;
+        EXPECT_EQ(record.text.find("ensor"), std::string::npos) << record.text;
+    }
+}
+
 TEST_F(SensorPanelCameraTest, EveryFailedStartTellsWhyAndNamesTheCamera) {
     struct Case {
         const char* name;

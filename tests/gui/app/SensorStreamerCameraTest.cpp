@@ -97,4 +97,25 @@ TEST(StreamerWithCamera, PublishesCameraDataBesideTheFrames) {
     }
 }
 
+// A sensor that answers and no camera at the camera address: the connection fails as the
+// camera's, in its notice and in the program's own log lines.
+TEST(StreamerWithCamera, NoCameraAtTheCameraAddressFailsTheConnectionAsTheCamera) {
+    orbel::testing::ProgramLogCapture log;
+    orbel::emulator::SensorEmulator emulator;
+    auto appState = std::make_shared<orbel::studio::gui::AppState>();
+    auto config = std::make_shared<orbel::studio::SensorConfig>();
+    config->sensor_ip = "127.0.0.1";
+    config->sensor_port = emulator.Port();
+    config->camera_ip = "127.0.0.3";
+    orbel::studio::gui::SensorStreamer streamer(appState, config, std::make_shared<orbel::studio::ObjectDispatcher>());
+    streamer.cameraEnabled = true;
+    streamer.Connect();
+    EXPECT_FALSE(streamer.HasSensor());
+    EXPECT_FALSE(appState->connected);
+    ASSERT_TRUE(appState->PendingToast());
+    EXPECT_EQ(appState->PendingToast()->text, "Camera connection failed");
+    EXPECT_EQ(log.Count("Failed to connect to camera. (", spdlog::level::err), 1u);
+    EXPECT_EQ(log.Count("Sensor creation failed", spdlog::level::err), 0u);
+}
+
 }  // namespace

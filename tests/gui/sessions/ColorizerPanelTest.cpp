@@ -297,6 +297,27 @@ TEST_F(ColorizerPanelTest, CompletedRunSaysSoAndReportsProgress) {
     EXPECT_FLOAT_EQ(appState->progressFraction.load(), 1.0f);
 }
 
+// A relative output folder is taken in the home folder when the run starts, not in the
+// folder the program was started in; the log names the absolute folder written.
+TEST_F(ColorizerPanelTest, RelativeOutputFolderGoesUnderTheHomeFolder) {
+    orbel::testing::ColorizationSession session(root_);
+    session.AddFrame(1, 1'000'000);
+    session.AddImage(1, 1'000'000, 60);
+    orbel::testing::HomeAndWorkingFolder folders(root_ / "home", root_ / "started-here");
+    ColorizerPanel panel;
+    Fill(panel, ColorizerPanel::kPointCloudFolder, session.clouds.string());
+    Fill(panel, ColorizerPanel::kImageFolder, session.images.string());
+    Fill(panel, ColorizerPanel::kQextFile, session.qext.string());
+    Fill(panel, ColorizerPanel::kOutputFolder, "coloured");
+    panel.PressButton(appState);
+    appState->tasks[AppState::kProcessingTaskSlot].wait();
+    const fs::path written = root_ / "home" / "coloured";
+    EXPECT_EQ(Toast(), "Colorization completed");
+    EXPECT_TRUE(fs::exists(written / orbel::testing::ColorizationSession::FrameName(1)));
+    EXPECT_TRUE(log.Contains("[Colorizer] Writing to " + written.string(), spdlog::level::info));
+    EXPECT_TRUE(fs::is_empty(root_ / "started-here"));
+}
+
 TEST(ColorizationProgressText, ReportsPercentages) {
     AppState state;
     orbel::studio::gui::ReportColorizationProgress(state, 42, 100);

@@ -41,7 +41,7 @@ TEST_F(SessionEndToEnd, RecordReplayAndConvertFiveSecondsOfTheEmulator) {
     {
         SensorStreamer streamer(context->appState, config, context->dispatcher);
         streamer.cameraEnabled = false;
-        RecorderPanel recorder(context);
+        RecorderPanel recorder(context, config);
         streamer.Start();
         ASSERT_TRUE(context->appState->streaming.load());
         recorder.SetOutputFolder(session.string());

@@ -11,6 +11,7 @@
 #include <iterator>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,33 @@ protected:
     }
 
     fs::path root_;
+};
+
+// For one test, HOME names `home` and the working folder is `working` (both created); the
+// process's own come back afterwards. Where a relative output folder must go, and where not.
+class HomeAndWorkingFolder {
+public:
+    HomeAndWorkingFolder(const fs::path& home, const fs::path& working) : working_(fs::current_path()) {
+        if (const char* value = getenv("HOME")) home_ = value;
+        fs::create_directories(home);
+        fs::create_directories(working);
+        setenv("HOME", home.c_str(), 1);
+        fs::current_path(working);
+    }
+    ~HomeAndWorkingFolder() {
+        fs::current_path(working_);
+        if (home_) {
+            setenv("HOME", home_->c_str(), 1);
+        } else {
+            unsetenv("HOME");
+        }
+    }
+    HomeAndWorkingFolder(const HomeAndWorkingFolder&) = delete;
+    HomeAndWorkingFolder& operator=(const HomeAndWorkingFolder&) = delete;
+
+private:
+    fs::path working_;
+    std::optional<std::string> home_;
 };
 
 // The payloads of one frame's 56 lines: line i has index i, the frame number, time stamp

@@ -74,10 +74,11 @@ class RecorderPanelTest : public testing::ScratchFolder {
 protected:
     std::shared_ptr<AppContext> context_ = std::make_shared<AppContext>();
     AppState& state_ = *context_->appState;
+    std::shared_ptr<SensorConfig> config_ = std::make_shared<SensorConfig>();  // the sensor panel's
 };
 
 TEST_F(RecorderPanelTest, ButtonAndStatusFollowTheStreamAndTheFolder) {
-    RecorderPanel panel(context_);
+    RecorderPanel panel(context_, config_);
     EXPECT_FALSE(panel.RecordButtonEnabled());
     auto status = panel.CurrentStatus(std::chrono::steady_clock::now());
     EXPECT_EQ(status.text, "Waiting for sensor");
@@ -93,7 +94,7 @@ TEST_F(RecorderPanelTest, ButtonAndStatusFollowTheStreamAndTheFolder) {
 
 TEST_F(RecorderPanelTest, RecordsUntilTheStreamEndsThenStopsByItself) {
     ProgramLogCapture log;
-    RecorderPanel panel(context_);
+    RecorderPanel panel(context_, config_);
     state_.streaming = true;
     panel.SetOutputFolder((root_ / "session").string());
     panel.PressRecordButton();
@@ -120,7 +121,7 @@ TEST_F(RecorderPanelTest, RecordsUntilTheStreamEndsThenStopsByItself) {
 
 TEST_F(RecorderPanelTest, CameraImagesAreRecordedBesideTheFrames) {
     ProgramLogCapture log;
-    RecorderPanel panel(context_);
+    RecorderPanel panel(context_, config_);
     state_.streaming = true;
     state_.cameraRunning = true;
     panel.Consume(std::make_shared<AppAction>(AppActionType::CameraAvailable, &state_, true));
@@ -143,7 +144,7 @@ TEST_F(RecorderPanelTest, CameraImagesAreRecordedBesideTheFrames) {
 }
 
 TEST_F(RecorderPanelTest, RecordingAgainKeepsTheEarlierSession) {
-    RecorderPanel panel(context_);
+    RecorderPanel panel(context_, config_);
     state_.streaming = true;
     panel.SetOutputFolder((root_ / "drive").string());
     panel.PressRecordButton();
@@ -154,7 +155,7 @@ TEST_F(RecorderPanelTest, RecordingAgainKeepsTheEarlierSession) {
     panel.PressRecordButton();
     EXPECT_EQ(panel.SessionFolder(), root_ / "drive_2");
     // The user is told where this one goes: the toast and the status line name the new folder.
-    EXPECT_EQ(state_.PendingToast()->text, "Recording started in drive_2");
+    EXPECT_EQ(state_.PendingToast()->text, "Recording started in " + (root_ / "drive_2").string());
     EXPECT_EQ(panel.CurrentStatus(std::chrono::steady_clock::now()).folder, (root_ / "drive_2").string());
     EXPECT_EQ(panel.OutputFolder(), (root_ / "drive").string());
     context_->dispatcher->Publish(Batch(1));
@@ -163,9 +164,60 @@ TEST_F(RecorderPanelTest, RecordingAgainKeepsTheEarlierSession) {
     EXPECT_EQ(FileCount(root_ / "drive_2" / "frames_qpc"), 1u);
 }
 
+// The camera warning is for a camera that is switched on in the sensor panel but does not
+// run; switched off, "Record camera" already shows it and the log says nothing.
+TEST_F(RecorderPanelTest, OnlyASwitchedOnCameraThatDoesNotRunIsWarnedAbout) {
+    for (const bool cameraSwitch : {true, false}) {
+        SCOPED_TRACE(cameraSwitch ? "camera switched on" : "camera switched off");
+        ProgramLogCapture log;
+        config_->enable_camera = cameraSwitch;
+        RecorderPanel panel(context_, config_);
+        state_.streaming = true;
+        panel.SetOutputFolder((root_ / (cameraSwitch ? "on" : "off")).string());
+        panel.PressRecordButton();
+        ASSERT_TRUE(panel.IsRecording());
+        panel.PressRecordButton();
+        EXPECT_FALSE(panel.HasCameraRecorder());
+        EXPECT_EQ(log.Count("Camera not available", spdlog::level::warn), cameraSwitch ? 1u : 0u);
+        EXPECT_EQ(log.Count("camera recording", spdlog::level::info), 0u);
+    }
+}
+
+// A folder typed as a relative path records under the home folder, not wherever the program
+// was started, and the status line, the toast and the log name the absolute folder.
+TEST_F(RecorderPanelTest, ARelativeFolderRecordsUnderTheHomeFolder) {
+    ProgramLogCapture log;
+    testing::HomeAndWorkingFolder folders(root_ / "home", root_ / "started-here");
+    const fs::path absolute = root_ / "home" / "relrec";
+    RecorderPanel panel(context_, config_);
+    state_.streaming = true;
+    panel.SetOutputFolder("relrec");
+    panel.PressRecordButton();
+    ASSERT_TRUE(panel.IsRecording());
+    EXPECT_EQ(panel.CurrentStatus(std::chrono::steady_clock::now()).folder, absolute.string());
+    EXPECT_EQ(state_.PendingToast()->text, "Recording started in " + absolute.string());
+    context_->dispatcher->Publish(Batch(1));
+    panel.PressRecordButton();
+    EXPECT_EQ(FileCount(absolute / "frames_qpc"), 1u);
+    EXPECT_TRUE(log.Contains("Started recording to folder: " + (absolute / "frames_qpc").string(),
+                             spdlog::level::info));
+    EXPECT_TRUE(fs::is_empty(root_ / "started-here"));
+
+    // With no home folder to put it in, a relative folder is refused, not put in the working folder.
+    unsetenv("HOME");
+    panel.SetOutputFolder("elsewhere");
+    panel.PressRecordButton();
+    EXPECT_FALSE(panel.IsRecording());
+    EXPECT_FALSE(panel.HasRecorder());
+    EXPECT_EQ(state_.PendingToast()->text, "Failed to start recording");
+    EXPECT_EQ(log.Count("Failed to start recording: The output folder elsewhere is relative", spdlog::level::err),
+              1u);
+    EXPECT_TRUE(fs::is_empty(root_ / "started-here"));
+}
+
 TEST_F(RecorderPanelTest, AFailingRecorderEndsTheRecordingAndIsLetGo) {
     ProgramLogCapture log;
-    RecorderPanel panel(context_);
+    RecorderPanel panel(context_, config_);
     state_.streaming = true;
     testing::WriteText(root_ / "session" / "frames_qpc", "a file where the folder should be");
     panel.SetOutputFolder((root_ / "session").string());
@@ -180,7 +232,7 @@ TEST_F(RecorderPanelTest, AFailingRecorderEndsTheRecordingAndIsLetGo) {
 }
 
 TEST_F(RecorderPanelTest, StartingAndStoppingAtOnceNeverHangs) {
-    RecorderPanel panel(context_);
+    RecorderPanel panel(context_, config_);
     state_.streaming = true;
     panel.SetOutputFolder((root_ / "quick").string());
     auto cycles = std::async(std::launch::async, [&] {
@@ -195,7 +247,7 @@ TEST_F(RecorderPanelTest, StartingAndStoppingAtOnceNeverHangs) {
 
 TEST_F(RecorderPanelTest, LeavingWhileRecordingWritesWhatWasPublished) {
     {
-        RecorderPanel panel(context_);
+        RecorderPanel panel(context_, config_);
         state_.streaming = true;
         panel.SetOutputFolder((root_ / "session").string());
         panel.PressRecordButton();
@@ -207,7 +259,7 @@ TEST_F(RecorderPanelTest, LeavingWhileRecordingWritesWhatWasPublished) {
 
 TEST_F(RecorderPanelTest, DrawsAndTakesTheFolderFromTheDialog) {
     DialogAnswers answers(root_ / "picked");
-    RecorderPanel panel(context_);
+    RecorderPanel panel(context_, config_);
     testing::HeadlessImGui gui;
     const auto draw = [&] { panel.DrawRecorderPanel(); };
     gui.Frame(draw);
@@ -557,6 +609,24 @@ TEST_F(ConverterPanelTest, ThePanelRunsTheConversionAsATaskAndCanStopIt) {
 }
 
 // The colorizer panel shares the processing slot: its task is not this panel's to show or stop.
+// A relative output folder is taken in the home folder when the run starts; the log names
+// the absolute folder written.
+TEST_F(ConverterPanelTest, ARelativeOutputFolderGoesUnderTheHomeFolder) {
+    ProgramLogCapture log;
+    testing::HomeAndWorkingFolder folders(root_ / "home", root_ / "started-here");
+    Frames(3);
+    ConverterPanel panel;
+    panel.SetInputFolder((root_ / "in").string());
+    panel.SetOutputFolder("converted");
+    panel.PressButton(state_);
+    panel.WaitForConversion();
+    const fs::path written = root_ / "home" / "converted" / "frames_ply";
+    EXPECT_EQ(FileCount(written), 3u);
+    EXPECT_TRUE(log.Contains("[Converter] Writing to " + written.string(), spdlog::level::info));
+    EXPECT_TRUE(fs::is_empty(root_ / "started-here"));
+    EXPECT_EQ(state_->PendingToast()->text, "Conversion completed");
+}
+
 TEST_F(ConverterPanelTest, AnotherPanelsTaskIsNeitherShownNorStopped) {
     ConverterPanel panel;
     panel.SetInputFolder((root_ / "in").string());
