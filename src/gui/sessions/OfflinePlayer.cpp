@@ -99,9 +99,7 @@ std::shared_ptr<CameraData> LoadCameraImage(const fs::path& path) {
 
 std::vector<fs::path> ListReplayFiles(const fs::path& folder, FileType type) {
     if (type == FileType::Jpg) {
-        std::vector<fs::path> images = ListFilesRecursive(folder, ".jpg");
-        std::vector<fs::path> jpeg = ListFilesRecursive(folder, ".jpeg");
-        images.insert(images.end(), jpeg.begin(), jpeg.end());
+        std::vector<fs::path> images = ListImageFilesRecursive(folder);
         std::vector<std::tuple<uint64_t, uint64_t, fs::path>> keyed;
         keyed.reserve(images.size());
         for (auto& image : images) {

@@ -46,7 +46,7 @@ std::shared_ptr<CameraData> LoadCameraImage(const std::filesystem::path& path);
 // The files of one type under the folder, in replay order: QPC and PLY frames named
 // <name>_<number> by that number, then every other one by name (the log says how many had no
 // number), ties by path; JPEG images (".jpg" and ".jpeg") by time stamp, then frame counter,
-// ties by path.
+// ties by path. Entries that cannot be examined are left out as ListFilesRecursive says.
 // Throws as ListFilesRecursive.
 std::vector<std::filesystem::path> ListReplayFiles(const std::filesystem::path& folder, FileType type);
 
