@@ -1,12 +1,17 @@
 // File kinds, folders and frame-file listings. Errors of the file system surface as
 // the std::filesystem exceptions of the call that failed; the two folder checks of
-// the listings throw std::runtime_error with the path in the message.
+// the listings throw std::runtime_error with the path in the message. The listings
+// walk with the error_code forms of the directory calls, so that what fails for one
+// entry or one sub-folder costs that entry or sub-folder only.
 #include "app/FileHelpers.h"
 
+#include <functional>
 #include <map>
 #include <set>
 #include <stdexcept>
+#include <system_error>
 
+#include "app/Logging.h"
 #include "platform/AppDataFolder.h"
 
 namespace orbel::studio {
@@ -45,6 +50,112 @@ const char* KindOf(fs::file_type type) {
         case fs::file_type::socket: return "a socket";
         default: return "not a file";
     }
+}
+
+void WarnSkipped(const fs::path& path, const std::string& reason) {
+    Log("Skipped " + path.string() + ": " + reason, log_level::kWarning);
+}
+
+// The folder opened for listing; a folder that cannot be opened throws as the
+// directory_iterator constructor does.
+fs::directory_iterator OpenFolder(const fs::path& folder) {
+    std::error_code error;
+    fs::directory_iterator entries(folder, error);
+    if (error) {
+        throw fs::filesystem_error("directory_iterator::directory_iterator", folder, error);
+    }
+    return entries;
+}
+
+// Calls `found` with every regular file of the folder (and, with `recursive`, of its
+// sub-folders, depth first in the order recursive_directory_iterator takes) whose path
+// `wanted` accepts. Links to folders are not followed. What cannot be examined is given
+// to `skipped` with the reason and the walk goes on: an entry that `wanted` accepts but
+// that cannot be examined or is not a regular file, a sub-folder that cannot be opened,
+// and the rest of a folder whose reading fails part way.
+void WalkFolder(const fs::path& folder, bool recursive, const std::function<bool(const fs::path&)>& wanted,
+                const std::function<void(const fs::path&)>& found,
+                const std::function<void(const fs::path&, const std::string&)>& skipped) {
+    struct Open {
+        fs::path folder;
+        fs::directory_iterator entries;
+    };
+    std::vector<Open> open;
+    open.push_back({folder, OpenFolder(folder)});
+    while (!open.empty()) {
+        if (open.back().entries == fs::directory_iterator()) {
+            open.pop_back();
+            continue;
+        }
+        const fs::directory_entry entry = *open.back().entries;
+        std::error_code error;
+        open.back().entries.increment(error);
+        if (error) {
+            skipped(open.back().folder, "the rest of the folder could not be read (" + error.message() + ")");
+            open.back().entries = fs::directory_iterator();
+        }
+
+        const fs::path& path = entry.path();
+        // Not followed: a link's own status tells a folder to descend into from a link to one.
+        const fs::file_status own = entry.symlink_status(error);
+        if (!error && own.type() == fs::file_type::directory) {
+            if (recursive) {
+                fs::directory_iterator entries(path, error);
+                if (error) {
+                    skipped(path, error.message());
+                } else {
+                    open.push_back({path, std::move(entries)});
+                }
+            }
+            continue;
+        }
+        if (!wanted(path)) {
+            continue;
+        }
+        const fs::file_status target = error ? own : entry.status(error);
+        if (error) {
+            skipped(path, error.message());
+        } else if (target.type() == fs::file_type::regular) {
+            found(path);
+        } else if (target.type() != fs::file_type::directory) {  // a link to a folder is not followed
+            skipped(path, std::string("not a regular file (") + KindOf(target.type()) + ")");
+        }
+    }
+}
+
+// The extension as the listings compare it: lower case, with its dot.
+std::string NormalisedExtension(const std::string& extension) {
+    std::string wanted = extension;
+    if (!wanted.empty() && wanted.front() != '.') {
+        wanted.insert(wanted.begin(), '.');
+    }
+    return AsciiLower(std::move(wanted));
+}
+
+// The files of each extension, in the order of `extensions`, from one recursive walk.
+std::vector<fs::path> ListByExtensions(const fs::path& folder, const std::vector<std::string>& extensions) {
+    RequireFolder(folder);
+    std::vector<std::string> wanted;
+    for (const std::string& extension : extensions) {
+        wanted.push_back(NormalisedExtension(extension));
+    }
+    std::vector<std::vector<fs::path>> groups(wanted.size());
+    const auto group = [&](const fs::path& path) {
+        const std::string extension = AsciiLower(path.extension().string());
+        for (size_t i = 0; i < wanted.size(); ++i) {
+            if (wanted[i] == extension) return i;
+        }
+        return wanted.size();
+    };
+    WalkFolder(
+        folder, true, [&](const fs::path& path) { return group(path) < wanted.size(); },
+        [&](const fs::path& path) { groups[group(path)].push_back(path); }, WarnSkipped);
+
+    std::vector<fs::path> files;
+    for (auto& paths : groups) {
+        files.insert(files.end(), std::make_move_iterator(paths.begin()), std::make_move_iterator(paths.end()));
+    }
+    return files;
 }
 
 }  // namespace
@@ -161,12 +272,8 @@ std::string MostCommonExtension(const fs::path& folder) {
     RequireFolder(folder);
     static const std::set<std::string, std::less<>> kKnown{"ply", "pcd", "png", "csv", "qpc", "jpg"};
 
-    std::map<std::string, std::size_t> counts;  // ordered by text, so ties go to the first
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
-        if (!entry.is_regular_file()) {
-            continue;
-        }
-        std::string extension = AsciiLower(entry.path().extension().string());
+    const auto known = [](const fs::path& path) {
+        std::string extension = AsciiLower(path.extension().string());
         if (!extension.empty()) {
             extension.erase(0, 1);
         }
@@ -174,10 +281,13 @@ std::string MostCommonExtension(const fs::path& folder) {
         if (extension == "jpeg") {
             extension = "jpg";
         }
-        if (kKnown.contains(extension)) {
-            ++counts[extension];
-        }
-    }
+        return kKnown.contains(extension) ? extension : std::string();
+    };
+
+    std::map<std::string, std::size_t> counts;  // ordered by text, so ties go to the first
+    WalkFolder(
+        folder, false, [&](const fs::path& path) { return !known(path).empty(); },
+        [&](const fs::path& path) { ++counts[known(path)]; }, [](const fs::path&, const std::string&) {});
 
     std::string best;
     std::size_t bestCount = 0;
@@ -191,24 +301,15 @@ std::string MostCommonExtension(const fs::path& folder) {
 }
 
 std::vector<fs::path> ListFilesRecursive(const fs::path& folder, const std::string& extension) {
-    RequireFolder(folder);
-    std::string wanted = extension;
-    if (!wanted.empty() && wanted.front() != '.') {
-        wanted.insert(wanted.begin(), '.');
-    }
-    wanted = AsciiLower(std::move(wanted));
-
-    std::vector<fs::path> files;
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder)) {
-        if (entry.is_regular_file() && AsciiLower(entry.path().extension().string()) == wanted) {
-            files.push_back(entry.path());
-        }
-    }
-    return files;
+    return ListByExtensions(folder, {extension});
 }
 
 std::vector<fs::path> ListQpcFilesRecursive(const fs::path& folder) {
     return ListFilesRecursive(folder, ".qpc");
+}
+
+std::vector<fs::path> ListImageFilesRecursive(const fs::path& folder) {
+    return ListByExtensions(folder, {".jpg", ".jpeg"});
 }
 
 std::optional<uint64_t> ExtractFileId(const fs::path& file) {

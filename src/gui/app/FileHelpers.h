@@ -1,7 +1,8 @@
 // File kinds, the program's application-data folder, folder creation, the layout
 // of a recorded session folder and the listing of frame files. Stateless free
-// functions, safe on any thread. None of them logs: failures are thrown and the
-// callers decide what to tell the user.
+// functions, safe on any thread. Failures are thrown and the callers decide what to
+// tell the user; the one exception is a folder entry that a listing passes over, which
+// the listing itself names in the log, since the listing goes on without it.
 #pragma once
 
 #include <cstdint>
@@ -64,19 +65,31 @@ SessionPaths MakeSessionPaths(const std::filesystem::path& picked);
 
 // The most frequent known frame-file extension (lower case, no dot) among the
 // folder's direct files, ties going to the alphabetically first; ".jpeg" counts as
-// "jpg". Empty when there is none. Throws std::runtime_error when the folder is
-// missing or not a folder, filesystem_error when it cannot be read.
+// "jpg". Empty when there is none. An entry that cannot be examined (a link loop, a
+// dangling link, a name gone since it was listed) has no vote and is passed over
+// without a word: every caller lists the folder next, and that listing names it.
+// Throws std::runtime_error when the folder is missing or not a folder,
+// filesystem_error when it cannot be opened.
 std::string MostCommonExtension(const std::filesystem::path& folder);
 
 // Every regular file under the folder, sub-folders included (symbolic links to
-// folders are not followed), whose extension equals `extension` regardless of
-// case and of a leading dot; an empty extension matches files without one. In
-// walk order, unsorted. Throws as MostCommonExtension.
+// folders are not followed, so no link loop is entered), whose extension equals
+// `extension` regardless of case and of a leading dot; an empty extension matches files
+// without one. In walk order, unsorted.
+// One unreadable entry never ends the listing: an entry of that extension that cannot be
+// examined or is not a regular file (a link loop, a dangling link, a name gone since it
+// was listed, a FIFO or a device), and a sub-folder that cannot be opened, are left out
+// with one warning each, "Skipped <path>: <reason>". Throws as MostCommonExtension when
+// the folder itself is missing, not a folder or cannot be opened.
 std::vector<std::filesystem::path> ListFilesRecursive(const std::filesystem::path& folder,
                                                       const std::string& extension);
 
 // ListFilesRecursive with ".qpc".
 std::vector<std::filesystem::path> ListQpcFilesRecursive(const std::filesystem::path& folder);
+
+// The ".jpg" files, then the ".jpeg" files, each in walk order, from one walk of the
+// folder (so an entry passed over is named once). As ListFilesRecursive otherwise.
+std::vector<std::filesystem::path> ListImageFilesRecursive(const std::filesystem::path& folder);
 
 // The id in a frame or image file's name: the decimal number that starts right after the
 // first "_" of the name without its extension, up to the next "_" or the end (leading

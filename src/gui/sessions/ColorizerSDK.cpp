@@ -59,13 +59,6 @@ std::optional<SyncPair> ParseSyncLine(std::string_view line) {
     return SyncPair{*cloud, *image};
 }
 
-std::vector<fs::path> ListImageFiles(const fs::path& folder) {
-    std::vector<fs::path> files = ListFilesRecursive(folder, ".jpg");
-    std::vector<fs::path> jpeg = ListFilesRecursive(folder, ".jpeg");
-    files.insert(files.end(), std::make_move_iterator(jpeg.begin()), std::make_move_iterator(jpeg.end()));
-    return files;
-}
-
 std::vector<fs::path> ListPointCloudFiles(const fs::path& folder, FileType type) {
     return ListFilesRecursive(folder, type == FileType::Qpc ? ".qpc" : ".ply");
 }
@@ -238,7 +231,7 @@ public:
         Report("Writing to " + outputFolder.string(), kInfo);
 
         cloudFiles_ = ListPointCloudFiles(pointCloudFolder, type_);
-        imageFiles_ = ListImageFiles(imageFolder);
+        imageFiles_ = ListImageFilesRecursive(imageFolder);
         for (const auto& file : cloudFiles_) names_.Protect(file);
         for (const auto& file : imageFiles_) names_.Protect(file);
         names_.Protect(qextPath);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <charconv>
 #include <optional>
+#include <stdexcept>
 #include <tuple>
 
 #include <fmt/format.h>
@@ -57,27 +58,19 @@ std::pair<uint64_t, uint64_t> ParseImageIds(const fs::path& path) {
     return {*frame, timestamp.value_or(0)};
 }
 
-std::shared_ptr<CameraData> LoadCameraImage(const fs::path& path) {
-    std::error_code error;
-    if (!fs::exists(path, error)) {
-        return nullptr;
-    }
-    try {
-        RegularFileSize(path);  // a FIFO or a device would hold the decoder's read for ever
-    } catch (const std::exception& e) {
-        Log(std::string("[Replay] ") + e.what(), log_level::kError);
-        return nullptr;
-    }
+std::shared_ptr<CameraData> ReadCameraImage(const fs::path& path) {
+    RegularFileSize(path);  // a FIFO or a device would hold the decoder's read for ever
     const std::string extension = LowerCaseExtension(path);
     if (extension != "jpg" && extension != "jpeg") {
-        return nullptr;
+        throw std::runtime_error("Not a JPEG file name: " + path.string());
     }
     int width = 0;
     int height = 0;
     int channels = 0;
     stbi_uc* pixels = stbi_load(path.string().c_str(), &width, &height, &channels, 0);
     if (pixels == nullptr) {
-        return nullptr;
+        const char* reason = stbi_failure_reason();
+        throw std::runtime_error(std::string("Cannot decode the image (") + (reason ? reason : "unknown reason") + ")");
     }
     auto image = std::make_shared<CameraData>();
     image->width = static_cast<uint32_t>(width);
@@ -97,11 +90,27 @@ std::shared_ptr<CameraData> LoadCameraImage(const fs::path& path) {
     return image;
 }
 
+std::shared_ptr<CameraData> LoadCameraImage(const fs::path& path) {
+    std::error_code error;
+    if (!fs::exists(path, error)) {
+        return nullptr;
+    }
+    try {
+        RegularFileSize(path);
+    } catch (const std::exception& e) {
+        Log(std::string("[Replay] ") + e.what(), log_level::kError);
+        return nullptr;
+    }
+    try {
+        return ReadCameraImage(path);
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+}
+
 std::vector<fs::path> ListReplayFiles(const fs::path& folder, FileType type) {
     if (type == FileType::Jpg) {
-        std::vector<fs::path> images = ListFilesRecursive(folder, ".jpg");
-        std::vector<fs::path> jpeg = ListFilesRecursive(folder, ".jpeg");
-        images.insert(images.end(), jpeg.begin(), jpeg.end());
+        std::vector<fs::path> images = ListImageFilesRecursive(folder);
         std::vector<std::tuple<uint64_t, uint64_t, fs::path>> keyed;
         keyed.reserve(images.size());
         for (auto& image : images) {
@@ -153,7 +162,51 @@ OfflinePlayer::OfflinePlayer(std::shared_ptr<ObjectDispatcher> dispatcher, const
             files_.clear();
         }
     }
+    told_.assign(files_.size(), false);
+    FindReadableFile();
     worker_ = std::thread([this] { WorkerLoop(); });
+}
+
+OfflinePlayer::Loaded OfflinePlayer::ReadFile(const fs::path& path) const {
+    Loaded loaded;
+    switch (type_) {
+        case FileType::Qpc: loaded.frame = LoadQpcFrame(path, false); break;
+        case FileType::Ply: loaded.frame = LoadPly(path, &loaded.plyBody); break;
+        case FileType::Jpg: loaded.image = ReadCameraImage(path); break;
+        default: throw std::runtime_error("Unsupported format: " + FileTypeToExtension(type_));
+    }
+    return loaded;
+}
+
+// Whether the session can show anything is known before it is played: the files are read
+// in order until one reads. For a sound session that is the first file alone, read once more
+// when it is shown (a frame read now would count as made before the views' clear that the
+// load sends, and be dropped); a session of which nothing reads costs one read of each file,
+// once, where playing it would repeat them every step. Failures met here are not logged:
+// they are told when the replay reaches them, or as the one reason the session is refused.
+void OfflinePlayer::FindReadableFile() {
+    std::string firstFailure;
+    for (const fs::path& file : files_) {
+        try {
+            ReadFile(file);
+            return;
+        } catch (const std::exception& e) {
+            if (firstFailure.empty()) {
+                firstFailure = file.filename().string() + ": " + e.what();
+            }
+        }
+    }
+    if (!files_.empty()) {
+        unreadable_ = fmt::format("none of the {} {} could be read ({})", files_.size(),
+                                  type_ == FileType::Jpg ? "images" : "frames", firstFailure);
+    }
+}
+
+void OfflinePlayer::TellOnce(size_t index, const std::string& text, int level) {
+    if (!told_[index]) {
+        told_[index] = true;
+        Log(text, level);
+    }
 }
 
 OfflinePlayer::~OfflinePlayer() {
@@ -313,22 +366,23 @@ void OfflinePlayer::LoadFrame(int64_t index) {
         Log("Current file index out of range", log_level::kError);
         return;
     }
-    const fs::path& path = files_[static_cast<size_t>(index)];
+    const auto at = static_cast<size_t>(index);
+    const fs::path& path = files_[at];
+    Loaded loaded;
     try {
-        std::shared_ptr<FrameData> frame;
-        std::shared_ptr<CameraData> image;
-        switch (type_) {
-            case FileType::Qpc: frame = ReadQpcFrame(path, false); break;
-            case FileType::Ply: frame = ReadPly(path); break;
-            case FileType::Jpg: image = LoadCameraImage(path); break;
-            default: Log("Unsupported format: " + FileTypeToExtension(type_), log_level::kError); return;
-        }
-        if (!frame && !image) {
-            Log("Failed to load frame: " + path.string(), log_level::kError);
-            failedIndex_.store(index);
-            return;
-        }
-        failedIndex_.store(-1);
+        loaded = ReadFile(path);
+    } catch (const std::exception& e) {
+        TellOnce(at, "Failed to load frame: " + path.string() + " (" + e.what() + ")", log_level::kError);
+        failedIndex_.store(index);
+        return;
+    }
+    failedIndex_.store(-1);
+    if (loaded.plyBody.read < loaded.plyBody.declared) {
+        TellOnce(at, PlyCutShortWarning(loaded.plyBody, path), log_level::kWarning);
+    }
+    try {
+        std::shared_ptr<FrameData> frame = std::move(loaded.frame);
+        std::shared_ptr<CameraData> image = std::move(loaded.image);
         if (image) {
             dispatcher_->Publish(std::move(image));
             return;

@@ -11,7 +11,8 @@
 // a play load in progress so that nothing from the play is published after they return.
 // Loads and publishing run on the player's one worker thread, in the order the calls came;
 // subscribers' Consume runs there. Steps that come faster than files load are merged: the
-// newest index is shown. A file that cannot be read is logged and passed over.
+// newest index is shown. A file that cannot be read is passed over and logged the first time
+// this player meets it only, so a session played again and again says it once.
 // The destructor ends the worker, after a load in progress.
 #pragma once
 
@@ -31,6 +32,7 @@
 #include "app/FileHelpers.h"
 #include "app/FrameData.h"
 #include "app/ObjectDispatcher.h"
+#include "sessions/PlyFile.h"
 
 namespace orbel::studio {
 
@@ -40,13 +42,18 @@ namespace orbel::studio {
 std::pair<uint64_t, uint64_t> ParseImageIds(const std::filesystem::path& path);
 
 // One ".jpg"/".jpeg" image decoded as it is stored (1, 3 or 4 channels, 8 bits), its ids
-// from its name; none when the file is missing, of another kind or cannot be decoded.
+// from its name. Throws std::runtime_error with the reason when the file is missing, not a
+// regular file, of another kind or cannot be decoded; logs nothing.
+std::shared_ptr<CameraData> ReadCameraImage(const std::filesystem::path& path);
+
+// ReadCameraImage, or none; only a path that names something other than a regular file
+// (a FIFO, a device, a folder) is told in the log.
 std::shared_ptr<CameraData> LoadCameraImage(const std::filesystem::path& path);
 
 // The files of one type under the folder, in replay order: QPC and PLY frames named
 // <name>_<number> by that number, then every other one by name (the log says how many had no
 // number), ties by path; JPEG images (".jpg" and ".jpeg") by time stamp, then frame counter,
-// ties by path.
+// ties by path. Entries that cannot be examined are left out as ListFilesRecursive says.
 // Throws as ListFilesRecursive.
 std::vector<std::filesystem::path> ListReplayFiles(const std::filesystem::path& folder, FileType type);
 
@@ -56,7 +63,8 @@ public:
 
     // Lists the folder's files of the type (Qpc, Ply and Jpg are played), creating the
     // folder when it is missing; a folder that cannot be made or read gives no files and
-    // the log line "Path does not exist: <folder>".
+    // the log line "Path does not exist: <folder>". Then reads the files in order until one
+    // can be read (see UnreadableReason), on the calling thread.
     OfflinePlayer(std::shared_ptr<ObjectDispatcher> dispatcher, const std::filesystem::path& folder, FileType type);
     ~OfflinePlayer();
     OfflinePlayer(const OfflinePlayer&) = delete;
@@ -80,6 +88,10 @@ public:
     // the last load succeeded (the views still show the frame before it).
     int64_t FailedIndex() const { return failedIndex_.load(); }
     int FileCount() const { return static_cast<int>(files_.size()); }
+    // Empty when a file could be read at construction (or there are none); otherwise why
+    // the session cannot be played: "none of the N frames could be read (<first file>:
+    // <reason>)", "images" for a folder of images.
+    const std::string& UnreadableReason() const { return unreadable_; }
     bool IsPlaying() const;
     const std::vector<std::filesystem::path>& Files() const { return files_; }
 
@@ -88,6 +100,17 @@ public:
     void SetColourModeCallback(std::function<void(std::string)> callback);
 
 private:
+    // One file as read: a frame (with its PLY body counts) or an image.
+    struct Loaded {
+        std::shared_ptr<FrameData> frame;
+        std::shared_ptr<CameraData> image;
+        PlyShortBody plyBody;
+    };
+
+    Loaded ReadFile(const std::filesystem::path& path) const;
+    void FindReadableFile();
+    // Logs the text unless something was logged about that file already.
+    void TellOnce(size_t index, const std::string& text, int level);
     void WorkerLoop();
     void LoadFrame(int64_t index);
     void PauseLocked(std::unique_lock<std::mutex>& lock);
@@ -109,7 +132,11 @@ private:
     std::chrono::steady_clock::time_point nextTick_;
     std::function<void(std::string)> colourModeCallback_;
 
-    bool firstFrameInspected_ = false;  // worker thread only
+    std::string unreadable_;  // set by the constructor only
+
+    // Written by the constructor, then by the worker thread only.
+    bool firstFrameInspected_ = false;
+    std::vector<bool> told_;  // per file: something was logged about it
     std::atomic<int64_t> failedIndex_{-1};
     std::thread worker_;
 };

@@ -759,28 +759,31 @@ void ReadPlyBytes(const fs::path& path, std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
-std::unique_ptr<FrameData> ReadPly(const fs::path& path) {
+std::string PlyCutShortWarning(const PlyShortBody& counts, const fs::path& path) {
+    return fmt::format("[PLY] The file is cut short: only {} of the {} vertices its header declares were read: {}",
+                       counts.read, counts.declared, path.string());
+}
+
+std::unique_ptr<FrameData> LoadPly(const fs::path& path, PlyShortBody* shortBody) {
     std::vector<uint8_t> bytes;
-    try {
-        std::error_code error;
-        if (!fs::exists(path, error)) {
-            return nullptr;
-        }
-        ReadPlyBytes(path, bytes);
-    } catch (const std::exception& e) {
-        Log(std::string("[PLY] ") + e.what() + ": " + path.string(), log_level::kError);
+    ReadPlyBytes(path, bytes);
+    auto frame = ParsePly(bytes, shortBody);
+    if (frame->sourceName.empty()) {
+        frame->sourceName = path.filename().string();
+    }
+    return frame;
+}
+
+std::unique_ptr<FrameData> ReadPly(const fs::path& path) {
+    std::error_code error;
+    if (!fs::exists(path, error)) {
         return nullptr;
     }
     try {
         PlyShortBody counts;
-        auto frame = ParsePly(bytes, &counts);
+        auto frame = LoadPly(path, &counts);
         if (counts.read < counts.declared) {
-            Log(fmt::format("[PLY] The file is cut short: only {} of the {} vertices its header declares were read: {}",
-                            counts.read, counts.declared, path.string()),
-                log_level::kWarning);
-        }
-        if (frame->sourceName.empty()) {
-            frame->sourceName = path.filename().string();
+            Log(PlyCutShortWarning(counts, path), log_level::kWarning);
         }
         return frame;
     } catch (const std::exception& e) {

@@ -43,6 +43,14 @@ struct PlyShortBody {
 std::unique_ptr<FrameData> ParsePly(std::span<const uint8_t> bytes, PlyShortBody* shortBody = nullptr);
 
 // ParsePly of a file; its name is the source name unless the file names its original.
+// Throws std::runtime_error with the reason when it cannot be read, logging nothing (the
+// replay tells each file once); `shortBody` as for ParsePly.
+std::unique_ptr<FrameData> LoadPly(const std::filesystem::path& path, PlyShortBody* shortBody = nullptr);
+
+// "[PLY] The file is cut short: only R of the D vertices its header declares were read: <path>".
+std::string PlyCutShortWarning(const PlyShortBody& counts, const std::filesystem::path& path);
+
+// LoadPly, telling what went wrong in the log.
 // None when the file cannot be opened (silently: the caller names the file) or is refused
 // ("[PLY] <reason>: <path>" at error level). A body cut short is read as far as it goes,
 // with the warning "[PLY] The file is cut short: only R of the D vertices its header declares

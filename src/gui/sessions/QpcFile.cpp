@@ -306,15 +306,22 @@ std::unique_ptr<FrameData> DecodeQpcFrame(std::span<const uint8_t> bytes, bool i
     return frame;
 }
 
-std::unique_ptr<FrameData> ReadQpcFrame(const fs::path& path, bool inMetres) {
+std::unique_ptr<FrameData> LoadQpcFrame(const fs::path& path, bool inMetres) {
     std::vector<uint8_t> bytes;
-    if (!ReadQpcBytes(path, bytes)) {
+    ReadQpcFile(path, bytes);
+    auto frame = DecodeQpcFrame(bytes, inMetres);
+    frame->sourceName = path.filename().string();
+    return frame;
+}
+
+std::unique_ptr<FrameData> ReadQpcFrame(const fs::path& path, bool inMetres) {
+    std::error_code error;
+    if (!fs::exists(path, error)) {
+        Log("Error opening " + path.string(), log_level::kError);
         return nullptr;
     }
     try {
-        auto frame = DecodeQpcFrame(bytes, inMetres);
-        frame->sourceName = path.filename().string();
-        return frame;
+        return LoadQpcFrame(path, inMetres);
     } catch (const std::exception& e) {
         Log(std::string("[IO] ") + e.what() + ": " + path.string(), log_level::kError);
         return nullptr;

@@ -56,8 +56,12 @@ std::vector<std::span<const uint8_t>> SplitQpcLines(std::span<const uint8_t> byt
 // points of line 0. Throws std::runtime_error.
 std::unique_ptr<FrameData> DecodeQpcFrame(std::span<const uint8_t> bytes, bool inMetres);
 
-// DecodeQpcFrame of a file, its name as the source name. None, with "Error opening <path>"
-// or "[IO] <reason>: <path>" logged at error level, when it cannot be read.
+// DecodeQpcFrame of a file, its name as the source name. Throws std::runtime_error with the
+// reason when it cannot be read, logging nothing (the replay tells each file once).
+std::unique_ptr<FrameData> LoadQpcFrame(const std::filesystem::path& path, bool inMetres);
+
+// LoadQpcFrame, or none, with "Error opening <path>" or "[IO] <reason>: <path>" logged at
+// error level, when it cannot be read.
 std::unique_ptr<FrameData> ReadQpcFrame(const std::filesystem::path& path, bool inMetres);
 
 // The file's lines merged into one cloud (AssembleFramePointCloud). None for an empty file

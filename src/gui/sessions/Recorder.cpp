@@ -15,13 +15,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// A folder that cannot be listed (no read permission) is taken as holding files: a
+// recording never goes where it cannot see what it would write over.
 bool HoldsFiles(const fs::path& folder) {
     std::error_code error;
     if (!fs::is_directory(folder, error)) {
         return false;
     }
     fs::directory_iterator entries(folder, error);
-    return !error && entries != fs::directory_iterator();
+    return error || entries != fs::directory_iterator();
 }
 
 bool HoldsSession(const fs::path& folder) {

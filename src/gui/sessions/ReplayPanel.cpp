@@ -110,32 +110,39 @@ void ReplayPanel::LoadSession(std::shared_ptr<AppState> state) {
             folder = paths.lidar_folder;
         }
         const FileType type = FileTypeFromExtension(MostCommonExtension(folder));
-
-        if (mode_ == ReplayMode::Lidar) {
-            if (!paths.camera_folder.empty()) {
-                Publish(AppActionType::SessionLoaded, paths.camera_folder.string());
-            } else {
-                Publish(AppActionType::SessionLoadFailed);
-            }
-        } else if (type != FileType::Jpg) {
+        if (mode_ == ReplayMode::Camera && type != FileType::Jpg) {
             Log("Selected folder does not contain RGB images. Camera replay mode requires a folder with RGB images.",
                 log_level::kError);
             if (state) state->SetToast("Invalid folder for camera replay", 3);
             return;
         }
+
+        // Listed and tried before anything is published, so that a session none of whose
+        // files can be read does not send the camera panel off to load its images.
+        auto next = std::make_unique<OfflinePlayer>(dispatcher_, folder, type);
+        const std::string unreadable = next->UnreadableReason();
         if (mode_ == ReplayMode::Lidar) {
+            if (unreadable.empty() && !paths.camera_folder.empty()) {
+                Publish(AppActionType::SessionLoaded, paths.camera_folder.string());
+            } else {
+                Publish(AppActionType::SessionLoadFailed);
+            }
             Publish(AppActionType::ClearViews);
         }
 
-        player_.reset();  // its worker ends before the new player starts
-        player_ = std::make_unique<OfflinePlayer>(dispatcher_, folder, type);
+        player_.reset();  // its worker ends before the new player shows anything
+        player_ = std::move(next);
         if (state) {
             player_->SetColourModeCallback([this](std::string mode) {
                 std::lock_guard lock(pendingMutex_);
                 pendingColourMode_ = std::move(mode);
             });
         }
-        if (player_->FileCount() > 0) {
+        if (!unreadable.empty()) {
+            Log("Failed to load session: " + unreadable, log_level::kError);
+            if (state) state->SetToast("Failed to load session", 3);
+            player_.reset();
+        } else if (player_->FileCount() > 0) {
             player_->Show();
         } else {
             Log("No frames found in the selected folder.", log_level::kWarning);

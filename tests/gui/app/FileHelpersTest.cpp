@@ -4,6 +4,8 @@
 #include "app/FileHelpers.h"
 
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -14,6 +16,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "gui/app/ProgramLogCapture.h"
 
 namespace orbel::studio {
 namespace {
@@ -303,6 +307,50 @@ TEST_F(ScratchFolder, ListFilesRecursiveDoesNotFollowFolderLinks) {
     const fs::path inside = Touch("tree/inside.ply");
     fs::create_directory_symlink(root_ / "elsewhere", root_ / "tree" / "link");
     EXPECT_EQ(ListFilesRecursive(root_ / "tree", ".ply"), std::vector<fs::path>{inside});
+}
+
+// What a listing cannot examine costs that entry or sub-folder only, each named once; names
+// of other kinds go by without a word, and the vote on a folder's kind says nothing.
+TEST_F(ScratchFolder, ListingsPassOverWhatTheyCannotExamine) {
+    const fs::path top = Touch("tree/a.ply");
+    const fs::path deep = Touch("tree/sub/deeper/b.ply");
+    const fs::path loop1 = root_ / "tree" / "loop1.ply";
+    const fs::path loop2 = root_ / "tree" / "loop2.ply";
+    fs::create_symlink(loop2, loop1);
+    fs::create_symlink(loop1, loop2);
+    const fs::path dangling = root_ / "tree" / "sub" / "dangling.ply";
+    fs::create_symlink(root_ / "tree" / "nowhere", dangling);
+    const fs::path fifo = root_ / "tree" / "sub" / "deeper" / "pipe.ply";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    fs::create_symlink(root_ / "tree" / "self.txt", root_ / "tree" / "self.txt");
+    fs::create_directory_symlink(root_ / "tree", root_ / "tree" / "sub" / "up");  // never entered
+    std::vector<std::pair<fs::path, std::string>> skipped{{loop1, "Too many levels of symbolic links"},
+                                                          {loop2, "Too many levels of symbolic links"},
+                                                          {dangling, "No such file or directory"},
+                                                          {fifo, "not a regular file (a FIFO)"}};
+    // Root reads a folder whatever its permissions say: only another user sees this one.
+    const fs::path locked = root_ / "tree" / "locked";
+    Touch("tree/locked/c.ply");
+    struct Unlock {
+        fs::path path;
+        ~Unlock() { fs::permissions(path, fs::perms::owner_all, fs::perm_options::add); }
+    } unlock{locked};
+    fs::permissions(locked, fs::perms::none);
+    std::vector<fs::path> expected{top, deep};
+    if (geteuid() == 0) {
+        expected.push_back(locked / "c.ply");
+    } else {
+        skipped.emplace_back(locked, "Permission denied");
+    }
+
+    testing::ProgramLogCapture log;
+    EXPECT_EQ(Sorted(ListFilesRecursive(root_ / "tree", ".PLY")), Sorted(expected));
+    for (const auto& [path, reason] : skipped) {
+        EXPECT_TRUE(log.Contains("Skipped " + path.string() + ": " + reason, spdlog::level::warn)) << path;
+    }
+    EXPECT_EQ(log.Records().size(), skipped.size());
+    EXPECT_EQ(MostCommonExtension(root_ / "tree"), "ply");
+    EXPECT_EQ(log.Records().size(), skipped.size());
 }
 
 TEST(FileId, NumberAfterTheFirstUnderscoreOrNoneForAStrayName) {

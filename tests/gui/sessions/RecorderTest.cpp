@@ -3,6 +3,8 @@
 // bound, and the choice of a fresh folder for a second recording.
 #include "sessions/Recorder.h"
 
+#include <unistd.h>
+
 #include <future>
 #include <latch>
 
@@ -139,6 +141,18 @@ TEST_F(Recording, ASecondRecordingNeverGoesIntoAnEarlierSession) {
     testing::WriteText(root_ / "drive_2" / "frames_qpc" / "frame_00000001.qpc", "x");
     EXPECT_EQ(FreshSessionFolder(chosen), root_ / "drive_3");
     EXPECT_EQ(FreshSessionFolder(root_ / "drive" / ""), root_ / "drive_3");
+}
+
+// An earlier session whose frames cannot be listed may hold any frame: the next recording
+// goes elsewhere rather than write over what it cannot see.
+TEST_F(Recording, ASessionThatCannotBeListedIsNotRecordedInto) {
+    if (geteuid() == 0) GTEST_SKIP() << "root lists a folder whatever its permissions say; run as another user";
+    const fs::path chosen = root_ / "drive";
+    testing::WriteText(chosen / "frames_qpc" / "frame_00000001.qpc", "x");
+    fs::permissions(chosen / "frames_qpc", fs::perms::none);
+    const fs::path fresh = FreshSessionFolder(chosen);
+    fs::permissions(chosen / "frames_qpc", fs::perms::owner_all);
+    EXPECT_EQ(fresh, root_ / "drive_2");
 }
 
 TEST_F(Recording, UnfinishedFilesNeverCarryTheFinalName) {

@@ -494,6 +494,54 @@ TEST_F(ReplayPanels, AFrameThatCannotBeReadIsSaidSoUnderItsNumber) {
     EXPECT_EQ(lidar_.Describe(*state_).frameText, "Frame 3 / 3");
 }
 
+// However often a session is played, each frame that cannot be read is told once; a folder
+// in which no frame can be read is refused at load in one line.
+TEST_F(ReplayPanels, UnreadableFramesAreToldOnceAndAFolderOfThemIsRefused) {
+    ProgramLogCapture log;
+    const fs::path session = Session(4, 0);
+    fs::remove_all(session / "frames_rgb");
+    const fs::path empty = session / "frames_qpc" / "frame_00000001.qpc";
+    const fs::path gone = session / "frames_qpc" / "frame_00000003.qpc";
+    testing::WriteBytes(empty, {});
+    lidar_.SetFolder(session.string());
+    lidar_.LoadSession(state_);
+    ASSERT_NE(lidar_.Player(), nullptr);
+    fs::remove(gone);  // after the listing, before it is played
+    for (int round = 0; round < 3; ++round) {
+        lidar_.PressPlay();
+        ASSERT_TRUE(Eventually([&] { return !lidar_.Player()->IsPlaying(); }));
+    }
+    EXPECT_EQ(frames_.Count(), 1u + 3 * 2);
+    for (const fs::path& path : {empty, gone}) {
+        size_t told = 0;
+        for (const auto& record : log.Records()) {
+            told += record.level >= spdlog::level::warn && record.text.find(path.string()) != std::string::npos;
+        }
+        EXPECT_EQ(told, 1u) << path;
+        EXPECT_EQ(log.Count("Failed to load frame: " + path.string(), spdlog::level::err), 1u) << path;
+    }
+
+    const fs::path empties = root_ / "empties";
+    for (int i = 0; i < 50; ++i) testing::WriteBytes(empties / ("frame_" + std::to_string(i) + ".qpc"), {});
+    const size_t before = log.Records().size();
+    lidar_.SetFolder(empties.string());
+    lidar_.LoadSession(state_);
+    EXPECT_EQ(lidar_.Player(), nullptr);
+    ASSERT_TRUE(state_->PendingToast().has_value());
+    EXPECT_EQ(state_->PendingToast()->text, "Failed to load session");
+    EXPECT_EQ(state_->PendingToast()->level, 3);
+    EXPECT_EQ(Kinds(&lidar_).back(), AppActionType::ClearViews);
+    EXPECT_EQ(Kinds(&lidar_).end()[-2], AppActionType::SessionLoadFailed);
+    const auto records = log.Records();
+    std::vector<std::string> told;
+    for (size_t i = before; i < records.size(); ++i) {
+        if (records[i].level >= spdlog::level::warn) told.push_back(records[i].text);
+    }
+    ASSERT_EQ(told.size(), 1u) << (told.empty() ? "nothing told" : told.back());
+    EXPECT_EQ(told[0].rfind("Failed to load session: none of the 50 frames could be read (frame_0.qpc: ", 0), 0u)
+        << told[0];
+}
+
 TEST_F(ReplayPanels, UnloadTellsTheViews) {
     const fs::path session = Session(1, 1);
     lidar_.SetFolder(session.string());
