@@ -1,5 +1,6 @@
 #include "app/OrbelStudioController.h"
 
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -33,6 +34,8 @@ void OrbelStudioController::Initialize(SensorPanel::PingMonitorFactory pingMonit
     if (std::shared_ptr<ViewerConfig> loaded = ConfigHandler::Load(settingsFile_, sensorConfig_)) {
         context_->appState->viewerConfig = std::move(loaded);
     }
+    // What was loaded counts as written: an unchanged program never rewrites the file.
+    autosave_ = SettingsAutosave(ConfigHandler::Serialize(context_->appState->viewerConfig, sensorConfig_).value_or(""));
     panels_ = std::make_shared<AppPanels>(sensorConfig_, context_, std::move(pingMonitors));
     plugins_ = std::make_shared<plugins::PluginRegistry>(context_->dispatcher, context_->taskManager,
                                                          context_->appState);
@@ -115,11 +118,27 @@ void OrbelStudioController::Apply(const AppAction& action) {
 void OrbelStudioController::ReleaseGraphics() { panels_->ReleaseGraphics(); }
 
 void OrbelStudioController::Shutdown() {
-    if (!ConfigHandler::Save(context_->appState->viewerConfig, sensorConfig_, settingsFile_)) {
+    if (!SaveSettings()) {
         Log("Failed to save viewer configuration", 4);
     }
     panels_->sensorPanel.StopStreaming();
     plugins_->ShutdownAll();
+}
+
+bool OrbelStudioController::SaveSettings() {
+    return ConfigHandler::Save(context_->appState->viewerConfig, sensorConfig_, settingsFile_);
+}
+
+void OrbelStudioController::SaveSettingsWhenSettled(double nowSeconds) {
+    const std::optional<std::string> current =
+        ConfigHandler::Serialize(context_->appState->viewerConfig, sensorConfig_);
+    if (!current || !autosave_.Due(*current, nowSeconds)) {
+        return;
+    }
+    autosave_.Tried(*current);
+    if (!SaveSettings()) {
+        Log("Failed to save viewer configuration", 4);
+    }
 }
 
 }  // namespace orbel::studio::gui
