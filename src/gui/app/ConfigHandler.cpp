@@ -9,6 +9,7 @@
 #include <cmath>
 #include <exception>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <type_traits>
@@ -292,6 +293,18 @@ const char* FindInvalidText(const ViewerConfigProto& proto) {
     return nullptr;
 }
 
+// The file's bytes, or nothing: with `invalidField` naming a text that is not UTF-8, or
+// null when protobuf itself failed.
+std::optional<std::string> Encode(const ViewerConfig& config, const SensorConfig* sensor, const char*& invalidField) {
+    const ViewerConfigProto proto = ToProto(config, sensor);
+    invalidField = FindInvalidText(proto);
+    std::string bytes;
+    if (invalidField != nullptr || !proto.SerializeToString(&bytes)) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
 void RemoveQuietly(const std::filesystem::path& path) {
     std::error_code ignored;
     std::filesystem::remove(path, ignored);
@@ -362,21 +375,21 @@ bool ConfigHandler::Save(const std::shared_ptr<ViewerConfig>& config,
     temporary += ".tmp";
     bool temporaryCreated = false;
     try {
-        const ViewerConfigProto proto = ToProto(*config, sensorConfig.get());
+        const char* invalidField = nullptr;
+        const std::optional<std::string> encoded = Encode(*config, sensorConfig.get(), invalidField);
 
         if (path.has_parent_path()) {
             std::filesystem::create_directories(path.parent_path());
         }
 
-        std::string bytes;
-        const char* invalidField = FindInvalidText(proto);
         if (invalidField != nullptr) {
             Log(std::string("ConfigHandler::Save: ") + invalidField + " is not valid UTF-8", kLevelWarning);
         }
-        if (invalidField != nullptr || !proto.SerializeToString(&bytes)) {
+        if (!encoded) {
             Log("ConfigHandler::Save: Failed to serialize to file: " + path.string(), kLevelError);
             return false;
         }
+        const std::string& bytes = *encoded;
 
         // Written beside the target and renamed over it, so the old file stays whole
         // until the new one is complete on disk.
@@ -411,6 +424,19 @@ bool ConfigHandler::Save(const std::shared_ptr<ViewerConfig>& config,
         Log("Saving configuration: Exception occurred: unknown exception", kLevelError);
     }
     return false;
+}
+
+std::optional<std::string> ConfigHandler::Serialize(const std::shared_ptr<ViewerConfig>& config,
+                                                    const std::shared_ptr<SensorConfig>& sensorConfig) {
+    if (!config) {
+        return std::nullopt;
+    }
+    try {
+        const char* invalidField = nullptr;
+        return Encode(*config, sensorConfig.get(), invalidField);
+    } catch (...) {
+        return std::nullopt;  // Save reports it
+    }
 }
 
 }  // namespace orbel::studio::gui

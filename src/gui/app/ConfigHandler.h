@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/SensorConfig.h"
@@ -34,6 +35,11 @@ public:
     static bool Save(const std::shared_ptr<ViewerConfig>& config,
                      const std::shared_ptr<SensorConfig>& sensorConfig,
                      const std::filesystem::path& path);
+
+    // The bytes Save would write, without writing or logging (callers compare them to see
+    // whether the settings changed); empty when Save would fail before writing.
+    static std::optional<std::string> Serialize(const std::shared_ptr<ViewerConfig>& config,
+                                                const std::shared_ptr<SensorConfig>& sensorConfig);
 };
 
 // In-program colour-map number to the file's enumeration (used both ways): 0 and 2..6

@@ -146,7 +146,8 @@ void GlfwFrameScheduler::TakeRequests() {
     }
 }
 
-void GlfwFrameScheduler::WaitForFrame(double chorePeriod, const std::function<void()>& chore) {
+void GlfwFrameScheduler::WaitForFrame(double chorePeriod, const std::function<void()>& chore,
+                                      const std::function<bool()>& endAsked) {
     const auto runChoreIfDue = [&] {
         if (SteadySeconds() - lastChore_ >= chorePeriod) {
             chore();
@@ -167,7 +168,8 @@ void GlfwFrameScheduler::WaitForFrame(double chorePeriod, const std::function<vo
         runChoreIfDue();
         const double now = SteadySeconds();
         const FramePacer::Decision decision = pacer_.Decide(now);
-        if (decision.draw || glfwWindowShouldClose(window_)) {
+        // An end is asked also while nothing is drawn (an iconified window).
+        if (decision.draw || glfwWindowShouldClose(window_) || (endAsked && endAsked())) {
             frameStart_ = now;
             return;
         }

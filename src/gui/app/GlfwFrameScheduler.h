@@ -44,9 +44,12 @@ public:
     // What publishers are given to ask for a frame.
     std::shared_ptr<IFrameRequest> Requests() const;
 
-    // Processes events and waits until a frame is due or the window is asked to close; every
-    // `chorePeriod` seconds at least it wakes and runs `chore` (the log's flush).
-    void WaitForFrame(double chorePeriod, const std::function<void()>& chore);
+    // Processes events and waits until a frame is due, the window is asked to close or
+    // `endAsked` says the program is to end (whoever makes it true then requests a frame, which
+    // wakes the wait); every `chorePeriod` seconds at least it wakes and runs `chore` (the log's
+    // flush, the settings' autosave).
+    void WaitForFrame(double chorePeriod, const std::function<void()>& chore,
+                      const std::function<bool()>& endAsked = {});
     // After the swap: the frame that began when WaitForFrame returned asks `demand`.
     void FrameDrawn(const FrameDemand& demand);
     void Stop();

@@ -4,6 +4,7 @@
 // which the program never writes to: Log and AddLogSink do nothing until then.
 #include "app/Logging.h"
 
+#include <algorithm>
 #include <vector>
 
 #include <spdlog/logger.h>
@@ -58,6 +59,17 @@ void AddLogSink(std::shared_ptr<spdlog::sinks::sink> sink) {
     std::shared_ptr<spdlog::logger> extended = current->clone(kLoggerName);
     extended->sinks().push_back(std::move(sink));
     spdlog::set_default_logger(std::move(extended));
+}
+
+void RemoveLogSink(const std::shared_ptr<spdlog::sinks::sink>& sink) {
+    std::shared_ptr<spdlog::logger> current = ProgramLogger();
+    if (current == nullptr || sink == nullptr) {
+        return;
+    }
+    std::shared_ptr<spdlog::logger> reduced = current->clone(kLoggerName);
+    auto& sinks = reduced->sinks();
+    sinks.erase(std::remove(sinks.begin(), sinks.end(), sink), sinks.end());
+    spdlog::set_default_logger(std::move(reduced));
 }
 
 void Log(const std::string& message, int level) {

@@ -17,6 +17,8 @@ void SetupLogging(bool withConsole, const std::filesystem::path& logFile);
 
 // Appends a sink to the default logger when both exist; otherwise drops it.
 void AddLogSink(std::shared_ptr<spdlog::sinks::sink> sink);
+// Takes a sink off the default logger the same way; lines logged after it no longer reach it.
+void RemoveLogSink(const std::shared_ptr<spdlog::sinks::sink>& sink);
 
 // Levels 0 to 5: trace, debug, info, warn, error, critical; any other level writes nothing.
 void Log(const std::string& message, int level);

@@ -1,5 +1,6 @@
 #include "app/OrbelStudioController.h"
 
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -43,6 +44,8 @@ void OrbelStudioController::Initialize(SensorPanel::PingMonitorFactory pingMonit
         // Shown once the main loop draws: the toast waits in AppState until then.
         context_->appState->SetToast(unreadable, kToastWarning);
     }
+    // What was loaded counts as written: an unchanged program never rewrites the file.
+    autosave_ = SettingsAutosave(ConfigHandler::Serialize(context_->appState->viewerConfig, sensorConfig_).value_or(""));
     panels_ = std::make_shared<AppPanels>(sensorConfig_, context_, std::move(pingMonitors));
     plugins_ = std::make_shared<plugins::PluginRegistry>(context_->dispatcher, context_->taskManager,
                                                          context_->appState);
@@ -125,11 +128,27 @@ void OrbelStudioController::Apply(const AppAction& action) {
 void OrbelStudioController::ReleaseGraphics() { panels_->ReleaseGraphics(); }
 
 void OrbelStudioController::Shutdown() {
-    if (!ConfigHandler::Save(context_->appState->viewerConfig, sensorConfig_, settingsFile_)) {
+    if (!SaveSettings()) {
         Log("Failed to save viewer configuration", 4);
     }
     panels_->sensorPanel.StopStreaming();
     plugins_->ShutdownAll();
+}
+
+bool OrbelStudioController::SaveSettings() {
+    return ConfigHandler::Save(context_->appState->viewerConfig, sensorConfig_, settingsFile_);
+}
+
+void OrbelStudioController::SaveSettingsWhenSettled(double nowSeconds) {
+    const std::optional<std::string> current =
+        ConfigHandler::Serialize(context_->appState->viewerConfig, sensorConfig_);
+    if (!current || !autosave_.Due(*current, nowSeconds)) {
+        return;
+    }
+    autosave_.Tried(*current);
+    if (!SaveSettings()) {
+        Log("Failed to save viewer configuration", 4);
+    }
 }
 
 }  // namespace orbel::studio::gui

@@ -1,8 +1,8 @@
 // OrbelStudioController: ties the program together. It makes the sensor settings and the
 // application context, loads "settings.bin", makes every panel and the (empty) plugin registry,
 // subscribes them and itself to the dispatcher, and once per GUI frame applies at most one
-// queued AppAction and one queued CameraData. At shutdown it saves "settings.bin" and starts
-// the asynchronous stop of streaming.
+// queued AppAction and one queued CameraData. It saves "settings.bin" shortly after the
+// settings change and at shutdown, where it also starts the asynchronous stop of streaming.
 //
 // Threads: constructed on the start-up thread; Consume runs on the publisher's thread and only
 // touches the queues and one flag; Update, ReleaseGraphics and Shutdown run on the GUI thread.
@@ -21,6 +21,7 @@
 #include "app/IConsumer.h"
 #include "app/PluginRegistry.h"
 #include "app/SensorConfig.h"
+#include "app/SettingsAutosave.h"
 #include "app/ThreadSafeQueue.h"
 
 namespace orbel::studio::gui {
@@ -48,6 +49,12 @@ public:
     void ReleaseGraphics();
     // Saves the settings, starts the stop of streaming (without waiting), shuts plugins down.
     void Shutdown();
+    // Writes the settings file now; false (logged by the writer) when it failed.
+    bool SaveSettings();
+    // GUI thread, from time to time (the frame loop's chores, about once a second), with the
+    // steady clock's seconds: writes the settings once they changed and then held still
+    // (SettingsAutosave), so that they outlive an end without the shutdown.
+    void SaveSettingsWhenSettled(double nowSeconds);
 
     AppPanels& Panels() { return *panels_; }
     const std::shared_ptr<AppContext>& Context() const { return context_; }
@@ -67,6 +74,7 @@ private:
     std::shared_ptr<plugins::PluginRegistry> plugins_;
     ThreadSafeQueue<AppAction> actions_;
     ThreadSafeQueue<CameraData> images_;
+    SettingsAutosave autosave_;
     // Cleared by every ClearViews (before a stream or a replay starts), so that the first
     // frame of each is logged once.
     std::atomic<bool> frameSeen_{false};

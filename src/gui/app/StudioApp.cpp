@@ -23,6 +23,7 @@
 #include "app/GlfwFrameScheduler.h"
 #include "app/GlfwMonitors.h"
 #include "app/GuiUtilities.h"
+#include "app/IFrameRequest.h"
 #include "app/ImGuiSink.h"
 #include "app/Logging.h"
 #include "app/MainLayout.h"
@@ -30,7 +31,9 @@
 #include "app/ShutdownDeadline.h"
 #include "app/Startup.h"
 #include "platform/CrashHandler.h"
+#include "platform/DisplayLoss.h"
 #include "platform/FileDialog.h"
+#include "platform/TerminationSignals.h"
 #include "platform/WindowPresence.h"
 
 namespace orbel::studio::gui {
@@ -57,11 +60,12 @@ std::string FrameLogFromEnvironment() {
     return path != nullptr ? path : "";
 }
 
-// What the start-up thread hands over. The main thread reads the pointers only after it has
-// seen `done` set (release/acquire).
+// What the start-up thread hands over. The main thread reads the pointers and the failure
+// only after it has seen `done` set (release/acquire).
 struct StartupHandOver {
     std::shared_ptr<OrbelStudioController> controller;
     std::shared_ptr<AppState> appState;
+    std::string failure;  // why there is no controller
     std::atomic<bool> done{false};
 };
 
@@ -70,14 +74,29 @@ void RunInitThread(StartupHandOver& handOver) {
         handOver.controller = std::make_shared<OrbelStudioController>();
         handOver.appState = handOver.controller->Context()->appState;
     } catch (const std::exception& e) {
-        Log(std::string("Start-up failed: ") + e.what(), 4);
-        std::fprintf(stderr, "orbelstudio: start-up failed: %s\n", e.what());
+        handOver.failure = std::string("Start-up failed: ") + e.what();
         handOver.controller.reset();
     } catch (...) {
-        Log("Start-up failed", 4);
+        handOver.failure = "Start-up failed";
         handOver.controller.reset();
     }
     handOver.done.store(true, std::memory_order_release);
+}
+
+// A start that fails says so where the user looks: the log, and one line on standard error
+// (the terminal that started the program, or the desktop session's log).
+int StartFailed(const std::string& reason, const std::filesystem::path& logFile) {
+    Log(reason, 4);
+    std::fprintf(stderr, "orbelstudio: %s (see %s)\n", reason.c_str(), logFile.string().c_str());
+    std::fflush(stderr);
+    return 1;
+}
+
+// The reason GLFW gave for the call that just failed on this thread, as ": reason".
+std::string GlfwReason() {
+    const char* description = nullptr;
+    return glfwGetError(&description) != GLFW_NO_ERROR && description != nullptr ? std::string(": ") + description
+                                                                                  : "";
 }
 
 void CentreOnCursorMonitor(GLFWwindow* window) {
@@ -168,14 +187,19 @@ void OnGlfwError(int code, const char* description) {
 }
 
 int Run() {
-    SetupLogging(false, AppDataDir() / "orbelstudio.log");
+    const std::filesystem::path logFile = AppDataDir() / "orbelstudio.log";
+    SetupLogging(false, logFile);
     Log(std::string(kWindowTitle) + " starting", 2);
     platform::CrashHandler(std::filesystem::current_path());
+    // From here on SIGTERM, SIGINT and SIGHUP close the program as its close button does;
+    // the frame loop, once it waits, is woken through the slot.
+    FrameRequestSlot wakeOnSignal;
+    const std::unique_ptr<platform::ITerminationSignals> signals =
+        platform::WatchTerminationSignals([&wakeOnSignal] { wakeOnSignal.Request(); });
 
     glfwSetErrorCallback(OnGlfwError);
     if (!glfwInit()) {
-        Log("The window system cannot be initialised", 4);
-        return 1;
+        return StartFailed("The window system cannot be initialised" + GlfwReason(), logFile);
     }
     glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 3);
     glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 3);
@@ -189,9 +213,9 @@ int Run() {
     glfwWindowHintString(GLFW_X11_INSTANCE_NAME, "orbelstudio");
     GLFWwindow* window = glfwCreateWindow(kSplashWidth, kSplashHeight, kWindowTitle, nullptr, nullptr);
     if (window == nullptr) {
-        Log("The window cannot be created", 4);
+        const std::string reason = "The window cannot be created" + GlfwReason();
         glfwTerminate();
-        return 1;
+        return StartFailed(reason, logFile);
     }
 
     const Resources::IconPixels icon = Resources::Instance().WindowIcon();
@@ -205,12 +229,13 @@ int Run() {
 
     glfwMakeContextCurrent(window);
     glfwSwapInterval(1);
-    if (epoxy_gl_version() < 33) {
+    if (const int version = epoxy_gl_version(); version < 33) {
         std::fputs("GLAD failed\n", stdout);
-        Log("OpenGL 3.3 cannot be loaded", 4);
         glfwDestroyWindow(window);
         glfwTerminate();
-        return 1;
+        return StartFailed("OpenGL 3.3 cannot be loaded (the display offers " + std::to_string(version / 10) + "." +
+                               std::to_string(version % 10) + ")",
+                           logFile);
     }
 
     ImGui::CreateContext();
@@ -221,15 +246,15 @@ int Run() {
     AddLogSink(ImGuiSink::Instance());
 
     if (!platform::InitFileDialogs()) {
-        Log("The file dialogs cannot be initialised", 4);
         ImGui::DestroyContext();
         glfwDestroyWindow(window);
         glfwTerminate();
-        return 1;
+        return StartFailed("The file dialogs cannot be initialised", logFile);
     }
     // Before the backend's callbacks, which pass events on to the scheduler's.
     GlfwFrameScheduler scheduler(window, LoopModeFromEnvironment(), FrameLogFromEnvironment());
     ImGuiSink::Instance()->SetFrameRequest(scheduler.Requests());
+    wakeOnSignal.Set(scheduler.Requests());
     ImGui_ImplGlfw_InitForOpenGL(window, true);
     ImGui_ImplOpenGL3_Init("#version 330");
 
@@ -258,8 +283,33 @@ int Run() {
     std::shared_ptr<AppState> appState;
     int exitCode = 0;
 
+    // After GTK's start, which installs a handler of its own. What a lost display leaves
+    // behind: the reason in the log and the settings as last saved (the autosave below), or
+    // as they are, when the GUI thread itself found the loss and so is not changing them.
+    const std::thread::id guiThread = std::this_thread::get_id();
+    const platform::DisplayLossWatch displayLoss([&controller, guiThread](const std::string& reason) {
+        // Into the file only: a thread that found the loss while logging holds the GUI sink.
+        RemoveLogSink(ImGuiSink::Instance());
+        Log(reason + ": ending at once", 4);
+        if (std::this_thread::get_id() == guiThread && controller) {
+            controller->SaveSettings();
+        }
+    });
+    const auto chores = [&controller] {
+        FlushLog();
+        if (controller) {
+            controller->SaveSettingsWhenSettled(SteadySeconds());
+        }
+    };
+    const auto endAsked = [&signals] { return !signals->Received().empty(); };
+
     for (;;) {
-        scheduler.WaitForFrame(kLogFlushSeconds, FlushLog);
+        scheduler.WaitForFrame(kLogFlushSeconds, chores, endAsked);
+        if (const std::string signal = signals->Received(); !signal.empty()) {
+            Log("Closing: " + signal + " received", 2);
+            FlushLog();
+            break;
+        }
         if (glfwWindowShouldClose(window)) {
             break;
         }
@@ -287,7 +337,7 @@ int Run() {
                 controller = handOver.controller;
                 appState = handOver.appState;
                 if (!controller) {
-                    exitCode = 1;
+                    exitCode = StartFailed(handOver.failure, logFile);
                     ImGui::EndFrame();
                     break;
                 }
@@ -351,6 +401,9 @@ int Run() {
     startupThread.join();
     if (!controller) {
         controller = handOver.controller;  // the window was closed during the splash
+        if (!controller && exitCode == 0) {
+            exitCode = StartFailed(handOver.failure, logFile);
+        }
     }
     if (controller) {
         controller->Shutdown();
@@ -361,6 +414,7 @@ int Run() {
     ImGui_ImplGlfw_Shutdown();
     ImGui::DestroyContext();
     ImGuiSink::Instance()->SetFrameRequest(nullptr);
+    wakeOnSignal.Set(nullptr);
     scheduler.Stop();
     glfwDestroyWindow(window);
     glfwTerminate();

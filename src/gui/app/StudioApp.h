@@ -8,8 +8,10 @@
 
 namespace orbel::studio::gui {
 
-// 0 after a normal run; 1 when the window system, the window, the OpenGL loader or the file
-// dialogs cannot be set up, or the controller cannot be built.
+// 0 after a normal run, also one ended by SIGTERM, SIGINT or SIGHUP; 1 when the window
+// system, the window, the OpenGL loader or the file dialogs cannot be set up, or the
+// controller cannot be built (said on standard error too), and when the display is lost.
+// A second signal while closing ends the process at once with 128 + its number.
 int RunStudio();
 
 // The program's log lines that mark its phases (tests and benchmarks wait for them).

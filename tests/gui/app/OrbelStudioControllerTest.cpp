@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -134,6 +135,43 @@ TEST_F(ControllerTest, UnwritableSettingsAreReported) {
     std::ofstream(folder.Path() / "no-such" / "dir") << "a file where a folder should be";
     controller->Shutdown();
     EXPECT_TRUE(log.Contains("Failed to save viewer configuration", spdlog::level::err));
+}
+
+// While the program runs, a change is written once it has held still for a second; an
+// unchanged program never writes, not even after its start with a settings file.
+TEST_F(ControllerTest, SettingsAreWrittenOnceAChangeHoldsStillAndNeverWhileIdle) {
+    controller = std::make_unique<OrbelStudioController>(Settings());
+    auto& viewer = *controller->Context()->appState->viewerConfig;
+    const auto savedPointSize = [&]() -> std::optional<int> {
+        auto sensor = std::make_shared<orbel::studio::SensorConfig>();
+        const auto loaded = orbel::studio::gui::ConfigHandler::Load(Settings(), sensor);
+        return loaded ? std::optional<int>(loaded->point_size.load()) : std::nullopt;
+    };
+    for (const double now : {0.0, 1.0, 5.0}) controller->SaveSettingsWhenSettled(now);
+    EXPECT_FALSE(std::filesystem::exists(Settings())) << "written while nothing changed";
+
+    viewer.point_size = 3;
+    controller->SaveSettingsWhenSettled(10.0);
+    viewer.point_size = 4;  // still changing: the second counts from here
+    controller->SaveSettingsWhenSettled(10.5);
+    controller->SaveSettingsWhenSettled(11.4);
+    EXPECT_FALSE(std::filesystem::exists(Settings())) << "written before the change held still";
+    controller->SaveSettingsWhenSettled(11.5);
+    EXPECT_EQ(savedPointSize(), 4);
+
+    std::filesystem::remove(Settings());
+    controller->SaveSettingsWhenSettled(20.0);
+    controller->SaveSettingsWhenSettled(30.0);
+    EXPECT_FALSE(std::filesystem::exists(Settings())) << "the same settings written again";
+
+    // The next start reads what was written and, left alone, writes nothing.
+    viewer.point_size = 6;
+    controller->Shutdown();
+    controller = std::make_unique<OrbelStudioController>(Settings());
+    const auto written = std::filesystem::last_write_time(Settings());
+    for (const double now : {0.0, 1.0, 5.0}) controller->SaveSettingsWhenSettled(now);
+    EXPECT_EQ(std::filesystem::last_write_time(Settings()), written);
+    EXPECT_EQ(savedPointSize(), 6);
 }
 
 TEST_F(ControllerTest, OneQueuedActionIsAppliedPerFrameInOrder) {

@@ -401,9 +401,22 @@ void StudioSession::StartStudio(const std::vector<std::string>& environment) {
     const std::string output = (artefacts / "orbelstudio.out").string();
     posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    // A test run from a script's background job inherits SIGINT ignored, and the program
+    // keeps what it was started to ignore.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&defaults, signal);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     std::string program = program_.string();
     char* argv[] = {program.data(), nullptr};
-    const int error = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
+    const int error = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv, envp.data());
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (error != 0) {
         pid = 0;
@@ -489,6 +502,14 @@ int StudioSession::WaitForExit() {
     if (!ended) return -1;  // TearDown kills it
     pid = 0;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool StudioSession::KillDisplayConnection() {
+    const std::optional<unsigned long> window = FindWindow(kWindowTitle);
+    if (!window) return false;
+    display_->KillClient(*window);
+    framesWatched_ = false;
+    return true;
 }
 
 std::string StudioSession::Log() const { return ReadFile(appData / "orbelstudio.log"); }

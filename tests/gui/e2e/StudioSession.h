@@ -176,7 +176,9 @@ protected:
     // Starts a hard link (or copy) of the program placed in `folder` instead of the built one,
     // for a test that needs the executable's folder to itself. Returns the new program path.
     std::filesystem::path UseProgramIn(const std::filesystem::path& folder);
-    // Starts the program (its output into the artefacts); `environment` adds "NAME=value"s.
+    // Starts the program (its output into the artefacts) with SIGTERM, SIGINT and SIGHUP at
+    // their default actions, as a terminal starts it, whatever the test's own;
+    // `environment` adds "NAME=value"s.
     void StartStudio(const std::vector<std::string>& environment = {});
     // The window is drawn at its full size and the main phase has begun, and its frames are
     // counted from here on; false when the program ended first.
@@ -197,6 +199,9 @@ protected:
     int CloseStudio();
     // Waits for the program to end by itself: its exit status as CloseStudio gives it.
     int WaitForExit();
+    // Has the X server cut the program's connection to the display off (as xkill does);
+    // false when its window is not found.
+    bool KillDisplayConnection();
 
     // The program's log (orbelstudio.log in the application-data folder).
     std::string Log() const;

@@ -53,6 +53,17 @@ void XDisplay::RequestClose(unsigned long window) {
     XFlush(display);
 }
 
+void XDisplay::KillClient(unsigned long window) {
+    Display* display = AsDisplay(display_);
+    if (damage_) {
+        // The damage object goes with the window's client.
+        XDamageDestroy(display, damage_);
+        damage_ = 0;
+    }
+    XKillClient(display, window);
+    XSync(display, False);
+}
+
 bool XDisplay::WatchFrames(unsigned long window) {
     Display* display = AsDisplay(display_);
     int errorBase = 0;

@@ -1,8 +1,8 @@
 // The X display as a window manager sees it, for the end-to-end tests: find the program's
 // top-level window by its title, ask it to close as a window manager does when the user
-// clicks the close button, and count the pictures it presents (every buffer swap damages the
-// window), so that a test can wait for frames drawn after an input. Xlib stays in
-// XDisplay.cpp: its macros clash with other headers.
+// clicks the close button (or cut its client off), and count the pictures it presents
+// (every buffer swap damages the window), so that a test can wait for frames drawn after an
+// input. Xlib stays in XDisplay.cpp: its macros clash with other headers.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +23,9 @@ public:
     std::optional<unsigned long> FindWindow(const std::string& title);
     // Sends WM_DELETE_WINDOW through WM_PROTOCOLS.
     void RequestClose(unsigned long window);
+    // Has the X server close the connection of the client that made the window, as xkill
+    // does; the server and every other client go on.
+    void KillClient(unsigned long window);
     // From now on counts the window's presented frames; false without the DAMAGE extension.
     bool WatchFrames(unsigned long window);
     // Frames presented since WatchFrames. Two swaps that come between two calls may count
