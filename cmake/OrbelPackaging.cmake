@@ -1,7 +1,8 @@
 # Debian packages, made by CPack from the install components (scripts/package runs it):
 #   liborbel-sdk2      the runtime library (Debian names a library's package by its SONAME)
 #   liborbel-sdk-dev   headers, CMake package, pkg-config file, link-time .so, the emulator
-#   orbelstudio        the program, its desktop entry and icons
+#                      and its manual page
+#   orbelstudio        the program, its desktop entry, icons and manual page
 # The SDK's two packages carry the SDK's version, the program's its own; so CPack runs once
 # per set (ORBEL_PACKAGE_SET=sdk, then studio: cmake/OrbelCPackProject.cmake picks the set).
 # Runtime dependencies are computed from the binaries by dpkg-shlibdeps; the library package
