@@ -2,7 +2,7 @@
 #   liborbel-sdk2      the runtime library (Debian names a library's package by its SONAME)
 #   liborbel-sdk-dev   headers, CMake package, pkg-config file, link-time .so, the emulator
 #                      and its manual page
-#   orbelstudio        the program, its desktop entry, icons and manual page
+#   orbelstudio        the program, its desktop entry, AppStream entry, icons and manual page
 # The SDK's two packages carry the SDK's version, the program's its own; so CPack runs once
 # per set (ORBEL_PACKAGE_SET=sdk, then studio: cmake/OrbelCPackProject.cmake picks the set).
 # Runtime dependencies are computed from the binaries by dpkg-shlibdeps; the library package
