@@ -1,7 +1,8 @@
 // orbel-sensor-emulator: the sensor emulator as a program, for demo runs and manual
 // tests. Listens on 127.0.0.1 only, prints "listening on 127.0.0.1:<port>" once ready,
 // logs connections and commands to stderr and runs until SIGINT or SIGTERM.
-// Exit codes: 0 after a signal, 1 when the emulator cannot start, 2 for a usage error.
+// Exit codes: 0 after a signal (or --help, --version), 1 when the emulator cannot start, 2 for
+// a usage error.
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -33,10 +34,13 @@ constexpr const char* kUsage =
     "                   shifts the main time stamp from the wall clock by US\n"
     "                   microseconds (may be negative; -37000000 matches a camera that\n"
     "                   counts UTC where the SDK expects TAI) (default 0)\n"
-    "  --help           this text\n"
+    "  --help           these options\n"
+    "  --version        the emulator's version\n"
     "\n"
     "Prints \"listening on 127.0.0.1:<port>\" when ready; logs to stderr; stops on\n"
     "SIGINT or SIGTERM.\n";
+
+constexpr const char* kVersion = "orbel-sensor-emulator " ORBEL_EMULATOR_VERSION "\n";
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -82,13 +86,19 @@ double ParseRate(const std::string& text) {
     return value;
 }
 
-// Returns nothing when --help was asked for.
-std::optional<orbel::emulator::EmulatorOptions> ParseArguments(int argc, char** argv) {
+// What the command line asks for: the emulator, or a text to print.
+struct Request {
+    std::optional<orbel::emulator::EmulatorOptions> options;
+    std::string text;
+};
+
+Request ParseArguments(int argc, char** argv) {
     orbel::emulator::EmulatorOptions options;
     options.port = 4000;
     for (int i = 1; i < argc; ++i) {
         std::string argument = argv[i];
-        if (argument == "--help" || argument == "-h") return std::nullopt;
+        if (argument == "--help" || argument == "-h") return {std::nullopt, kUsage};
+        if (argument == "--version") return {std::nullopt, kVersion};
         if (argument.rfind("--", 0) != 0) throw UsageError("unexpected argument \"" + argument + "\"");
         std::string name = argument.substr(2);
         std::string value;
@@ -124,21 +134,22 @@ std::optional<orbel::emulator::EmulatorOptions> ParseArguments(int argc, char** 
     if (options.bindAddress != "127.0.0.1") {
         throw UsageError("--bind accepts 127.0.0.1 only: the emulator never listens beyond loopback");
     }
-    return options;
+    return {options, {}};
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::optional<orbel::emulator::EmulatorOptions> options;
+    Request request;
     try {
-        options = ParseArguments(argc, argv);
+        request = ParseArguments(argc, argv);
     } catch (const UsageError& error) {
         std::cerr << "orbel-sensor-emulator: " << error.what() << "\n" << kUsage;
         return 2;
     }
+    std::optional<orbel::emulator::EmulatorOptions>& options = request.options;
     if (!options) {
-        std::cout << kUsage;
+        std::cout << request.text;
         return 0;
     }
     options->log = [](const std::string& line) { std::cerr << "[emulator] " << line << std::endl; };
