@@ -1,6 +1,7 @@
 // The sensor streamer against the sensor emulator on loopback: frames assembled
-// and published, start and stop, a lost sensor, a sensor that does not run, and
-// the streamer's lifetime against the SDK's process-wide log callback.
+// and published, start and stop, a lost sensor, a sensor that does not run, each
+// stream's silence counted from its own start, and the streamer's lifetime against
+// the SDK's process-wide log callback.
 #include <gtest/gtest.h>
 
 #include <condition_variable>
@@ -270,6 +271,27 @@ TEST_F(StreamerTest, RunningSensorIsNotStartedAgain) {
     EXPECT_TRUE(appState->streaming);
     EXPECT_NE(Toast(), "Sensor started");
     EXPECT_FALSE(log.Contains("Sensor started", spdlog::level::info));
+}
+
+// Each stream counts its silence from its own start: a stream that went silent, stopped and
+// started again tells no return of data when its lines come, and a first line 2 s after
+// that start tells no silence.
+TEST_F(StreamerTest, EachStreamCountsItsSilenceFromItsOwnStart) {
+    emulator.SetStateByte(0x02);  // running already: no start command, so only the lines the test sends
+    SensorStreamer& s = MakeStreamer();
+    s.Start();
+    ASSERT_TRUE(appState->streaming);
+    ASSERT_TRUE(Eventually([&] { return log.Contains("No data from the sensor for 3 s", spdlog::level::warn); }, 30s));
+    s.Stop();
+
+    s.Start();
+    ASSERT_TRUE(appState->streaming);
+    std::this_thread::sleep_for(2s);
+    ASSERT_TRUE(emulator.SendPointCloudBurst(57));  // a whole frame and the line that ends it
+    ASSERT_TRUE(Eventually([&] { return received.FrameCount() >= 1; }));
+    s.Stop();
+    EXPECT_EQ(log.Count("No data from the sensor", spdlog::level::warn), 1u) << "told again for the new stream";
+    EXPECT_EQ(log.Count("Data from the sensor again", spdlog::level::info), 0u) << "the new stream's data told as a return";
 }
 
 TEST_F(StreamerTest, UnreachableSensorFailsTheStartCleanly) {
