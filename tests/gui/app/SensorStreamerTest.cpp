@@ -1,7 +1,7 @@
 // The sensor streamer against the sensor emulator on loopback: frames assembled
 // and published, start and stop, a lost sensor, a sensor that does not run, each
 // stream's silence counted from its own start, and the streamer's lifetime against
-// the SDK's process-wide log callback.
+// the SDK's process-wide log callback; the words its notices give.
 #include <gtest/gtest.h>
 
 #include <condition_variable>
@@ -338,6 +338,13 @@ TEST(SensorStreamerRules, ShortReasons) {
          "The camera stopped answering"},
         {"QEXT file /tmp/a.qext holds 10 bytes, 72 needed", "QEXT file /tmp/a.qext holds 10 bytes, 72 needed"},
         {"Not a regular file (a FIFO): /tmp/a.qext", "Not a regular file (a FIFO): /tmp/a.qext"},
+        // Without a detail, or with one that says nothing, the code's own text: a notice
+        // never ends at its colon.
+        {orbel::sdk::Exception("", orbel::sdk::SensorError::UNKNOWN_ERROR).what(),
+         "An error occurred that is not specifically handled by this SDK"},
+        {orbel::sdk::Exception(" .", orbel::sdk::SensorError::COMMAND_TIMEOUT).what(), "Unspecified error"},
+        {orbel::sdk::Exception("Failed to start camera: ", orbel::sdk::SensorError::UNABLE_TO_START).what(),
+         "Failed to start the sensor. Please check the sensor's configuration and try again"},
     };
     for (const auto& [text, reason] : cases) EXPECT_EQ(SensorStreamer::ShortReason(text), reason) << text;
 }
