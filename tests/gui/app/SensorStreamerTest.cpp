@@ -17,6 +17,7 @@
 #include "app/PointCloudWorker.h"
 #include "app/SensorStreamer.h"
 #include "gui/app/ProgramLogCapture.h"
+#include "gui/app/SensorStreamerTestPeer.h"
 #include "support/LoopbackPeer.h"
 #include "support/Threads.h"
 
@@ -28,6 +29,7 @@ using orbel::studio::AppActionType;
 using orbel::studio::FrameData;
 using orbel::studio::LineBatch;
 using orbel::studio::gui::SensorStreamer;
+using orbel::studio::gui::SensorStreamerTestPeer;
 using orbel::testing::Eventually;
 
 // Ends the test process when the guarded scope has not left in time, so that a call
@@ -284,9 +286,16 @@ TEST_F(StreamerTest, EachStreamCountsItsSilenceFromItsOwnStart) {
     ASSERT_TRUE(Eventually([&] { return log.Contains("No data from the sensor for 3 s", spdlog::level::warn); }, 30s));
     s.Stop();
 
+    // The sensor reports itself running again on its own (started from elsewhere), so the
+    // next Start starts no stream of the emulator's.
+    ASSERT_TRUE(emulator.SendFrame(orbel::emulator::ids::kStarted, std::vector<uint8_t>{0}));
+    ASSERT_TRUE(Eventually([&] {
+        return SensorStreamerTestPeer::Sensor(s)->GetState() == orbel::sdk::SensorState::Running;
+    }));
     s.Start();
     ASSERT_TRUE(appState->streaming);
     std::this_thread::sleep_for(2s);
+    ASSERT_EQ(emulator.StreamedMessages(), 0u);
     ASSERT_TRUE(emulator.SendPointCloudBurst(57));  // a whole frame and the line that ends it
     ASSERT_TRUE(Eventually([&] { return received.FrameCount() >= 1; }));
     s.Stop();
