@@ -240,7 +240,7 @@ TEST_F(OfflineColorization, SyncPathThatIsNotAFileFailsTheRunWithItsReason) {
         EXPECT_TRUE(log.Contains("[Colorizer] Cannot read sync file: Not a regular file (" + std::string(c.kind) +
                                      "): " + sync.string(),
                                  spdlog::level::err));
-        EXPECT_FALSE(log.Contains("Timestamp colorization completed", spdlog::level::info));
+        EXPECT_FALSE(log.Contains("[Colorizer] Timestamp colorization completed", spdlog::level::info));
         EXPECT_TRUE(Outputs().empty());
     }
     fs::remove_all(sync);
