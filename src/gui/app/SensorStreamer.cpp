@@ -49,19 +49,35 @@ bool IsCameraFault(const std::string& text) {
 }  // namespace
 
 std::string SensorStreamer::ShortReason(const std::string& text) {
-    // An SDK exception reads "Exception: <its code's text> Extra information: <detail>": the
-    // detail says what happened; a camera's creation failure names the camera's own reason.
+    // An SDK exception reads "Exception: <its code's text>", followed by " Extra information:
+    // <detail>" when it has one: the detail says what happened; a camera's creation failure
+    // names the camera's own reason. Without a detail, or with one that says nothing, the
+    // code's text is the reason: a notice never ends at its colon.
+    const std::string extra = "Extra information: ";
+    const std::string exception = "Exception: ";
+    const auto trimmed = [](std::string words) {
+        while (!words.empty() && (words.back() == ' ' || words.back() == '\n' || words.back() == '.')) {
+            words.pop_back();
+        }
+        return words;
+    };
+    const auto codeText = [&](const std::string& words) {
+        const size_t at = words.rfind(exception);
+        return trimmed(at == std::string::npos ? words : words.substr(at + exception.size()));
+    };
     std::string reason = text;
-    if (const size_t at = reason.rfind("Extra information: "); at != std::string::npos) {
-        reason = reason.substr(at + std::string("Extra information: ").size());
+    std::string general = text;
+    if (const size_t at = text.rfind(extra); at != std::string::npos) {
+        general = text.substr(0, at);
+        reason = text.substr(at + extra.size());
     }
     for (const std::string prefix :
          {"Failed to create camera: ", "Failed to start camera: ", "Camera acquisition error: "}) {
         if (reason.rfind(prefix, 0) == 0) reason = reason.substr(prefix.size());
     }
-    while (!reason.empty() && (reason.back() == ' ' || reason.back() == '\n' || reason.back() == '.')) {
-        reason.pop_back();
-    }
+    reason = trimmed(reason);
+    if (reason.rfind(exception, 0) == 0) reason = codeText(reason);
+    if (reason.empty()) reason = codeText(general);
     return reason.empty() ? text : reason;
 }
 

@@ -219,16 +219,16 @@ std::pair<float, float> PlaceHandleLabels(float minX, float maxX, float minWidth
         first -= overlap / 2.0f;
         second += overlap / 2.0f;
     }
-    // Pushed past an end: both slide back together, the first label winning when they cannot fit.
+    // Pushed past an end: the label comes back inside and pushes the other one only as far
+    // as the spacing asks, so that a handle dragged to an end leaves the other label at its
+    // handle; the first label wins when they cannot both fit.
     if (second + maxWidth > hi) {
-        const float shift = second + maxWidth - hi;
-        first -= shift;
-        second -= shift;
+        second = hi - maxWidth;
+        first = std::min(first, second - spacing - minWidth);
     }
     if (first < lo) {
-        const float shift = lo - first;
-        first += shift;
-        second += shift;
+        first = lo;
+        second = std::max(second, first + minWidth + spacing);
     }
     return {first, second};
 }

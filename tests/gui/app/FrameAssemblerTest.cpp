@@ -79,6 +79,7 @@ TEST(PointCloudWorker, LeavesOutTheTailOfAFrameItJoinedLate) {
         std::vector<size_t> batches;
     } cases[] = {
         {"joined at line 40", {{5, 40}, {5, 41}, {6, 0}, {6, 1}, {7, 0}}, {6}, {2}},
+        {"joined at line 1", {{5, 1}, {5, 2}, {6, 0}, {7, 0}}, {6}, {1}},
         {"from line 0", {{5, 0}, {5, 1}, {6, 0}}, {5}, {2}},
         {"first frame out of order", {{3, 2}, {3, 0}, {3, 1}, {4, 0}}, {3}, {3}},
         {"later frame without line 0", {{6, 0}, {7, 1}, {7, 2}, {8, 0}}, {6, 7}, {1, 2}},

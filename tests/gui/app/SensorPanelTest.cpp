@@ -383,4 +383,23 @@ TEST(SensorSilenceWatch, TellsEachChangeOnce) {
     EXPECT_EQ(watch.Check(t0 + 20s), Change::None);
 }
 
+// A new stream counts its silence from its own start, whatever the stream before it did: one
+// begun while the last was silent tells no return when its data comes, and one begun long
+// after the last data tells no silence before the limit has passed since its start.
+TEST(SensorSilenceWatch, ANewStreamCountsFromItsOwnStart) {
+    using orbel::studio::gui::SensorSilenceWatch;
+    using Change = SensorSilenceWatch::Change;
+    SensorSilenceWatch watch(3s);
+    const SensorSilenceWatch::Clock::time_point t0{};
+    watch.Restart(t0);
+    ASSERT_EQ(watch.Check(t0 + 5s), Change::FellSilent);
+
+    watch.Restart(t0 + 10s);  // stopped while silent, started again
+    EXPECT_EQ(watch.Check(t0 + 10s), Change::None);
+    EXPECT_EQ(watch.Check(t0 + 12s), Change::None) << "2 s after the start is no silence yet";
+    watch.Seen(t0 + 12s);
+    EXPECT_EQ(watch.Check(t0 + 12s), Change::None) << "the first data of a stream is no return";
+    EXPECT_EQ(watch.Check(t0 + 15s), Change::FellSilent);
+}
+
 }  // namespace

@@ -1,6 +1,7 @@
 // The sensor streamer against the sensor emulator on loopback: frames assembled
-// and published, start and stop, a lost sensor, a sensor that does not run, and
-// the streamer's lifetime against the SDK's process-wide log callback.
+// and published, start and stop, a lost sensor, a sensor that does not run, each
+// stream's silence counted from its own start, and the streamer's lifetime against
+// the SDK's process-wide log callback; the words its notices give.
 #include <gtest/gtest.h>
 
 #include <condition_variable>
@@ -16,6 +17,7 @@
 #include "app/PointCloudWorker.h"
 #include "app/SensorStreamer.h"
 #include "gui/app/ProgramLogCapture.h"
+#include "gui/app/SensorStreamerTestPeer.h"
 #include "support/LoopbackPeer.h"
 #include "support/Threads.h"
 
@@ -27,6 +29,7 @@ using orbel::studio::AppActionType;
 using orbel::studio::FrameData;
 using orbel::studio::LineBatch;
 using orbel::studio::gui::SensorStreamer;
+using orbel::studio::gui::SensorStreamerTestPeer;
 using orbel::testing::Eventually;
 
 // Ends the test process when the guarded scope has not left in time, so that a call
@@ -272,6 +275,34 @@ TEST_F(StreamerTest, RunningSensorIsNotStartedAgain) {
     EXPECT_FALSE(log.Contains("Sensor started", spdlog::level::info));
 }
 
+// Each stream counts its silence from its own start: a stream that went silent, stopped and
+// started again tells no return of data when its lines come, and a first line 2 s after
+// that start tells no silence.
+TEST_F(StreamerTest, EachStreamCountsItsSilenceFromItsOwnStart) {
+    emulator.SetStateByte(0x02);  // running already: no start command, so only the lines the test sends
+    SensorStreamer& s = MakeStreamer();
+    s.Start();
+    ASSERT_TRUE(appState->streaming);
+    ASSERT_TRUE(Eventually([&] { return log.Contains("No data from the sensor for 3 s", spdlog::level::warn); }, 30s));
+    s.Stop();
+
+    // The sensor reports itself running again on its own (started from elsewhere), so the
+    // next Start starts no stream of the emulator's.
+    ASSERT_TRUE(emulator.SendFrame(orbel::emulator::ids::kStarted, std::vector<uint8_t>{0}));
+    ASSERT_TRUE(Eventually([&] {
+        return SensorStreamerTestPeer::Sensor(s)->GetState() == orbel::sdk::SensorState::Running;
+    }));
+    s.Start();
+    ASSERT_TRUE(appState->streaming);
+    std::this_thread::sleep_for(2s);
+    ASSERT_EQ(emulator.StreamedMessages(), 0u);
+    ASSERT_TRUE(emulator.SendPointCloudBurst(57));  // a whole frame and the line that ends it
+    ASSERT_TRUE(Eventually([&] { return received.FrameCount() >= 1; }));
+    s.Stop();
+    EXPECT_EQ(log.Count("No data from the sensor", spdlog::level::warn), 1u) << "told again for the new stream";
+    EXPECT_EQ(log.Count("Data from the sensor again", spdlog::level::info), 0u) << "the new stream's data told as a return";
+}
+
 TEST_F(StreamerTest, UnreachableSensorFailsTheStartCleanly) {
     config->sensor_port = orbel::testing::LoopbackPeer::UnusedPort();
     SensorStreamer& s = MakeStreamer();
@@ -316,6 +347,13 @@ TEST(SensorStreamerRules, ShortReasons) {
          "The camera stopped answering"},
         {"QEXT file /tmp/a.qext holds 10 bytes, 72 needed", "QEXT file /tmp/a.qext holds 10 bytes, 72 needed"},
         {"Not a regular file (a FIFO): /tmp/a.qext", "Not a regular file (a FIFO): /tmp/a.qext"},
+        // Without a detail, or with one that says nothing, the code's own text: a notice
+        // never ends at its colon.
+        {orbel::sdk::Exception("", orbel::sdk::SensorError::UNKNOWN_ERROR).what(),
+         "An error occurred that is not specifically handled by this SDK"},
+        {orbel::sdk::Exception(" .", orbel::sdk::SensorError::COMMAND_TIMEOUT).what(), "Unspecified error"},
+        {orbel::sdk::Exception("Failed to start camera: ", orbel::sdk::SensorError::UNABLE_TO_START).what(),
+         "Failed to start the sensor. Please check the sensor's configuration and try again"},
     };
     for (const auto& [text, reason] : cases) EXPECT_EQ(SensorStreamer::ShortReason(text), reason) << text;
 }

@@ -1,6 +1,6 @@
 // What the streamer's tests reach inside it for: they stand in for the camera's
-// image-delivery thread, and they take hold of the camera the streamer started. One
-// definition for every test file of the suite.
+// image-delivery thread, and they take hold of the camera the streamer started and of the
+// sensor it built. One definition for every test file of the suite.
 #pragma once
 
 #include <memory>
@@ -8,6 +8,7 @@
 
 #include <orbel/sdk/ICamera.h>
 #include <orbel/sdk/IImage.h>
+#include <orbel/sdk/ISensor.h>
 
 #include "app/SensorStreamer.h"
 
@@ -21,6 +22,10 @@ public:
     static std::shared_ptr<orbel::sdk::ICamera> Camera(SensorStreamer& streamer) {
         std::lock_guard lock(streamer.sensorMutex_);
         return streamer.camera_;
+    }
+    static std::shared_ptr<orbel::sdk::ISensor> Sensor(SensorStreamer& streamer) {
+        std::lock_guard lock(streamer.sensorMutex_);
+        return streamer.sensor_;
     }
 };
 

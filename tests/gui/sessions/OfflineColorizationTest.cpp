@@ -1,16 +1,21 @@
 // Offline colorization of a session made by the test: every point takes the colour of its
 // pixel in the right image, in time-stamp mode and with a sync file; the sync file's
-// reading; the progress figures; the runs that end early and why; outputs that never
-// replace an input or each other; a failed write; memory bounded on 1,000 frames.
+// reading, and sync paths that name no file or something else; the progress figures; the
+// runs that end early and why; outputs that never replace an input or each other; a failed
+// write; memory bounded on 1,000 frames.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <limits>
 #include <map>
 #include <mutex>
@@ -33,6 +38,7 @@ using orbel::testing::ColorizationSession;
 using orbel::testing::Pixel;
 using orbel::testing::ProgramLogCapture;
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
 // Checks that every point of a written frame has its pixel's colour in `image`, and that
 // every line kept its own metadata (index, time stamps) as the session wrote it.
@@ -206,6 +212,38 @@ TEST_F(OfflineColorization, SyncPathThatNamesNoFileSelectsTimeStamps) {
     session->AddFrame(1, 1'000'000);
     EXPECT_EQ(Run(session->clouds.parent_path() / "no-such-sync.txt"), ColorizeOutcome::Completed);
     EXPECT_TRUE(log.Contains("[Colorizer] Timestamp colorization completed", spdlog::level::info));
+}
+
+// A sync path that names something other than a file fails the run with its reason, though
+// the session would colour by time stamps: the user chose a sync file and gets none.
+TEST_F(OfflineColorization, SyncPathThatIsNotAFileFailsTheRunWithItsReason) {
+    session->AddImage(1, 1'000'000, 60);
+    session->AddFrame(1, 1'000'000);
+    const fs::path sync = session->clouds.parent_path() / "sync.txt";
+    const struct {
+        const char* kind;
+        std::function<void()> make;
+    } cases[] = {
+        {"a folder", [&] { fs::create_directory(sync); }},
+        {"a FIFO", [&] { ASSERT_EQ(::mkfifo(sync.c_str(), 0600), 0); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kind);
+        fs::remove_all(sync);
+        c.make();
+        auto run = std::async(std::launch::async, [&] { return Run(sync); });
+        if (run.wait_for(30s) != std::future_status::ready) {
+            ::close(::open(sync.c_str(), O_WRONLY | O_NONBLOCK));  // lets an open waiting on the FIFO go
+            ADD_FAILURE() << "the run waited on the sync path";
+        }
+        EXPECT_EQ(run.get(), ColorizeOutcome::Failed);
+        EXPECT_TRUE(log.Contains("[Colorizer] Cannot read sync file: Not a regular file (" + std::string(c.kind) +
+                                     "): " + sync.string(),
+                                 spdlog::level::err));
+        EXPECT_FALSE(log.Contains("[Colorizer] Timestamp colorization completed", spdlog::level::info));
+        EXPECT_TRUE(Outputs().empty());
+    }
+    fs::remove_all(sync);
 }
 
 // Four images, the second unreadable: progress after the images reads 8, 24 and 33; the

@@ -259,6 +259,40 @@ TEST_F(PlyFile, ShortBodiesGiveTheVerticesThereWithAWarning) {
     }
 }
 
+// A binary body of fixed-size vertices followed by more (another element's records, bytes
+// that no element declares) gives exactly the vertices declared, none made of what follows
+// them, and no warning of a short body.
+TEST_F(PlyFile, BinaryVerticesFollowedByMoreGiveExactlyTheDeclaredCount) {
+    const std::string xyz = "property float x\nproperty float y\nproperty float z\n";
+    std::string two;
+    for (const float v : {1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f}) two.append(reinterpret_cast<const char*>(&v), 4);
+    std::string faces;  // three triangles: a count byte and three int indices each
+    for (int face = 0; face < 3; ++face) {
+        faces += '\x03';
+        for (const int32_t index : {0, 1, face}) faces.append(reinterpret_cast<const char*>(&index), 4);
+    }
+    const struct {
+        const char* name;
+        std::string text;
+    } cases[] = {
+        {"a face element after the vertices",
+         BinaryHeader("2", xyz + "element face 3\nproperty list uchar int vertex_indices\n") + two + faces},
+        {"bytes that no element declares", BinaryHeader("2", xyz) + two + std::string(40, '\x7f')},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path path = root_ / "more.ply";
+        WriteText(path, c.text);
+        ProgramLogCapture log;
+        const auto frame = ReadPly(path);
+        ASSERT_NE(frame, nullptr);
+        EXPECT_EQ(std::vector<float>(frame->xyz.begin(), frame->xyz.end()), (std::vector<float>{1, 2, 3, 4, 5, 6}));
+        EXPECT_EQ(frame->signal.size(), 2u);
+        EXPECT_EQ(frame->timestamps.size(), 2u);
+        EXPECT_TRUE(log.Records().empty()) << log.Records()[0].text;
+    }
+}
+
 // A large file is read no further than its header can use: garbage stops at the first line,
 // a binary body at the end of its vertices (sparse files: no disk used).
 TEST_F(PlyFile, LargeFilesAreReadOnlyAsFarAsTheirHeaderUses) {

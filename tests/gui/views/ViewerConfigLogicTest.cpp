@@ -149,6 +149,8 @@ TEST(ViewerConfigLogicTest, RangeSliderIsSafeWhenItsBoundsAreEqual) {
     EXPECT_FLOAT_EQ(hi, 1.01f);
 }
 
+// The labels start 10 pixels left of their handles, are pushed apart when close, and stay
+// inside the slider; one brought back inside at an end leaves the other at its handle.
 TEST(ViewerConfigLogicTest, HandleLabelsNeverOverlap) {
     struct Case {
         const char* name;
@@ -160,7 +162,9 @@ TEST(ViewerConfigLogicTest, HandleLabelsNeverOverlap) {
                           Case{"close: pushed apart about their middle", 100.0f, 120.0f, 77.0f, 123.0f},
                           Case{"on one spot", 150.0f, 150.0f, 117.0f, 163.0f},
                           Case{"at the right end", 290.0f, 295.0f, 210.0f, 256.0f},
-                          Case{"at the left end", 5.0f, 8.0f, 0.0f, 46.0f}}) {
+                          Case{"at the left end", 5.0f, 8.0f, 0.0f, 46.0f},
+                          Case{"upper handle alone at the right end", 100.0f, 295.0f, 90.0f, 256.0f},
+                          Case{"lower handle alone at the left end", 4.0f, 200.0f, 0.0f, 190.0f}}) {
         const auto [first, second] = PlaceHandleLabels(c.minX, c.maxX, 40.0f, 44.0f, 0.0f, 300.0f, 6.0f);
         EXPECT_FLOAT_EQ(first, c.first) << c.name;
         EXPECT_FLOAT_EQ(second, c.second) << c.name;
