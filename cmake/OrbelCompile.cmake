@@ -36,3 +36,13 @@ function(orbel_glob_sources out)
   endforeach()
   set(${out} ${result} PARENT_SCOPE)
 endfunction()
+
+# Test, benchmark and fuzz-replay code in the sanitizer builds is compiled without optimisation:
+# it is most of those builds' compile time, and what it checks (the SDK and the program's
+# libraries) keeps the build type's optimisation. Optimised builds of the benchmarks and the
+# fuzzer build are left as they are.
+function(orbel_checking_code target)
+  if(ORBEL_SANITIZE STREQUAL "address" OR ORBEL_SANITIZE STREQUAL "thread")
+    target_compile_options(${target} PRIVATE -O0)
+  endif()
+endfunction()
