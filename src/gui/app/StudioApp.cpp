@@ -295,13 +295,17 @@ int Run() {
             controller->SaveSettings();
         }
     });
-    const auto chores = [&controller] {
+    // Asked once a chore period as well as before each frame: a window destroyed while no
+    // frame is due (the window system may report it iconified first) must still end the run.
+    bool windowGone = false;
+    const auto chores = [&controller, &windowGone, window] {
         FlushLog();
         if (controller) {
             controller->SaveSettingsWhenSettled(SteadySeconds());
         }
+        windowGone = windowGone || !platform::WindowStillExists(window);
     };
-    const auto endAsked = [&signals] { return !signals->Received().empty(); };
+    const auto endAsked = [&signals, &windowGone] { return windowGone || !signals->Received().empty(); };
 
     for (;;) {
         scheduler.WaitForFrame(kLogFlushSeconds, chores, endAsked);
@@ -313,7 +317,7 @@ int Run() {
         if (glfwWindowShouldClose(window)) {
             break;
         }
-        if (!platform::WindowStillExists(window)) {
+        if (windowGone || !platform::WindowStillExists(window)) {
             // Destroyed by another program: closing as if the user had closed it keeps the
             // session's files whole; drawing on would use sizes the window system never gave.
             Log("The window was destroyed by another program: closing", 3);
