@@ -1,5 +1,8 @@
 #include "app/PointCloudWorker.h"
 
+#include <cstdint>
+#include <string>
+
 #include "app/Logging.h"
 
 namespace orbel::studio {
@@ -12,6 +15,7 @@ void PointCloudWorker::Process(orbel::sdk::IPointCloud& cloud) {
         const int frame = static_cast<int>(metadata.frameNumber);
         const std::vector<uint8_t>& bytes = cloud.Serialize();
         if (current_ && *current_ != frame) {
+            ReportFramesNotReceived(*current_, frame);
             if (joinedMidFrame_) {
                 Log("Skipping frame " + std::to_string(*current_) + ": the stream was taken in after its first line", 1);
             } else {
@@ -30,6 +34,18 @@ void PointCloudWorker::Process(orbel::sdk::IPointCloud& cloud) {
     } catch (const std::exception& e) {
         Log(std::string("Error processing point cloud data: ") + e.what(), 4);
     }
+}
+
+void PointCloudWorker::ReportFramesNotReceived(int previous, int next) {
+    // Frame numbers count up by one within a stream; a step back (a wrap, a sensor that
+    // began again) loses nothing that can be named.
+    const int64_t first = int64_t{previous} + 1;
+    const int64_t last = int64_t{next} - 1;
+    if (last < first) return;
+    Log(first == last ? "Frame " + std::to_string(first) + " not received: no line of it arrived"
+                      : "Frames " + std::to_string(first) + " to " + std::to_string(last) +
+                            " not received: no line of them arrived",
+        3);
 }
 
 void PointCloudWorker::PublishFrame(int frameNumber) {

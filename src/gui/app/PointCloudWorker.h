@@ -7,6 +7,9 @@
 // lines were sent before the stream was taken in (with the camera on, the streamer
 // takes lines in only once the camera has started). Shown, such a tail is a strip of
 // the scene, and the first frame is the one the viewer fits its colour ranges to.
+// Frame numbers that a stream skips are frames of which no line arrived (the SDK drops
+// lines while its buffer is full): they are named in a warning, so that none is lost
+// without a word; a frame that lost only some lines is named where it is recorded.
 // Used by one thread at a time.
 #pragma once
 
@@ -31,6 +34,7 @@ public:
     void Process(orbel::sdk::IPointCloud& cloud);
 
 private:
+    void ReportFramesNotReceived(int previous, int next);
     void PublishFrame(int frameNumber);
 
     std::shared_ptr<ObjectDispatcher> dispatcher_;

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <future>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "app/CameraImageWorker.h"
 #include "app/FrameAssembler.h"
@@ -66,6 +68,26 @@ TEST(PointCloudWorker, PublishesAFrameWhenTheNextOneBegins) {
     EXPECT_EQ(published.batches, std::vector<size_t>{2});
     dispatcher->Unsubscribe<FrameData>(&published);
     dispatcher->Unsubscribe<LineBatch>(&published);
+}
+
+// Frame numbers a stream skips are frames the SDK dropped whole (its buffer was full):
+// each gap is named once, in one line; a step back (a wrap, a sensor begun again) is none.
+TEST(PointCloudWorker, NamesTheFramesOfWhichNoLineArrived) {
+    orbel::testing::ProgramLogCapture log;
+    auto dispatcher = std::make_shared<orbel::studio::ObjectDispatcher>();
+    orbel::studio::PointCloudWorker worker(dispatcher);
+
+    for (auto [frame, line] :
+         {std::pair{1u, 0}, {1u, 1}, {2u, 0}, {5u, 0}, {5u, 1}, {6u, 0}, {8u, 0}, {3u, 0}, {4u, 0}}) {
+        worker.Process(*Cloud(frame, line));
+    }
+
+    std::vector<std::string> warnings;
+    for (const auto& record : log.Records()) {
+        if (record.level == spdlog::level::warn) warnings.push_back(record.text);
+    }
+    EXPECT_EQ(warnings, (std::vector<std::string>{"Frames 3 to 4 not received: no line of them arrived",
+                                                  "Frame 7 not received: no line of it arrived"}));
 }
 
 // Which frames a worker publishes, by the (frame, line) order it is given: a first frame

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -21,6 +22,7 @@
 #include <orbel/emulator/PointCloudGenerator.h>
 
 #include "gui/e2e/StudioSession.h"
+#include "support/LostFrames.h"
 
 namespace {
 
@@ -238,12 +240,21 @@ TEST_F(SessionsEndToEndTest, RecordReplayAndConvertWhatTheEmulatorSent) {
     ASSERT_FALSE(qpc.empty()) << Log();
     const uint32_t first = qpc.begin()->first;
     const uint32_t last = qpc.rbegin()->first;
-    EXPECT_EQ(qpc.size(), last - first + 1) << "frames missing between " << first << " and " << last;
+    // A machine too loaded to take the lines in as fast as they come loses some (the SDK's
+    // buffer is bounded): a frame lost so is named in the log, never missing in silence.
+    const std::string programLog = Log();
+    size_t told = 0;
+    for (uint32_t frame = first; frame <= last; ++frame) {
+        if (qpc.count(frame) != 0) continue;
+        EXPECT_TRUE(orbel::testing::LogNamesFrameLost(programLog, frame))
+            << "frame " << frame << " is missing without a word";
+        ++told;
+    }
     EXPECT_LE(first, lastBefore + 1) << "frames streamed while recording are missing at the start";
     EXPECT_LE(last, lastAfter) << "a frame the emulator never sent";
     // The program may still be a few frames behind the emulator when "Stop" is pressed.
     EXPECT_GE(last + 10, lastWhileRecording) << "frames streamed while recording are missing at the end";
-    EXPECT_GE(qpc.size(), static_cast<std::size_t>(kRecordedFrames) - 10);
+    EXPECT_GE(qpc.size() + told, static_cast<std::size_t>(kRecordedFrames) - 10);
     for (const auto& [frame, file] : qpc) {
         EXPECT_EQ(fs::file_size(file), kQpcBytes) << file;
     }
@@ -303,7 +314,7 @@ TEST_F(SessionsEndToEndTest, RecordReplayAndConvertWhatTheEmulatorSent) {
     // The box sweeps to and fro, so some frames look like the first: the seek goes near the
     // right end, to a frame whose box stands well away from where it stood in the first.
     const auto boxFromFirst = [&](uint32_t index) {
-        return std::abs(emu::PointCloudGenerator::BoxCentreY_mm(first + index) -
+        return std::abs(emu::PointCloudGenerator::BoxCentreY_mm(std::next(qpc.begin(), index)->first) -
                         emu::PointCloudGenerator::BoxCentreY_mm(first));
     };
     const auto files = static_cast<uint32_t>(qpc.size());

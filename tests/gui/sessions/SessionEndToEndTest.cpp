@@ -16,6 +16,7 @@
 #include "sessions/PlyFile.h"
 #include "sessions/RecorderPanel.h"
 #include "sessions/ReplayPanel.h"
+#include "support/LostFrames.h"
 #include "support/Threads.h"
 
 namespace orbel::studio::gui {
@@ -55,19 +56,30 @@ TEST_F(SessionEndToEnd, RecordReplayAndConvertFiveSecondsOfTheEmulator) {
         streamer.Stop();
     }
 
-    // What was recorded: whole frames of consecutive numbers, each the emulator's frame.
+    // What was recorded: whole frames of consecutive numbers, each the emulator's frame. A
+    // machine too loaded to take the lines in as fast as they come loses some of them (the
+    // SDK's buffer is bounded); a frame lost so is named in the log, never missing in silence.
     const auto files = ListReplayFiles(session / "frames_qpc", FileType::Qpc);
-    ASSERT_GE(files.size(), 90u) << "100 frames streamed while recording";
-    ASSERT_LE(files.size(), 110u);
-    const uint64_t first = *ExtractFileId(files.front());
-    const emulator::PointCloudGenerator scene(192, emulator::PointType::Extended);
+    ASSERT_FALSE(files.empty());
+    std::string warnings;
+    for (const auto& record : log.Records()) {
+        if (record.level == spdlog::level::warn) warnings += record.text + "\n";
+    }
+    size_t told = 0;
     for (size_t i = 0; i < files.size(); ++i) {
         const uint64_t frame = *ExtractFileId(files[i]);
-        ASSERT_EQ(frame, first + i) << "no frame may be missing: " << files[i];
+        for (uint64_t missing = i == 0 ? frame : *ExtractFileId(files[i - 1]) + 1; missing < frame; ++missing) {
+            EXPECT_TRUE(testing::LogNamesFrameLost(warnings, missing))
+                << "frame " << missing << " is missing without a word";
+            ++told;
+        }
         ASSERT_EQ(fs::file_size(files[i]), 56u * (265 + 69 * 192)) << files[i];
     }
+    ASSERT_GE(files.size() + told, 90u) << "100 frames streamed while recording";
+    ASSERT_LE(files.size(), 110u);
+    const emulator::PointCloudGenerator scene(192, emulator::PointType::Extended);
     ASSERT_TRUE(emulator.LastStreamedFrameNumber().has_value());
-    EXPECT_LE(first + files.size() - 1, *emulator.LastStreamedFrameNumber());
+    EXPECT_LE(*ExtractFileId(files.back()), *emulator.LastStreamedFrameNumber());
     EXPECT_GE(emulator.StreamedFrames(), files.size());
     for (const size_t i : {size_t{0}, files.size() / 2, files.size() - 1}) {
         const auto merged = ReadQpcPointCloud(files[i]);
@@ -112,7 +124,7 @@ TEST_F(SessionEndToEnd, RecordReplayAndConvertFiveSecondsOfTheEmulator) {
     for (size_t i = 0; i < plys.size(); i += 9) {
         const auto frame = ReadPly(plys[i]);
         ASSERT_NE(frame, nullptr);
-        EXPECT_EQ(static_cast<uint64_t>(static_cast<uint32_t>(frame->frameNumber)), first + i);
+        EXPECT_EQ(static_cast<uint64_t>(static_cast<uint32_t>(frame->frameNumber)), *ExtractFileId(files[i]));
         EXPECT_EQ(frame->xyz.size(), 3u * 56 * 192);
         EXPECT_EQ(frame->rgb.size(), 3u * 56 * 192);  // the extended lines carry colours
     }
