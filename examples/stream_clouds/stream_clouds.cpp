@@ -80,6 +80,8 @@ int main(int argc, char** argv) {
     // On the SDK's point-cloud thread, one call per scan line; the cloud is ours to keep.
     factory.SetPointCloudCallback([&](std::unique_ptr<sdk::IPointCloud> cloud) {
         const sdk::PointCloudMetadata& metadata = cloud->GetMetadata();
+        // Lines keep coming while the sensor is asked to stop: a limit reached prints no more.
+        if (frameLimit > 0 && framesPrinted >= frameLimit) return;
         if (frame.lines > 0 && metadata.frameNumber != frame.number) {
             std::printf("frame %u: %zu lines, %zu points, first time stamp %llu us\n", frame.number, frame.lines,
                         frame.points, static_cast<unsigned long long>(frame.firstTimestamp_us));
