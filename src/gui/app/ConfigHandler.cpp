@@ -223,23 +223,22 @@ void CopyIntoSensorConfig(const ViewerConfigProto& proto, SensorConfig& sensor, 
 std::string KeepUnreadable(const std::filesystem::path& path, const SensorConfig& inUse) {
     std::filesystem::path kept = path;
     kept += ConfigHandler::kUnreadableSuffix;
-    const std::string defaults =
-        "defaults in use (sensor " + inUse.sensor_ip + ":" + std::to_string(inUse.sensor_port) + ")";
+    const std::string told = "Settings could not be read: defaults in use (sensor " + inUse.sensor_ip + ":" +
+                             std::to_string(inUse.sensor_port) + ")";
     std::error_code error;
     if (!std::filesystem::is_regular_file(path, error)) {
-        Log("Loading configuration: Settings could not be read: " + defaults, kLevelWarning);
-        return "Settings could not be read: " + defaults;
+        Log("Loading configuration: " + told, kLevelWarning);
+        return told;
     }
     std::filesystem::rename(path, kept, error);
     if (error) {
         Log("Loading configuration: Failed to keep the unreadable file as " + kept.string() + ": " + error.message(),
             kLevelError);
-        Log("Loading configuration: Settings could not be read: " + defaults, kLevelWarning);
-        return "Settings could not be read: " + defaults + "; the file could not be kept aside";
+        Log("Loading configuration: " + told, kLevelWarning);
+        return told + "; the file could not be kept aside";
     }
-    Log("Loading configuration: Settings could not be read: " + defaults + "; the file is kept as " + kept.string(),
-        kLevelWarning);
-    return "Settings could not be read: " + defaults + "; the file is kept as " + kept.filename().string();
+    Log("Loading configuration: " + told + "; the file is kept as " + kept.string(), kLevelWarning);
+    return told + "; the file is kept as " + kept.filename().string();
 }
 
 ViewerConfigProto ToProto(const ViewerConfig& config, const SensorConfig* sensor) {
