@@ -239,6 +239,14 @@ void FakeCamera::Kill() {
     pid_ = 0;
 }
 
+void FakeCamera::Pause() {
+    if (pid_ > 0) ::kill(pid_, SIGSTOP);
+}
+
+void FakeCamera::Resume() {
+    if (pid_ > 0) ::kill(pid_, SIGCONT);
+}
+
 std::string FakeCamera::LogText() const {
     std::string text;
     char chunk[4096];
@@ -254,6 +262,7 @@ std::string FakeCamera::LogText() const {
 FakeCamera::~FakeCamera() {
     if (pid_ > 0) {
         ::kill(pid_, SIGTERM);
+        ::kill(pid_, SIGCONT);  // a paused camera ends too
         int status = 0;
         bool reaped = false;
         for (int i = 0; i < 200 && !reaped; ++i) {

@@ -49,6 +49,10 @@ public:
     void Configure(const std::string& features) const;
     // Ends the process at once, as a camera that is unplugged.
     void Kill();
+    // Freezes the process (SIGSTOP) and lets it go on (SIGCONT): a camera that stops
+    // answering for a while. Frozen past its heartbeat time-out, it gives up its controller.
+    void Pause();
+    void Resume();
     // Whether this fixture's camera (its serial number) answers a discovery within the time-out.
     bool Answers(int timeoutMs) const;
 

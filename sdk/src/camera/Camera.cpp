@@ -354,7 +354,9 @@ void Camera::AcquisitionLoop(std::shared_ptr<Shared> shared, std::shared_ptr<Run
                              std::shared_ptr<vendor::Device> device) {
     orbel::utilities::MarkSdkThread();
     // The same library error over and over (a lost camera fails every request at
-    // once) is reported after a pause each time and counted, not spun on.
+    // once) is reported the first time only: the customer hears of one fault once,
+    // however long it lasts. Each repeat comes after a pause, so that it is not spun
+    // on, and is counted; the count is logged when the repeats end.
     std::string lastLibraryError;
     uint64_t repeats = 0;
     auto endStreak = [&] {
@@ -390,10 +392,10 @@ void Camera::AcquisitionLoop(std::shared_ptr<Shared> shared, std::shared_ptr<Run
             if (error == lastLibraryError) {
                 if (!run->Pause(kRepeatedErrorPause)) break;
                 ++repeats;
-            } else {
-                endStreak();
-                lastLibraryError = error;
+                continue;
             }
+            endStreak();
+            lastLibraryError = error;
         }
         ReportError(*shared, *run, error);
     }

@@ -6,7 +6,9 @@
 // turns it into an orbel::data::Image in the requested output format and
 // queues it; the delivery thread hands queued images, oldest first, to the
 // image callback. A full queue drops the newest image; the acquisition thread
-// never waits for the delivery thread.
+// never waits for the delivery thread. A library error that comes again and again
+// (a camera that stopped answering) reaches the error callback once, not once per
+// try.
 //
 // Threads: the caller's (construction, Initialize, Start, Stop, the ICamera
 // operations, destruction); the acquisition thread (image processing, the
@@ -54,7 +56,8 @@ public:
     static constexpr uint64_t kImageTimeoutMs = 1000;
     static constexpr uint64_t kDiscoveryTimeoutMs = 1000;
     static constexpr double kTriggerOffsetUs = 229292.8;
-    // Between two reports of the same library error in a row.
+    // Between two tries that fail with the same library error in a row; only the
+    // first of them is reported.
     static constexpr std::chrono::milliseconds kRepeatedErrorPause{100};
 
     // Opens the process's camera library system on first use.

@@ -1,9 +1,12 @@
 // The sensor streamer with the camera on: against the sensor emulator and the
 // fake camera, it starts the camera beside the sensor, announces it and
-// publishes each image as CameraData next to the assembled frames.
+// publishes each image as CameraData next to the assembled frames; a camera
+// lost while streaming is told once and ends the stream.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <mutex>
+#include <thread>
 
 #include <orbel/emulator/SensorEmulator.h>
 
@@ -21,6 +24,7 @@ using orbel::studio::AppActionType;
 using orbel::studio::CameraData;
 using orbel::studio::FrameData;
 using orbel::testing::Eventually;
+using namespace std::chrono_literals;
 
 struct Published : orbel::studio::IConsumer<CameraData>,
                    orbel::studio::IConsumer<FrameData>,
@@ -95,6 +99,47 @@ TEST(StreamerWithCamera, PublishesCameraDataBesideTheFrames) {
             EXPECT_TRUE(step >= 1 && step < 10) << step;
         }
     }
+}
+
+// A camera frozen past its heartbeat time-out has given up its controller and fails every
+// request from then on. The stream ends on its first report; the sensor is slow to stop (its
+// stop goes unanswered until the command's time-out), so the camera's fault lasts seconds
+// longer than the report, and is still told once.
+TEST(StreamerWithCamera, ALostCameraIsToldOnceAndEndsTheStream) {
+    ORBEL_FAKE_CAMERA_OR_SKIP(fake);
+    fake.Configure("Width=64 Height=48 AcquisitionFrameRate=25");
+    orbel::testing::ProgramLogCapture log;
+    orbel::emulator::SensorEmulator emulator;
+    auto appState = std::make_shared<orbel::studio::gui::AppState>();
+    auto config = std::make_shared<orbel::studio::SensorConfig>();
+    auto dispatcher = std::make_shared<orbel::studio::ObjectDispatcher>();
+    config->sensor_ip = "127.0.0.1";
+    config->sensor_port = emulator.Port();
+    config->camera_ip = fake.Address();
+    Published published;
+    dispatcher->Subscribe<CameraData>(&published);
+    {
+        orbel::studio::gui::SensorStreamer streamer(appState, config, dispatcher);
+        streamer.cameraEnabled = true;
+        streamer.Start();
+        ASSERT_TRUE(appState->cameraRunning);
+        ASSERT_TRUE(Eventually([&] {
+            std::lock_guard lock(published.mutex);
+            return !published.images.empty();
+        }));
+        emulator.SetCommandAnswer(orbel::emulator::ids::kStop, orbel::emulator::CommandAnswer::None);
+        fake.Pause();
+        std::this_thread::sleep_for(std::chrono::seconds(4));
+        fake.Resume();
+        ASSERT_TRUE(Eventually([&] { return log.Count("Camera error: ", spdlog::level::err) > 0; }, 30s));
+        ASSERT_TRUE(Eventually([&] { return !appState->streaming && !appState->connected && !streamer.HasSensor(); },
+                               30s));
+        streamer.WaitForPendingRelease();
+        EXPECT_EQ(log.Count("Camera error: ", spdlog::level::err), 1u);
+        EXPECT_EQ(log.Count("stopped answering (control lost)", spdlog::level::err), 1u);
+        EXPECT_FALSE(appState->cameraRunning);
+    }
+    dispatcher->Unsubscribe<CameraData>(&published);
 }
 
 // A sensor that answers and no camera at the camera address: the connection fails as the
