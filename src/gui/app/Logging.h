@@ -11,6 +11,11 @@
 
 namespace orbel::studio {
 
+// Where a run logs in the application-data folder: "orbelstudio.log", or, while another
+// Orbel Studio holds the folder (`folderShared`), "orbelstudio-<processId>.log" of its own,
+// so that the lines of the two are never mixed in one file.
+std::filesystem::path ProgramLogFile(const std::filesystem::path& folder, bool folderShared, long processId);
+
 // Builds the sinks (console when asked, rotating file when the path is not empty),
 // creates the logger "orbel" on them and makes it the default logger.
 void SetupLogging(bool withConsole, const std::filesystem::path& logFile);
