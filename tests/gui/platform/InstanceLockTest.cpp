@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -24,6 +25,17 @@ namespace fs = std::filesystem;
 using orbel::studio::platform::IInstanceLock;
 using orbel::studio::platform::LockInstanceFile;
 using State = IInstanceLock::State;
+
+}  // namespace
+
+namespace orbel::studio::platform {
+void PrintTo(IInstanceLock::State state, std::ostream* os) {
+    *os << (state == IInstanceLock::State::Held ? "Held" : state == IInstanceLock::State::HeldByAnother ? "HeldByAnother"
+                                                                                                       : "Unknown");
+}
+}  // namespace orbel::studio::platform
+
+namespace {
 
 class InstanceLockTest : public ::testing::Test {
 protected:
