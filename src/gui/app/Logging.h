@@ -1,6 +1,7 @@
 // The program's log: one spdlog logger named "orbel", also spdlog's default
-// logger, writing to "orbelstudio.log" and to the GUI log sink. Log may be
-// called from any thread; warnings and worse are flushed before it returns.
+// logger, writing to "orbelstudio.log" (or a file of its own, see ProgramLogFile)
+// and to the GUI log sink. Log may be called from any thread; warnings and worse
+// are flushed before it returns.
 #pragma once
 
 #include <filesystem>
