@@ -2,13 +2,13 @@
 // 3D scalar choice are written but deliberately not restored, and the camera view
 // always starts hidden, so each run starts from a neutral view. Nothing read is changed
 // without a word: every stored value outside its range, restored or not, is named in one
-// warning, and a file that does not parse is kept aside before the defaults take over.
+// warning, and a file that cannot be read or does not parse is kept aside before the
+// defaults take over.
 #include "app/ConfigHandler.h"
 
 #include <algorithm>
 #include <cmath>
 #include <exception>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -21,6 +21,7 @@
 
 #include "app/AddressRules.h"
 #include "app/Logging.h"
+#include "platform/WholeFile.h"
 #include "proto/viewer_config.pb.h"
 
 namespace orbel::studio::gui {
@@ -215,18 +216,19 @@ void CopyIntoSensorConfig(const ViewerConfigProto& proto, SensorConfig& sensor, 
     sensor.qext_path = proto.qext_path();
 }
 
-// A settings file that is there but does not parse would be replaced by the defaults at
-// the next save: it is moved beside itself first (over an older kept one), so the user's
-// settings stay on disk whatever happens to "settings.bin" later. Anything but a file (a
-// folder of that name) stays where it is; no save can replace it either. Logs and builds
-// the user's notice; the defaults named are those the caller's record holds.
+// A settings file that is there but cannot be read or does not parse would be replaced by
+// the defaults at the next save: it is moved beside itself first (over an older kept one), so
+// the user's settings stay on disk whatever happens to "settings.bin" later. A FIFO or any
+// other entry that is not a folder goes the same way. A folder of that name stays where it
+// is: no save can replace it either. Logs and builds the user's notice; the defaults named
+// are those the caller's record holds.
 std::string KeepUnreadable(const std::filesystem::path& path, const SensorConfig& inUse) {
     std::filesystem::path kept = path;
     kept += ConfigHandler::kUnreadableSuffix;
     const std::string told = "Settings could not be read: defaults in use (sensor " + inUse.sensor_ip + ":" +
                              std::to_string(inUse.sensor_port) + ")";
     std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error)) {
+    if (std::filesystem::symlink_status(path, error).type() == std::filesystem::file_type::directory || error) {
         Log("Loading configuration: " + told, kLevelWarning);
         return told;
     }
@@ -332,20 +334,22 @@ std::shared_ptr<ViewerConfig> ConfigHandler::Load(const std::filesystem::path& p
             Log("Loading configuration: Configuration file does not exist: " + path.string(), kLevelWarning);
             return nullptr;
         }
-        std::ifstream file(path, std::ios::binary);
-        if (!file.is_open()) {
-            Log("Loading configuration: Failed to open file for reading: " + path.string(), kLevelError);
-            return nullptr;
-        }
+        // Refused without a blocking open when it is not a regular file (a FIFO would wait
+        // for a writer for ever), and kept aside like a file that does not parse.
+        std::string failure;
+        const std::optional<std::string> bytes = platform::ReadRegularFile(path, failure);
         ViewerConfigProto proto;
-        if (!proto.ParseFromIstream(&file)) {
-            file.close();
-            Log("Loading configuration: Failed to parse data from file: " + path.string(), kLevelError);
+        if (!bytes || !proto.ParseFromString(*bytes)) {
+            if (!bytes) {
+                Log("Loading configuration: Failed to open file for reading: " + path.string() + " (" + failure + ")",
+                    kLevelError);
+            } else {
+                Log("Loading configuration: Failed to parse data from file: " + path.string(), kLevelError);
+            }
             std::string told = KeepUnreadable(path, sensorConfig ? *sensorConfig : SensorConfig{});
             if (notice != nullptr) *notice = std::move(told);
             return nullptr;
         }
-        file.close();
 
         auto config = std::make_shared<ViewerConfig>();
         RangeCheck check;
@@ -365,10 +369,14 @@ std::shared_ptr<ViewerConfig> ConfigHandler::Load(const std::filesystem::path& p
 
 bool ConfigHandler::Save(const std::shared_ptr<ViewerConfig>& config,
                          const std::shared_ptr<SensorConfig>& sensorConfig,
-                         const std::filesystem::path& path) {
+                         const std::filesystem::path& path, std::string* failure) {
+    const auto failed = [failure](std::string reason) {
+        if (failure != nullptr) *failure = std::move(reason);
+        return false;
+    };
     if (!config) {
         Log("ConfigHandler::Save: config is null", kLevelError);
-        return false;
+        return failed("no settings to save");
     }
     std::filesystem::path temporary = path;
     temporary += ".tmp";
@@ -386,24 +394,26 @@ bool ConfigHandler::Save(const std::shared_ptr<ViewerConfig>& config,
         }
         if (!encoded) {
             Log("ConfigHandler::Save: Failed to serialize to file: " + path.string(), kLevelError);
-            return false;
+            return failed(invalidField != nullptr ? std::string(invalidField) + " is not valid UTF-8"
+                                                  : std::string("the settings cannot be encoded"));
         }
-        const std::string& bytes = *encoded;
 
         // Written beside the target and renamed over it, so the old file stays whole
-        // until the new one is complete on disk.
-        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-        if (!file.is_open()) {
-            Log("ConfigHandler::Save: Failed to open file for writing: " + path.string(), kLevelError);
-            return false;
+        // until the new one is complete on disk. The reasons are the system's own.
+        const platform::WriteOutcome written = platform::WriteWholeFile(temporary, *encoded);
+        temporaryCreated = written.opened;
+        if (!written.opened) {
+            Log("ConfigHandler::Save: Failed to open file for writing: " + temporary.string() + " (" +
+                    written.failure + ")",
+                kLevelError);
+            return failed(written.failure);
         }
-        temporaryCreated = true;
-        file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        file.close();
-        if (file.fail()) {
+        if (!written.Written()) {
             RemoveQuietly(temporary);
-            Log("ConfigHandler::Save: Failed to serialize to file: " + path.string(), kLevelError);
-            return false;
+            Log("ConfigHandler::Save: Failed to serialize to file: " + temporary.string() + " (" + written.failure +
+                    ")",
+                kLevelError);
+            return failed(written.failure);
         }
 
         std::error_code renameError;
@@ -412,17 +422,22 @@ bool ConfigHandler::Save(const std::shared_ptr<ViewerConfig>& config,
             RemoveQuietly(temporary);
             Log("ConfigHandler::Save: Failed to replace file: " + path.string() + " (" + renameError.message() + ")",
                 kLevelError);
-            return false;
+            return failed(renameError.message());
         }
         return true;
+    } catch (const std::filesystem::filesystem_error& e) {
+        if (temporaryCreated) RemoveQuietly(temporary);
+        Log(std::string("Saving configuration: Exception occurred: ") + e.what(), kLevelError);
+        return failed(e.code().message());
     } catch (const std::exception& e) {
         if (temporaryCreated) RemoveQuietly(temporary);
         Log(std::string("Saving configuration: Exception occurred: ") + e.what(), kLevelError);
+        return failed(e.what());
     } catch (...) {
         if (temporaryCreated) RemoveQuietly(temporary);
         Log("Saving configuration: Exception occurred: unknown exception", kLevelError);
+        return failed("unknown exception");
     }
-    return false;
 }
 
 std::optional<std::string> ConfigHandler::Serialize(const std::shared_ptr<ViewerConfig>& config,

@@ -5,6 +5,7 @@
 #include "app/Logging.h"
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include <spdlog/logger.h>
@@ -33,6 +34,10 @@ std::shared_ptr<spdlog::logger> ProgramLogger() {
 }
 
 }  // namespace
+
+std::filesystem::path ProgramLogFile(const std::filesystem::path& folder, bool folderShared, long processId) {
+    return folder / (folderShared ? "orbelstudio-" + std::to_string(processId) + ".log" : std::string("orbelstudio.log"));
+}
 
 void SetupLogging(bool withConsole, const std::filesystem::path& logFile) {
     std::vector<spdlog::sink_ptr> sinks;

@@ -1,6 +1,7 @@
 // The program's log: one spdlog logger named "orbel", also spdlog's default
-// logger, writing to "orbelstudio.log" and to the GUI log sink. Log may be
-// called from any thread; warnings and worse are flushed before it returns.
+// logger, writing to "orbelstudio.log" (or a file of its own, see ProgramLogFile)
+// and to the GUI log sink. Log may be called from any thread; warnings and worse
+// are flushed before it returns.
 #pragma once
 
 #include <filesystem>
@@ -10,6 +11,11 @@
 #include <spdlog/sinks/sink.h>
 
 namespace orbel::studio {
+
+// Where a run logs in the application-data folder: "orbelstudio.log", or, while another
+// Orbel Studio holds the folder (`folderShared`), "orbelstudio-<processId>.log" of its own,
+// so that the lines of the two are never mixed in one file.
+std::filesystem::path ProgramLogFile(const std::filesystem::path& folder, bool folderShared, long processId);
 
 // Builds the sinks (console when asked, rotating file when the path is not empty),
 // creates the logger "orbel" on them and makes it the default logger.

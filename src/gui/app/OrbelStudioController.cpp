@@ -12,6 +12,8 @@ namespace orbel::studio::gui {
 namespace {
 
 constexpr int32_t kToastWarning = 2;
+constexpr int32_t kToastFailure = 3;
+constexpr const char* kSaveFailedText = "Settings could not be saved: ";
 
 }  // namespace
 
@@ -136,7 +138,12 @@ void OrbelStudioController::Shutdown() {
 }
 
 bool OrbelStudioController::SaveSettings() {
-    return ConfigHandler::Save(context_->appState->viewerConfig, sensorConfig_, settingsFile_);
+    const std::optional<std::string> current =
+        ConfigHandler::Serialize(context_->appState->viewerConfig, sensorConfig_);
+    if (current && !autosave_.Unsaved(*current)) {
+        return true;
+    }
+    return WriteSettings(current);
 }
 
 void OrbelStudioController::SaveSettingsWhenSettled(double nowSeconds) {
@@ -145,10 +152,31 @@ void OrbelStudioController::SaveSettingsWhenSettled(double nowSeconds) {
     if (!current || !autosave_.Due(*current, nowSeconds)) {
         return;
     }
-    autosave_.Tried(*current);
-    if (!SaveSettings()) {
+    if (!WriteSettings(current)) {
         Log("Failed to save viewer configuration", 4);
     }
+}
+
+bool OrbelStudioController::WriteSettings(const std::optional<std::string>& current) {
+    std::string failure;
+    if (ConfigHandler::Save(context_->appState->viewerConfig, sensorConfig_, settingsFile_, &failure)) {
+        if (current) autosave_.Written(*current);
+        return true;
+    }
+    if (autosave_.Failed(current.value_or(""))) {
+        context_->appState->SetToast(kSaveFailedText + failure, kToastFailure);
+    }
+    return false;
+}
+
+void OrbelStudioController::AddStartNotice(const std::string& text) {
+    AppState& state = *context_->appState;
+    const std::optional<ToastMessage> pending = state.PendingToast();
+    state.SetToast(pending ? pending->text + "\n" + text : text, kToastWarning);
+}
+
+std::string SharedSettingsFolderNotice(const std::filesystem::path& ownLogFile) {
+    return "Another Orbel Studio is using this settings folder; this one logs to " + ownLogFile.filename().string();
 }
 
 }  // namespace orbel::studio::gui

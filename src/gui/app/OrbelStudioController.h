@@ -2,7 +2,9 @@
 // application context, loads "settings.bin", makes every panel and the (empty) plugin registry,
 // subscribes them and itself to the dispatcher, and once per GUI frame applies at most one
 // queued AppAction and one queued CameraData. It saves "settings.bin" shortly after the
-// settings change and at shutdown, where it also starts the asynchronous stop of streaming.
+// settings change and at shutdown (only when they changed: see SettingsAutosave), where it
+// also starts the asynchronous stop of streaming. The first save that fails after one that
+// worked is told in a toast, with the system's reason.
 //
 // Threads: constructed on the start-up thread; Consume runs on the publisher's thread and only
 // touches the queues and one flag; Update, ReleaseGraphics and Shutdown run on the GUI thread.
@@ -13,6 +15,8 @@
 #include <atomic>
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "app/AppAction.h"
 #include "app/AppContext.h"
@@ -47,14 +51,21 @@ public:
     void Update(double frameMilliseconds);
     // Deletes the OpenGL objects of the panels; the context must still be current.
     void ReleaseGraphics();
-    // Saves the settings, starts the stop of streaming (without waiting), shuts plugins down.
+    // Saves the settings when they changed, starts the stop of streaming (without waiting),
+    // shuts plugins down.
     void Shutdown();
-    // Writes the settings file now; false (logged by the writer) when it failed.
+    // Writes the settings file now unless it holds them already (they are as loaded or as
+    // this program last wrote them); true when the file holds them, false (logged by the
+    // writer) when the write failed.
     bool SaveSettings();
     // GUI thread, from time to time (the frame loop's chores, about once a second), with the
     // steady clock's seconds: writes the settings once they changed and then held still
     // (SettingsAutosave), so that they outlive an end without the shutdown.
     void SaveSettingsWhenSettled(double nowSeconds);
+
+    // Before the main loop draws (start-up thread, once the controller exists): shows a
+    // notice of the start in the toast, after the one loading the settings left, if any.
+    void AddStartNotice(const std::string& text);
 
     AppPanels& Panels() { return *panels_; }
     const std::shared_ptr<AppContext>& Context() const { return context_; }
@@ -66,6 +77,9 @@ public:
 private:
     void Initialize(SensorPanel::PingMonitorFactory pingMonitors);
     void Apply(const AppAction& action);
+    // Writes `current` (the settings as serialised now; none when they cannot be) and notes
+    // the outcome; the first failure in a row is told in a toast.
+    bool WriteSettings(const std::optional<std::string>& current);
 
     std::filesystem::path settingsFile_;
     std::shared_ptr<AppPanels> panels_;
@@ -79,5 +93,9 @@ private:
     // frame of each is logged once.
     std::atomic<bool> frameSeen_{false};
 };
+
+// The notice of a program started while another Orbel Studio holds its settings folder;
+// `ownLogFile` is where this one logs instead of the shared log.
+std::string SharedSettingsFolderNotice(const std::filesystem::path& ownLogFile);
 
 }  // namespace orbel::studio::gui

@@ -33,6 +33,7 @@
 #include "platform/CrashHandler.h"
 #include "platform/DisplayLoss.h"
 #include "platform/FileDialog.h"
+#include "platform/InstanceLock.h"
 #include "platform/TerminationSignals.h"
 #include "platform/WindowPresence.h"
 
@@ -66,12 +67,14 @@ struct StartupHandOver {
     std::shared_ptr<OrbelStudioController> controller;
     std::shared_ptr<AppState> appState;
     std::string failure;  // why there is no controller
+    std::string notice;   // set before the thread starts: for the start's toast
     std::atomic<bool> done{false};
 };
 
 void RunInitThread(StartupHandOver& handOver) {
     try {
         handOver.controller = std::make_shared<OrbelStudioController>();
+        if (!handOver.notice.empty()) handOver.controller->AddStartNotice(handOver.notice);
         handOver.appState = handOver.controller->Context()->appState;
     } catch (const std::exception& e) {
         handOver.failure = std::string("Start-up failed: ") + e.what();
@@ -187,9 +190,20 @@ void OnGlfwError(int code, const char* description) {
 }
 
 int Run() {
-    const std::filesystem::path logFile = AppDataDir() / "orbelstudio.log";
+    const std::filesystem::path appData = AppDataDir();
+    // Held for the whole run: a program started while another holds the folder says so and
+    // logs to a file of its own.
+    const std::unique_ptr<platform::IInstanceLock> instance = platform::LockInstanceFile(appData / "orbelstudio.lock");
+    const bool folderShared = instance->Get() == platform::IInstanceLock::State::HeldByAnother;
+    const std::filesystem::path logFile = ProgramLogFile(appData, folderShared, platform::CurrentProcessId());
     SetupLogging(false, logFile);
     Log(std::string(kWindowTitle) + " starting", 2);
+    const std::string startNotice = folderShared ? SharedSettingsFolderNotice(logFile) : "";
+    if (folderShared) {
+        Log(startNotice + " (" + appData.string() + ")", 3);
+    } else if (instance->Get() == platform::IInstanceLock::State::Unknown) {
+        Log("Cannot tell whether another Orbel Studio is using this settings folder: " + instance->Failure(), 3);
+    }
     platform::CrashHandler(std::filesystem::current_path());
     // From here on SIGTERM, SIGINT and SIGHUP close the program as its close button does;
     // the frame loop, once it waits, is woken through the slot.
@@ -272,6 +286,7 @@ int Run() {
         std::_Exit(1);
     });
     StartupHandOver handOver;
+    handOver.notice = startNotice;
     std::thread startupThread(RunInitThread, std::ref(handOver));
     double last = glfwGetTime();
 

@@ -3,6 +3,8 @@
 // guarantees that a failed save keeps the previous file whole.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstring>
@@ -15,8 +17,10 @@
 #include <random>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "ProgramLogCapture.h"
@@ -426,7 +430,13 @@ TEST_F(ConfigHandlerTest, EveryDroppedOrReplacedValueIsNamedInTheWarning) {
         {"roll 1e38", [](ViewerConfigProto& p) { p.set_cloud_roll_degrees(1e38f); }, "cloud_roll_degrees 1e+38 -> 0"},
         {"pitch beyond a turn", [](ViewerConfigProto& p) { p.set_cloud_pitch_degrees(-361.0f); },
          "cloud_pitch_degrees -361 -> 0"},
+        {"roll of exactly a turn", [](ViewerConfigProto& p) { p.set_cloud_roll_degrees(360.0f); }, ""},
+        {"roll one step past a turn",
+         [](ViewerConfigProto& p) { p.set_cloud_roll_degrees(std::nextafter(360.0f, 400.0f)); },
+         "cloud_roll_degrees 360.00003 -> 0"},
         {"yaw within a turn", [](ViewerConfigProto& p) { p.set_cloud_yaw_degrees(359.5f); }, ""},
+        {"yaw beyond a turn", [](ViewerConfigProto& p) { p.set_cloud_yaw_degrees(400.0f); },
+         "cloud_yaw_degrees 400 -> 0"},
         {"transform mode 99", [](ViewerConfigProto& p) { p.set_cloud_transform_mode(99); },
          "cloud_transform_mode 99 -> 0"},
         {"transform mode -1", [](ViewerConfigProto& p) { p.set_cloud_transform_mode(-1); },
@@ -439,6 +449,11 @@ TEST_F(ConfigHandlerTest, EveryDroppedOrReplacedValueIsNamedInTheWarning) {
         {"camera text with a line break, cut in the warning",
          [](ViewerConfigProto& p) { p.set_camera_ip("a\nb" + std::string(60, 'c')); },
          "camera_ip \"a\\x0ab" "ccccccccccccccccccccccccccccccccccccc\"... -> \"10.10.100.12\""},
+        {"camera text of exactly the length shown, whole",
+         [](ViewerConfigProto& p) { p.set_camera_ip(std::string(40, 'c')); },
+         "camera_ip \"cccccccccccccccccccccccccccccccccccccccc\" -> \"10.10.100.12\""},
+        {"camera text with a DEL byte", [](ViewerConfigProto& p) { p.set_camera_ip("1.2.3.4\x7f"); },
+         "camera_ip \"1.2.3.4\\x7f\" -> \"10.10.100.12\""},
         {"loopback addresses", [](ViewerConfigProto& p) { p.set_sensor_ip("127.0.0.1"); p.set_camera_ip("127.0.0.2"); },
          ""},
         {"several at once, in the file's order",
@@ -764,13 +779,16 @@ TEST_F(ConfigHandlerTest, FailedWriteLeavesThePreviousFileWhole) {
 
     auto changed = std::make_shared<ViewerConfig>();
     changed->point_size = 9;
+    std::string failure;
     {
         FileSizeLimit limit(16);
-        EXPECT_FALSE(ConfigHandler::Save(changed, sensor, path_));
+        EXPECT_FALSE(ConfigHandler::Save(changed, sensor, path_, &failure));
     }
     EXPECT_EQ(ReadBytes(), before);
     EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 1);
-    EXPECT_TRUE(log_.Contains("ConfigHandler::Save: Failed to serialize to file: " + path_.string(),
+    EXPECT_EQ(failure, "File too large");
+    EXPECT_TRUE(log_.Contains("ConfigHandler::Save: Failed to serialize to file: " + path_.string() +
+                                  ".tmp (File too large)",
                               spdlog::level::err));
     const auto loaded = ConfigHandler::Load(path_, sensor_);
     ASSERT_NE(loaded, nullptr);
@@ -791,11 +809,101 @@ TEST_F(ConfigHandlerTest, TextThatIsNotUtf8IsNotSavedOverAGoodFile) {
     EXPECT_NE(ConfigHandler::Load(path_, sensor_), nullptr);
 }
 
-TEST_F(ConfigHandlerTest, SaveOverAFolderFailsAndLeavesNoTemporaryFile) {
-    fs::create_directories(path_ / "inside");
-    EXPECT_FALSE(ConfigHandler::Save(std::make_shared<ViewerConfig>(), sensor_, path_));
-    EXPECT_TRUE(fs::is_directory(path_));
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 1);
+// A save the system refuses: the log names the file and gives the system's reason, the
+// caller gets the reason, and nothing is left behind (the previous file, or the folder in its
+// place, stays as it was; no temporary file).
+TEST_F(ConfigHandlerTest, FailedSaveGivesTheFileAndTheSystemsReason) {
+    const fs::path temporary = path_.string() + ".tmp";
+    const fs::path blocked = folder_ / "a file" / "settings.bin";
+    const struct {
+        const char* what;
+        std::function<void()> fault;
+        bool rootIgnoresIt;  // root writes whatever the permission bits say
+        fs::path target;
+        fs::path named;  // the file the log line names
+        const char* reason;
+    } cases[] = {
+        {"a folder in the file's place", [&] { fs::create_directories(path_ / "inside"); }, false, path_, path_,
+         "Is a directory"},
+        {"a folder without write permission",
+         [&] {
+             WriteBytes("previous");
+             fs::permissions(folder_, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                             fs::perm_options::remove);
+         },
+         true, path_, temporary, "Permission denied"},
+        {"a file where the folder should be", [&] { WriteFile(folder_ / "a file", "a file"); }, false, blocked,
+         blocked.parent_path(), "Not a directory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.rootIgnoresIt && ::geteuid() == 0) continue;  // run as another user to see it
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+        c.fault();
+        const auto entries = [&] {
+            std::vector<std::string> names;
+            for (const auto& entry : fs::directory_iterator(folder_)) names.push_back(entry.path().filename().string());
+            return names;
+        };
+        const auto contents = [&] { return fs::is_regular_file(path_) ? ReadBytes() : std::string("(no file)"); };
+        const std::vector<std::string> before = entries();
+        const std::string previous = contents();
+        std::string failure;
+        EXPECT_FALSE(ConfigHandler::Save(std::make_shared<ViewerConfig>(), sensor_, c.target, &failure));
+        fs::permissions(folder_, fs::perms::owner_all, fs::perm_options::add);
+        EXPECT_EQ(failure, c.reason);
+        const auto records = log_.Records();
+        EXPECT_TRUE(std::any_of(records.begin(), records.end(), [&](const ProgramLogCapture::Record& record) {
+            return record.level == spdlog::level::err && record.text.find(c.named.string()) != std::string::npos &&
+                   record.text.find(c.reason) != std::string::npos;
+        })) << (records.empty() ? std::string("nothing logged") : records.back().text);
+        EXPECT_EQ(entries(), before);
+        EXPECT_FALSE(fs::exists(temporary));
+        EXPECT_EQ(contents(), previous);
+    }
+    EXPECT_TRUE(fs::exists(folder_));
+}
+
+// A FIFO in the file's place would hold a plain open until something writes to it, and the
+// program would never show its window: it is refused unopened, and kept aside like any file
+// that cannot be read. A file the user may not read goes the same way.
+TEST_F(ConfigHandlerTest, EntriesThatCannotBeReadAreRefusedAndKeptAside) {
+    const fs::path kept = folder_ / "settings.bin.unreadable";
+    const struct {
+        const char* what;
+        std::function<void()> make;
+        bool rootIgnoresIt;
+        const char* reason;
+    } cases[] = {
+        {"a FIFO", [&] { ASSERT_EQ(::mkfifo(path_.c_str(), 0600), 0) << std::strerror(errno); }, false,
+         "a FIFO, not a regular file"},
+        {"a file without read permission",
+         [&] {
+             WriteBytes(DefaultProto().SerializeAsString());
+             fs::permissions(path_, fs::perms::none);
+         },
+         true, "Permission denied"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.rootIgnoresIt && ::geteuid() == 0) continue;  // run as another user to see it
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+        c.make();
+        const fs::file_type type = fs::symlink_status(path_).type();
+        auto sensor = std::make_shared<SensorConfig>();
+        std::string notice;
+        EXPECT_EQ(ConfigHandler::Load(path_, sensor, &notice), nullptr);
+        ExpectDefaultSensor(*sensor);
+        EXPECT_EQ(notice, "Settings could not be read: defaults in use (sensor 10.10.100.11:4000); the file is kept "
+                          "as settings.bin.unreadable");
+        EXPECT_TRUE(log_.Contains("Loading configuration: Failed to open file for reading: " + path_.string() + " (" +
+                                      c.reason + ")",
+                                  spdlog::level::err));
+        EXPECT_FALSE(fs::exists(fs::symlink_status(path_)));
+        EXPECT_EQ(fs::symlink_status(kept).type(), type);
+    }
 }
 
 }  // namespace

@@ -115,12 +115,14 @@ TEST_F(ControllerTest, UnreadableSettingsAreKeptAsideAndToldAndSurviveTheSave) {
               1u);
     EXPECT_EQ(ReadFile(kept), damaged);
 
+    controller->Panels().sensorPanel.EditPort(4200);
     controller->Shutdown();
     controller.reset();
     EXPECT_EQ(ReadFile(kept), damaged);
     auto sensor = std::make_shared<orbel::studio::SensorConfig>();
     ASSERT_TRUE(orbel::studio::gui::ConfigHandler::Load(Settings(), sensor));
     EXPECT_EQ(sensor->sensor_ip, "10.10.100.11");
+    EXPECT_EQ(sensor->sensor_port, 4200);
 
     // The next start reads the saved defaults: nothing more to tell, the kept copy stays.
     controller = std::make_unique<OrbelStudioController>(Settings());
@@ -129,12 +131,104 @@ TEST_F(ControllerTest, UnreadableSettingsAreKeptAsideAndToldAndSurviveTheSave) {
     EXPECT_EQ(ReadFile(kept), damaged);
 }
 
+// A notice of the start (another program holds the settings folder) is shown after the one
+// that loading the settings left, not in its place.
+TEST_F(ControllerTest, StartNoticeFollowsTheSettingsNotice) {
+    const std::string shared = orbel::studio::gui::SharedSettingsFolderNotice(folder.Path() / "orbelstudio-42.log");
+    EXPECT_EQ(shared, "Another Orbel Studio is using this settings folder; this one logs to orbelstudio-42.log");
+    controller = std::make_unique<OrbelStudioController>(Settings());
+    controller->AddStartNotice(shared);
+    EXPECT_EQ(Toast(), shared);
+
+    std::ofstream(Settings(), std::ios::binary | std::ios::trunc) << "garbage bytes!";
+    controller = std::make_unique<OrbelStudioController>(Settings());
+    controller->AddStartNotice(shared);
+    EXPECT_EQ(Toast(), "Settings could not be read: defaults in use (sensor 10.10.100.11:4000); the file is kept "
+                       "as settings.bin.unreadable\n" + shared);
+}
+
 TEST_F(ControllerTest, UnwritableSettingsAreReported) {
     controller = std::make_unique<OrbelStudioController>(folder.Path() / "no-such" / "dir" / "settings.bin");
     std::filesystem::create_directories(folder.Path() / "no-such");
     std::ofstream(folder.Path() / "no-such" / "dir") << "a file where a folder should be";
+    controller->Panels().sensorPanel.EditPort(4100);
     controller->Shutdown();
     EXPECT_TRUE(log.Contains("Failed to save viewer configuration", spdlog::level::err));
+    EXPECT_EQ(Toast(), "Settings could not be saved: Not a directory");
+}
+
+// Two programs on one settings folder: the one that changed nothing writes nothing at its
+// end, so the other's saved change stays; a change of its own is written at the end as before.
+TEST_F(ControllerTest, TheEndWritesTheSettingsOnlyWhenTheyChanged) {
+    {
+        auto sensor = std::make_shared<orbel::studio::SensorConfig>();
+        sensor->sensor_port = 4100;
+        ASSERT_TRUE(orbel::studio::gui::ConfigHandler::Save(std::make_shared<orbel::studio::gui::ViewerConfig>(),
+                                                            sensor, Settings()));
+    }
+    controller = std::make_unique<OrbelStudioController>(Settings());
+    auto other = std::make_shared<orbel::studio::SensorConfig>();
+    other->sensor_port = 4321;  // saved meanwhile by another program
+    ASSERT_TRUE(orbel::studio::gui::ConfigHandler::Save(std::make_shared<orbel::studio::gui::ViewerConfig>(), other,
+                                                        Settings()));
+    const std::string others = ReadFile(Settings());
+    controller->SaveSettingsWhenSettled(0.0);
+    controller->SaveSettingsWhenSettled(5.0);
+    controller->Shutdown();
+    EXPECT_EQ(ReadFile(Settings()), others);
+
+    controller = std::make_unique<OrbelStudioController>(Settings());
+    EXPECT_EQ(controller->Settings()->sensor_port, 4321);
+    controller->Context()->appState->viewerConfig->point_size = 5;
+    controller->Shutdown();
+    auto sensor = std::make_shared<orbel::studio::SensorConfig>();
+    const auto saved = orbel::studio::gui::ConfigHandler::Load(Settings(), sensor);
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->point_size, 5);
+}
+
+// A save that fails is told in a toast with the system's reason the first time, not at each
+// failure after it; once a save has worked, the next failure is told again. The end tries
+// once more what the running program could not write.
+TEST_F(ControllerTest, AFailedSaveIsToldOnceAndTriedAgainAtTheEnd) {
+    controller = std::make_unique<OrbelStudioController>(Settings());
+    auto& viewer = *controller->Context()->appState->viewerConfig;
+    auto& state = *controller->Context()->appState;
+    double now = 0.0;
+    const auto settle = [&] {
+        controller->SaveSettingsWhenSettled(now += 2.0);
+        controller->SaveSettingsWhenSettled(now += 2.0);
+    };
+    std::filesystem::create_directories(Settings() / "inside");  // a folder in the file's place
+
+    viewer.point_size = 3;
+    settle();
+    EXPECT_EQ(Toast(), "Settings could not be saved: Is a directory");
+    EXPECT_EQ(log.Count("ConfigHandler::Save: Failed to replace file: " + Settings().string() + " (Is a directory)",
+                        spdlog::level::err),
+              1u);
+    state.ClearToast();
+    viewer.point_size = 4;
+    settle();
+    EXPECT_EQ(Toast(), "") << "told again while the saves still fail";
+    EXPECT_EQ(log.Count("Failed to replace file", spdlog::level::err), 2u);
+
+    std::filesystem::remove_all(Settings());
+    viewer.point_size = 5;
+    settle();
+    EXPECT_EQ(Toast(), "");
+    std::filesystem::remove(Settings());
+    std::filesystem::create_directories(Settings() / "inside");
+    viewer.point_size = 6;
+    settle();
+    EXPECT_EQ(Toast(), "Settings could not be saved: Is a directory") << "a new failure after a save that worked";
+
+    std::filesystem::remove_all(Settings());
+    controller->Shutdown();
+    auto sensor = std::make_shared<orbel::studio::SensorConfig>();
+    const auto saved = orbel::studio::gui::ConfigHandler::Load(Settings(), sensor);
+    ASSERT_TRUE(saved) << "the end did not try again";
+    EXPECT_EQ(saved->point_size, 6);
 }
 
 // While the program runs, a change is written once it has held still for a second; an

@@ -1,9 +1,14 @@
 // orbelstudio end to end, as a user runs it (see StudioSession): the sensor panel's buttons,
 // found by their colour in screenshots, start and stop the emulator's stream and disconnect;
-// the emulator's record shows what reached the sensor, the program's log what it saw, and a
+// the emulator's record shows what reached the sensor, the program's log what it saw, a
+// second program on the same settings folder logs apart and leaves the settings alone, and a
 // close request like a window manager's ends the program with its settings saved.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -69,6 +74,39 @@ TEST_F(StudioEndToEndTest, StreamStopDisconnectAndClose) {
     ASSERT_TRUE(Eventually([&] { return (buttons = SensorPanelButtons("04-disconnected")).size() == 1; }))
         << Describe(buttons);
     EXPECT_EQ(emulator.ConnectionCount(), 1u);
+
+    // A second program on the same settings folder says so in a log of its own (none of its
+    // lines reach the first one's) and, having changed nothing, leaves the settings file as
+    // it found it, with what the first one saved a second after its views fitted the range.
+    const auto savedRange = [&] {
+        orbel::studio::gui::ViewerConfigProto saved;
+        return saved.ParseFromString(orbel::testing::ReadFile(appData / "settings.bin"))
+                   ? std::optional<float>(saved.view3d_min_scalar_value())
+                   : std::nullopt;
+    };
+    ASSERT_TRUE(Eventually([&] { return savedRange() && *savedRange() != -1234.0f; })) << "not saved while running";
+    const std::string settings = orbel::testing::ReadFile(appData / "settings.bin");
+    const pid_t second = StartAnotherStudio("second");
+    ASSERT_GT(second, 0);
+    const std::string ownLog = "orbelstudio-" + std::to_string(second) + ".log";
+    const auto secondLog = [&] { return orbel::testing::ReadFile(appData / ownLog); };
+    const bool ready = Eventually(
+        [&] { return secondLog().find("Main window ready") != std::string::npos || waitpid(second, nullptr, WNOHANG); },
+        kStartDeadline);
+    EXPECT_TRUE(ready && secondLog().find("Main window ready") != std::string::npos) << secondLog();
+    EXPECT_NE(secondLog().find("[warning] Another Orbel Studio is using this settings folder; this one logs to " + ownLog +
+                               " (" + appData.string() + ")"),
+              std::string::npos)
+        << secondLog();
+    kill(second, SIGTERM);
+    int status = -1;
+    EXPECT_TRUE(Eventually([&] { return waitpid(second, &status, WNOHANG) == second; }));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << secondLog();
+    EXPECT_NE(secondLog().find("Closing: SIGTERM received"), std::string::npos) << secondLog();
+    std::filesystem::copy_file(appData / ownLog, artefacts / "second" / ownLog);
+    EXPECT_EQ(orbel::testing::ReadFile(appData / "settings.bin"), settings) << "the idle second program wrote them";
+    EXPECT_EQ(Log().find("Another Orbel Studio"), std::string::npos) << Log();
+    EXPECT_EQ(Log().find("Closing: SIGTERM received"), std::string::npos) << Log();
 
     EXPECT_EQ(CloseStudio(), 0) << "the program did not end well after the close request";
     Shoot("05-closed");

@@ -424,6 +424,15 @@ void StudioSession::StartStudio(const std::vector<std::string>& environment) {
     }
 }
 
+pid_t StudioSession::StartAnotherStudio(const std::string& name) {
+    const pid_t first = std::exchange(pid, 0);
+    const fs::path own = std::exchange(artefacts, artefacts / name);
+    fs::create_directories(artefacts);
+    StartStudio();
+    artefacts = own;
+    return std::exchange(pid, first);
+}
+
 bool StudioSession::Running() { return pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0; }
 
 bool StudioSession::WaitForMainWindow() {

@@ -180,6 +180,11 @@ protected:
     // their default actions, as a terminal starts it, whatever the test's own;
     // `environment` adds "NAME=value"s.
     void StartStudio(const std::vector<std::string>& environment = {});
+    // Starts one more program as StartStudio does, on the same application-data folder and
+    // display, as a user starting it a second time; its output goes to <name>/orbelstudio.out
+    // in the artefacts. Returns its process id (0 when it could not be started); the caller
+    // ends it and waits for it.
+    pid_t StartAnotherStudio(const std::string& name);
     // The window is drawn at its full size and the main phase has begun, and its frames are
     // counted from here on; false when the program ended first.
     bool WaitForMainWindow();
