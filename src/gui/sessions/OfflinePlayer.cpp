@@ -223,7 +223,8 @@ void OfflinePlayer::TellLoadFailure(size_t index, const std::string& reason) {
         // Every file went with it: one line, and no play through the rest of them failing.
         if (!folderGone_) {
             folderGone_ = true;
-            Log("Session folder gone: " + folder_.string() + " was removed or renamed after it was loaded; replay stopped",
+            Log("Session folder gone: " + folder_.string() +
+                    " was removed or renamed after it was loaded; replay stopped",
                 log_level::kError);
             folderGoneNews_.store(true);
         }
@@ -258,8 +259,9 @@ void OfflinePlayer::TellGoneRun(size_t index) {
         Log(fmt::format("Failed to load frame: {} (gone: {})", files_[index].string(), why), log_level::kError);
         return;
     }
-    Log(fmt::format("Failed to load {} {} to {} of {}: {} to {} are gone ({})", type_ == FileType::Jpg ? "images" : "frames",
-                    first + 1, last + 1, files_.size(), files_[first].string(), files_[last].filename().string(), why),
+    Log(fmt::format("Failed to load {} {} to {} of {}: {} to {} are gone ({})",
+                    type_ == FileType::Jpg ? "images" : "frames", first + 1, last + 1, files_.size(),
+                    files_[first].string(), files_[last].filename().string(), why),
         log_level::kError);
 }
 

@@ -541,7 +541,9 @@ TEST_F(ReplayPanels, UnreadableFramesAreToldOnceAndAFolderOfThemIsRefused) {
     EXPECT_EQ(warnings(0).size(), 3u);
 
     const fs::path empties = root_ / "empties";
-    for (int i = 0; i < 50; ++i) testing::WriteBytes(empties / "frames_qpc" / ("frame_" + std::to_string(i) + ".qpc"), {});
+    for (int i = 0; i < 50; ++i) {
+        testing::WriteBytes(empties / "frames_qpc" / ("frame_" + std::to_string(i) + ".qpc"), {});
+    }
     fs::create_directories(empties / "frames_rgb");
     testing::RgbImage(1, 1000, 4, 2)->SaveAsJpeg(empties / "frames_rgb" / "image_00000001_00000000000000001000.jpg", 90,
                                                  false);
