@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstddef>
 #include <optional>
 #include <stdexcept>
+#include <system_error>
 #include <tuple>
 
 #include <fmt/format.h>
@@ -30,6 +32,12 @@ std::optional<uint64_t> LeadingNumber(std::string_view text) {
         return std::nullopt;
     }
     return value;
+}
+
+// Nothing of that name, not even a dangling link: removed or renamed since it was listed.
+bool Gone(const fs::path& path) {
+    std::error_code error;
+    return fs::symlink_status(path, error).type() == fs::file_type::not_found;
 }
 
 std::string LowerCaseExtension(const fs::path& path) {
@@ -209,6 +217,54 @@ void OfflinePlayer::TellOnce(size_t index, const std::string& text, int level) {
     }
 }
 
+void OfflinePlayer::TellLoadFailure(size_t index, const std::string& reason) {
+    std::error_code error;
+    if (!fs::is_directory(folder_, error)) {
+        // Every file went with it: one line, and no play through the rest of them failing.
+        if (!folderGone_) {
+            folderGone_ = true;
+            Log("Session folder gone: " + folder_.string() +
+                    " was removed or renamed after it was loaded; replay stopped",
+                log_level::kError);
+            folderGoneNews_.store(true);
+        }
+        {
+            std::lock_guard lock(mutex_);
+            playing_ = false;
+        }
+        changed_.notify_all();
+        return;
+    }
+    if (Gone(files_[index])) {
+        TellGoneRun(index);
+        return;
+    }
+    TellOnce(index, "Failed to load frame: " + files_[index].string() + " (" + reason + ")", log_level::kError);
+}
+
+// Files removed from a session are mostly removed together: the neighbours of a file gone
+// are looked at once, and the whole run of them is told in one line.
+void OfflinePlayer::TellGoneRun(size_t index) {
+    if (told_[index]) {
+        return;
+    }
+    size_t first = index;
+    size_t last = index;
+    while (first > 0 && !told_[first - 1] && Gone(files_[first - 1])) --first;
+    while (last + 1 < files_.size() && !told_[last + 1] && Gone(files_[last + 1])) ++last;
+    std::fill(told_.begin() + static_cast<std::ptrdiff_t>(first), told_.begin() + static_cast<std::ptrdiff_t>(last) + 1,
+              true);
+    const char* why = "removed or renamed after the session was loaded";
+    if (first == last) {
+        Log(fmt::format("Failed to load frame: {} (gone: {})", files_[index].string(), why), log_level::kError);
+        return;
+    }
+    Log(fmt::format("Failed to load {} {} to {} of {}: {} to {} are gone ({})",
+                    type_ == FileType::Jpg ? "images" : "frames", first + 1, last + 1, files_.size(),
+                    files_[first].string(), files_[last].filename().string(), why),
+        log_level::kError);
+}
+
 OfflinePlayer::~OfflinePlayer() {
     {
         std::lock_guard lock(mutex_);
@@ -372,11 +428,12 @@ void OfflinePlayer::LoadFrame(int64_t index) {
     try {
         loaded = ReadFile(path);
     } catch (const std::exception& e) {
-        TellOnce(at, "Failed to load frame: " + path.string() + " (" + e.what() + ")", log_level::kError);
         failedIndex_.store(index);
+        TellLoadFailure(at, e.what());
         return;
     }
     failedIndex_.store(-1);
+    folderGone_ = false;
     if (loaded.plyBody.read < loaded.plyBody.declared) {
         TellOnce(at, PlyCutShortWarning(loaded.plyBody, path), log_level::kWarning);
     }

@@ -12,7 +12,9 @@
 // Loads and publishing run on the player's one worker thread, in the order the calls came;
 // subscribers' Consume runs there. Steps that come faster than files load are merged: the
 // newest index is shown. A file that cannot be read is passed over and logged the first time
-// this player meets it only, so a session played again and again says it once.
+// this player meets it only, so a session played again and again says it once; files gone
+// since the listing are told as one line per run of them, and a folder gone as a whole
+// (removed or renamed) in one line that stops the play.
 // The destructor ends the worker, after a load in progress.
 #pragma once
 
@@ -88,6 +90,10 @@ public:
     // the last load succeeded (the views still show the frame before it).
     int64_t FailedIndex() const { return failedIndex_.load(); }
     int FileCount() const { return static_cast<int>(files_.size()); }
+    // True once after each time a load found the folder gone (removed or renamed) and
+    // stopped the play: the replay panel's cue to say so. While the folder stays gone the
+    // player says nothing more; a load that succeeds again (the folder back) rearms it.
+    bool TakeFolderGone() { return folderGoneNews_.exchange(false); }
     // Empty when a file could be read at construction (or there are none); otherwise why
     // the session cannot be played: "none of the N frames could be read (<first file>:
     // <reason>)", "images" for a folder of images.
@@ -111,6 +117,10 @@ private:
     void FindReadableFile();
     // Logs the text unless something was logged about that file already.
     void TellOnce(size_t index, const std::string& text, int level);
+    // Says why the file failed to load, once: the folder gone, a run of files gone, or the
+    // file's own reason.
+    void TellLoadFailure(size_t index, const std::string& reason);
+    void TellGoneRun(size_t index);
     void WorkerLoop();
     void LoadFrame(int64_t index);
     void PauseLocked(std::unique_lock<std::mutex>& lock);
@@ -138,6 +148,8 @@ private:
     bool firstFrameInspected_ = false;
     std::vector<bool> told_;  // per file: something was logged about it
     std::atomic<int64_t> failedIndex_{-1};
+    bool folderGone_ = false;  // told; until a load succeeds again
+    std::atomic<bool> folderGoneNews_{false};
     std::thread worker_;
 };
 

@@ -61,6 +61,9 @@ void ReplayPanel::Update(const std::shared_ptr<AppState>& state) {
     if (colourMode && state->viewerConfig) {
         state->viewerConfig->view3d_colormap = ColormapFromName(*colourMode);
     }
+    if (player_ && player_->TakeFolderGone()) {
+        state->SetToast("Session folder gone: replay stopped", 3);
+    }
     // A live stream takes the views; a background task (a conversion, a colorization) only
     // reads or writes files and leaves a loaded session as it is.
     if (player_ && state->streaming.load()) {

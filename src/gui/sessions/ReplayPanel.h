@@ -11,8 +11,8 @@
 // thread and only queues what the panel acts on (SessionLoaded, SessionLoadFailed); the panel
 // acts on it at the top of its next draw (Update), on the GUI thread. The player's
 // colour-mode switch ("Embedded" for coloured frames) comes from the player's thread and is
-// applied to the viewer settings in Update too. Only the lidar panel writes AppState's
-// replaying flag.
+// applied to the viewer settings in Update too, and so is the toast for a session folder
+// that went away while loaded. Only the lidar panel writes AppState's replaying flag.
 #pragma once
 
 #include <memory>

@@ -198,6 +198,10 @@ TEST_F(ScratchFolder, SessionPathsFromAnyFolderOfASession) {
     const fs::path rgb = Folder("session/frames_rgb");
     const fs::path cameraOnly = root_ / "camera-only";
     const fs::path cameraOnlyRgb = Folder("camera-only/frames_rgb");
+    // Its sub-folders kept on another drive, say, and linked in.
+    const fs::path linked = Folder("linked");
+    fs::create_directory_symlink(Folder("store/qpc"), linked / "frames_qpc");
+    fs::create_directory_symlink(Folder("store/rgb"), linked / "frames_rgb");
 
     struct Case {
         const char* what;
@@ -210,6 +214,8 @@ TEST_F(ScratchFolder, SessionPathsFromAnyFolderOfASession) {
         {"frames_qpc with a trailing separator", qpc / "", {session, qpc, rgb, true}},
         {"folder holding only frames_rgb", cameraOnly, {{}, {}, cameraOnlyRgb, false}},
         {"a frames_rgb folder", cameraOnlyRgb, {cameraOnly, {}, cameraOnlyRgb, false}},
+        {"sub-folders that are links to folders", linked,
+         {linked, linked / "frames_qpc", linked / "frames_rgb", true}},
         {"missing folder", root_ / "missing", {}},
         {"unrelated folder", Folder("other"), {}},
     };
@@ -307,6 +313,10 @@ TEST_F(ScratchFolder, ListFilesRecursiveDoesNotFollowFolderLinks) {
     const fs::path inside = Touch("tree/inside.ply");
     fs::create_directory_symlink(root_ / "elsewhere", root_ / "tree" / "link");
     EXPECT_EQ(ListFilesRecursive(root_ / "tree", ".ply"), std::vector<fs::path>{inside});
+    // The folder asked for may itself be a link: it is the folder it names.
+    EXPECT_EQ(ListFilesRecursive(root_ / "tree" / "link", ".ply"),
+              std::vector<fs::path>{root_ / "tree" / "link" / "outside.ply"});
+    EXPECT_EQ(MostCommonExtension(root_ / "tree" / "link"), "ply");
 }
 
 // What a listing cannot examine costs that entry or sub-folder only, each named once; names

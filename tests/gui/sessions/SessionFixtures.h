@@ -3,7 +3,10 @@
 // makes them, and a consumer that counts what the dispatcher delivers.
 #pragma once
 
+#include <linux/capability.h>
 #include <stdlib.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -68,6 +71,38 @@ private:
     fs::path working_;
     std::optional<std::string> home_;
 };
+
+// While alive, this thread, and the threads it starts meanwhile, is held to permission bits
+// even when it runs as root: the two capabilities that let root read and search any folder
+// leave its effective set, and come back afterwards. So a folder without read permission
+// cannot be listed by root either. Does nothing for other users, who are held to them anyway.
+class HeldToPermissionBits {
+public:
+    HeldToPermissionBits() {
+        if (geteuid() != 0 || syscall(SYS_capget, &header_, saved_) != 0) return;
+        __user_cap_data_struct lowered[2] = {saved_[0], saved_[1]};
+        for (const int capability : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH}) {
+            lowered[capability / 32].effective &= ~(1u << (capability % 32));
+        }
+        lowered_ = syscall(SYS_capset, &header_, lowered) == 0;
+    }
+    ~HeldToPermissionBits() {
+        if (lowered_) syscall(SYS_capset, &header_, saved_);
+    }
+    HeldToPermissionBits(const HeldToPermissionBits&) = delete;
+    HeldToPermissionBits& operator=(const HeldToPermissionBits&) = delete;
+
+private:
+    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved_[2]{};
+    bool lowered_ = false;
+};
+
+inline bool Listable(const fs::path& folder) {
+    std::error_code error;
+    fs::directory_iterator entries(folder, error);
+    return !error;
+}
 
 // The payloads of one frame's 56 lines: line i has index i, the frame number, time stamp
 // 1000 + i and alternate time stamp 5000 + i.

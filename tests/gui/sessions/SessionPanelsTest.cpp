@@ -3,6 +3,7 @@
 // panels in step through the messages they publish (the test relays them as the controller
 // does), and the converter panel's task, outcome and stop.
 #include <future>
+#include <set>
 
 #include <gtest/gtest.h>
 
@@ -494,24 +495,29 @@ TEST_F(ReplayPanels, AFrameThatCannotBeReadIsSaidSoUnderItsNumber) {
     EXPECT_EQ(lidar_.Describe(*state_).frameText, "Frame 3 / 3");
 }
 
-// However often a session is played, each frame that cannot be read is told once; a folder
-// in which no frame can be read is refused at load in one line.
+// However often a session is played, each frame that cannot be read is told once, and frames
+// removed together in one line; a folder in which no frame can be read is refused at load in
+// one line, and the camera panel is not sent off to load its images.
 TEST_F(ReplayPanels, UnreadableFramesAreToldOnceAndAFolderOfThemIsRefused) {
     ProgramLogCapture log;
-    const fs::path session = Session(4, 0);
+    const fs::path session = Session(9, 0);
     fs::remove_all(session / "frames_rgb");
-    const fs::path empty = session / "frames_qpc" / "frame_00000001.qpc";
-    const fs::path gone = session / "frames_qpc" / "frame_00000003.qpc";
+    const fs::path frames = session / "frames_qpc";
+    const fs::path empty = frames / "frame_00000001.qpc";
+    const fs::path gone = frames / "frame_00000003.qpc";
     testing::WriteBytes(empty, {});
     lidar_.SetFolder(session.string());
     lidar_.LoadSession(state_);
     ASSERT_NE(lidar_.Player(), nullptr);
-    fs::remove(gone);  // after the listing, before it is played
+    // After the listing, before they are played: one on its own, and a run of three.
+    for (const char* name : {"frame_00000003.qpc", "frame_00000005.qpc", "frame_00000006.qpc", "frame_00000007.qpc"}) {
+        fs::remove(frames / name);
+    }
     for (int round = 0; round < 3; ++round) {
         lidar_.PressPlay();
         ASSERT_TRUE(Eventually([&] { return !lidar_.Player()->IsPlaying(); }));
     }
-    EXPECT_EQ(frames_.Count(), 1u + 3 * 2);
+    EXPECT_EQ(frames_.Count(), 1u + 3 * 4);  // 0, 2, 4 and 8
     for (const fs::path& path : {empty, gone}) {
         size_t told = 0;
         for (const auto& record : log.Records()) {
@@ -520,26 +526,87 @@ TEST_F(ReplayPanels, UnreadableFramesAreToldOnceAndAFolderOfThemIsRefused) {
         EXPECT_EQ(told, 1u) << path;
         EXPECT_EQ(log.Count("Failed to load frame: " + path.string(), spdlog::level::err), 1u) << path;
     }
+    EXPECT_EQ(log.Count("Failed to load frames 6 to 8 of 9: " + (frames / "frame_00000005.qpc").string() +
+                            " to frame_00000007.qpc are gone",
+                        spdlog::level::err),
+              1u);
+    const auto warnings = [&](size_t from) {
+        std::vector<std::string> told;
+        const auto records = log.Records();
+        for (size_t i = from; i < records.size(); ++i) {
+            if (records[i].level >= spdlog::level::warn) told.push_back(records[i].text);
+        }
+        return told;
+    };
+    EXPECT_EQ(warnings(0).size(), 3u);
 
     const fs::path empties = root_ / "empties";
-    for (int i = 0; i < 50; ++i) testing::WriteBytes(empties / ("frame_" + std::to_string(i) + ".qpc"), {});
+    for (int i = 0; i < 50; ++i) {
+        testing::WriteBytes(empties / "frames_qpc" / ("frame_" + std::to_string(i) + ".qpc"), {});
+    }
+    fs::create_directories(empties / "frames_rgb");
+    testing::RgbImage(1, 1000, 4, 2)->SaveAsJpeg(empties / "frames_rgb" / "image_00000001_00000000000000001000.jpg", 90,
+                                                 false);
     const size_t before = log.Records().size();
     lidar_.SetFolder(empties.string());
     lidar_.LoadSession(state_);
     EXPECT_EQ(lidar_.Player(), nullptr);
+    camera_.Update(state_);
+    EXPECT_EQ(camera_.Player(), nullptr) << "the refused session's images were loaded";
     ASSERT_TRUE(state_->PendingToast().has_value());
     EXPECT_EQ(state_->PendingToast()->text, "Failed to load session");
     EXPECT_EQ(state_->PendingToast()->level, 3);
     EXPECT_EQ(Kinds(&lidar_).back(), AppActionType::ClearViews);
     EXPECT_EQ(Kinds(&lidar_).end()[-2], AppActionType::SessionLoadFailed);
-    const auto records = log.Records();
-    std::vector<std::string> told;
-    for (size_t i = before; i < records.size(); ++i) {
-        if (records[i].level >= spdlog::level::warn) told.push_back(records[i].text);
-    }
+    const std::vector<std::string> told = warnings(before);
     ASSERT_EQ(told.size(), 1u) << (told.empty() ? "nothing told" : told.back());
     EXPECT_EQ(told[0].rfind("Failed to load session: none of the 50 frames could be read (frame_0.qpc: ", 0), 0u)
         << told[0];
+}
+
+// A session folder removed or renamed while loaded is told once by each replay, which stops
+// with a toast, however much is played or stepped after; back in its place, it plays again.
+TEST_F(ReplayPanels, ASessionFolderGoneIsToldOnceAndStopsTheReplay) {
+    ProgramLogCapture log;
+    const fs::path session = Session(12, 12);
+    lidar_.SetFolder(session.string());
+    lidar_.LoadSession(state_);
+    camera_.Update(state_);
+    ASSERT_TRUE(Eventually([&] { return frames_.Count() == 1 && images_.Count() == 1; }));
+    fs::rename(session, root_ / "moved");
+    const auto stopped = [&] { return !lidar_.Player()->IsPlaying() && !camera_.Player()->IsPlaying(); };
+    for (int round = 0; round < 2; ++round) {
+        lidar_.PressPlay();
+        Relay();
+        ASSERT_TRUE(Eventually(stopped));
+        for (ReplayPanel* panel : {&lidar_, &camera_}) {
+            state_->ClearToast();
+            panel->Update(state_);
+            EXPECT_EQ(state_->PendingToast().has_value(), round == 0);
+            if (round == 0 && state_->PendingToast()) {
+                EXPECT_EQ(state_->PendingToast()->text, "Session folder gone: replay stopped");
+                EXPECT_EQ(state_->PendingToast()->level, 3);
+            }
+        }
+        lidar_.PressNext();
+        camera_.PressNext();
+    }
+    std::multiset<std::string> told;  // the two players tell on their own threads
+    for (const auto& record : log.Records()) {
+        if (record.level >= spdlog::level::warn) told.insert(record.text);
+    }
+    const auto goneLine = [&](const char* folder) {
+        return "Session folder gone: " + (session / folder).string() +
+               " was removed or renamed after it was loaded; replay stopped";
+    };
+    EXPECT_EQ(told, (std::multiset<std::string>{goneLine("frames_qpc"), goneLine("frames_rgb")}));
+
+    fs::rename(root_ / "moved", session);
+    lidar_.PressNext();
+    ASSERT_TRUE(Eventually([&] { return frames_.Count() == 2; }));
+    lidar_.PressPlay();
+    ASSERT_TRUE(Eventually(stopped));
+    EXPECT_EQ(lidar_.Describe(*state_).frameText, "Frame 12 / 12");
 }
 
 TEST_F(ReplayPanels, UnloadTellsTheViews) {
