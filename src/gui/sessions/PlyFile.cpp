@@ -617,12 +617,8 @@ void WritePly(const fs::path& path, const FrameData& frame) {
     if (hasTimestamps) header += "property double timestamp\n";
     header += "end_header\n";
 
-    std::unique_ptr<AtomicFile> file;
-    try {
-        file = std::make_unique<AtomicFile>(path);
-    } catch (const std::exception&) {
-        throw std::runtime_error("Cannot open output file: " + path.string());
-    }
+    // Throws "Cannot open output file: <path> (<reason>)".
+    auto file = std::make_unique<AtomicFile>(path);
     const size_t record = 12 + (hasSignal ? 4 : 0) + (hasAmbient ? 4 : 0) + (hasColours ? 3 : 0) + (hasTimestamps ? 8 : 0);
     constexpr size_t kChunkPoints = 8192;
     std::vector<uint8_t> body;
@@ -644,12 +640,10 @@ void WritePly(const fs::path& path, const FrameData& frame) {
         written = file->Write(body.data(), body.size());
     }
     try {
-        if (!written) {
-            throw std::runtime_error("write failed");
-        }
         file->Commit();
-    } catch (const std::exception&) {
-        throw std::runtime_error("Write error while exporting PLY: " + path.string());
+    } catch (const OutputFileError& e) {
+        const std::string text = "Write error while exporting PLY: " + path.string();
+        throw std::runtime_error(e.Reason().empty() ? text : text + " (" + e.Reason() + ")");
     }
 }
 

@@ -27,7 +27,8 @@ namespace orbel::studio {
 // point); comments frameNumber, originalFilename (line breaks in the name become blanks) and
 // width/height when both are positive. The file appears under its name only when complete.
 // Throws std::runtime_error "FrameData contains no points.", "Cannot open output file: "
-// + path or "Write error while exporting PLY: " + path.
+// + path or "Write error while exporting PLY: " + path, the last two followed by the
+// system's reason in brackets when it gave one.
 void WritePly(const std::filesystem::path& path, const FrameData& frame);
 
 // The frame that a PLY file's bytes hold: per vertex x, y, z (float or double), signal

@@ -110,7 +110,7 @@ TEST_F(PlyFile, WriterFailures) {
         WritePly(unwritable, FullFrame(1));
         ADD_FAILURE() << "nothing thrown";
     } catch (const std::runtime_error& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot open output file: " + unwritable.string());
+        EXPECT_EQ(std::string(e.what()), "Cannot open output file: " + unwritable.string() + " (No such file or directory)");
     }
 }
 
