@@ -384,27 +384,50 @@ TEST_F(OfflineColorization, OutputsNeverReplaceInputsOrEachOther) {
     ExpectColouredFrom(session->clouds / "frame_00000004_2.qpc", later, 4, 2'000'000);
 }
 
-TEST_F(OfflineColorization, PlyFramesWithoutFrameNumbersGetNamesOfTheirOwn) {
-    // Foreign PLY files: no frame number comment, one time stamp per point.
-    for (int i = 0; i < 2; ++i) {
+// PLY files of other tools, one time stamp per point: those that carry no frame number take
+// the number in their names (as pcl_pcd2ply's "frame_00111601.ply"), and frames of one number
+// get names of their own.
+TEST_F(OfflineColorization, PlyFramesAreNamedByTheirFrameNumbersOrTheirFileNames) {
+    const struct {
+        const char* file;
+        bool numberComment;  // "comment frameNumber 0", as the program's own files hold
+    } inputs[] = {{"frame_00111601.ply", false}, {"frame_00111602.ply", false}, {"scan0.ply", true}, {"scan1.ply", true}};
+    for (size_t i = 0; i < std::size(inputs); ++i) {
         orbel::studio::FrameData frame;
         for (uint32_t p = 0; p < 4; ++p) {
             const Pixel pixel = ColorizationSession::PixelOf(0, p);
             frame.xyz.insert(frame.xyz.end(), {1000.0f, -1000.0f * pixel.x, -1000.0f * pixel.y});
-            frame.timestamps.push_back(1'000'000 + 100'000 * i);
+            frame.timestamps.push_back(1'000'000 + 10'000 * i);
         }
-        orbel::studio::WritePly(session->clouds / ("scan" + std::to_string(i) + ".ply"), frame);
+        const fs::path path = session->clouds / inputs[i].file;
+        orbel::studio::WritePly(path, frame);
+        if (!inputs[i].numberComment) {
+            auto bytes = orbel::testing::ReadBytes(path);
+            std::string text(bytes.begin(), bytes.end());
+            const std::string comment = "comment frameNumber 0\n";
+            ASSERT_NE(text.find(comment), std::string::npos);
+            text.erase(text.find(comment), comment.size());
+            orbel::testing::WriteText(path, text);
+        }
     }
     const fs::path image = session->AddImage(1, 1'050'000, 90);
     EXPECT_EQ(Run(), ColorizeOutcome::Completed);
-    EXPECT_EQ(Outputs(), (std::set<std::string>{"frame_00000000.ply", "frame_00000000_1.ply"}));
-    for (const char* name : {"frame_00000000.ply", "frame_00000000_1.ply"}) {
+    const std::map<std::string, int32_t> expected = {{"frame_00111601.ply", 111601},
+                                                     {"frame_00111602.ply", 111602},
+                                                     {"frame_00000000.ply", 0},
+                                                     {"frame_00000000_1.ply", 0}};
+    std::set<std::string> names;
+    for (const auto& [name, number] : expected) names.insert(name);
+    EXPECT_EQ(Outputs(), names);
+    for (const auto& [name, number] : expected) {
+        SCOPED_TRACE(name);
         auto read = orbel::studio::ReadPly(session->output / name);
         ASSERT_TRUE(read);
+        EXPECT_EQ(read->frameNumber, number);
         ASSERT_EQ(read->rgb.size(), 12u);
         for (uint32_t p = 0; p < 4; ++p) {
-            const auto expected = ColorizationSession::DecodedColour(image, ColorizationSession::PixelOf(0, p));
-            EXPECT_EQ((std::array<uint8_t, 3>{read->rgb[3 * p], read->rgb[3 * p + 1], read->rgb[3 * p + 2]}), expected);
+            const auto colour = ColorizationSession::DecodedColour(image, ColorizationSession::PixelOf(0, p));
+            EXPECT_EQ((std::array<uint8_t, 3>{read->rgb[3 * p], read->rgb[3 * p + 1], read->rgb[3 * p + 2]}), colour);
         }
     }
 }
