@@ -18,6 +18,7 @@ namespace {
 
 constexpr float kButtonSide = 50.0f;
 constexpr int kInfoLevel = 2;
+constexpr int kWarningLevel = 3;
 constexpr int kErrorLevel = 4;
 
 }  // namespace
@@ -38,6 +39,11 @@ void Lidar2DViewPanel::ResetTexture(const AppAction& clear) {
         return;
     }
     current_.reset();
+    ClearPicture();
+    notLinesTold_ = false;
+}
+
+void Lidar2DViewPanel::ClearPicture() {
     hasImage_ = false;
     uploadPending_ = false;
     imageBytes_.clear();
@@ -111,6 +117,14 @@ void Lidar2DViewPanel::Update(const std::shared_ptr<AppState>& appState) {
         imageRows_ = kImageRows;
         hasImage_ = true;
         uploadPending_ = true;
+        notLinesTold_ = false;
+        return;
+    }
+    // A picture of an earlier frame (another session's, say) must not pass for this one.
+    ClearPicture();
+    if (!notLinesTold_) {
+        notLinesTold_ = true;
+        Log(NotLinesMessage(*current_, channel != nullptr ? channel->size() : 0), kWarningLevel);
     }
 }
 

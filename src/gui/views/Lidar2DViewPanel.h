@@ -42,14 +42,17 @@ public:
     // Draws the view into the current ImGui window's available region.
     void DrawLidar2DViewPanel(const std::shared_ptr<AppState>& appState);
     // The first half of a draw: one queued action, then the oldest queued frame (or a
-    // recolour of the current one on ViewerConfigChanged) into the picture's bytes.
+    // recolour of the current one on ViewerConfigChanged) into the picture's bytes. A frame
+    // that is not 56 lines of equal length (a PLY file of another tool, say) clears the
+    // picture, and the first of a run of them is named in the log with the reason.
     void Update(const std::shared_ptr<AppState>& appState);
     // Writes the picture as PNG; an empty path picks the screenshots folder and receives
     // the file's path. Tells the user through the toast and the log.
     void ExportPng(std::string& path, AppState& appState);
     // What a ClearViews or Show2DView does: forgets the frame and the picture when the frame
     // was made before the action, and drops the queued frames made before it. A frame made
-    // after it (a replay's first, published right after its clear) stays to be shown.
+    // after it (a replay's first, published right after its clear) stays to be shown; the
+    // picture is always that frame's, or none.
     void ResetTexture(const AppAction& clear);
     // Decodes and uploads the logo; a logo that cannot be decoded is logged once and not
     // tried again.
@@ -67,6 +70,8 @@ public:
     std::size_t QueuedActions() const { return actions_.Size(); }
 
 private:
+    void ClearPicture();
+
     ThreadSafeQueue<FrameData> frames_;
     ThreadSafeQueue<AppAction> actions_;
     std::shared_ptr<FrameData> current_;
@@ -75,6 +80,7 @@ private:
     int imageRows_ = 56;
     bool hasImage_ = false;
     bool uploadPending_ = false;
+    bool notLinesTold_ = false;  // the log has named the current run of frames that are not lines
 
     StreamedTexture texture_;
     unsigned logoTexture_ = 0;
