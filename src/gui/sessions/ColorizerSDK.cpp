@@ -244,7 +244,9 @@ size_t ScaleProgress(size_t done, size_t total, size_t low, size_t high) {
 
 std::string DescribeColorization(const ColorizeSummary& summary) {
     std::string text = Counted(summary.framesColoured, "frame") + " coloured";
-    if (summary.framesWithoutImage > 0) text += fmt::format(", {} without a matching image", summary.framesWithoutImage);
+    if (summary.framesWithoutImage > 0) {
+        text += fmt::format(", {} without a matching image", summary.framesWithoutImage);
+    }
     if (summary.framesSkipped > 0) text += ", " + Counted(summary.framesSkipped, "frame") + " skipped";
     if (summary.imagesSkipped > 0) text += ", " + Counted(summary.imagesSkipped, "image") + " skipped";
     if (summary.pairsSkipped > 0) text += ", " + Counted(summary.pairsSkipped, "sync pair") + " skipped";
@@ -448,8 +450,8 @@ private:
             Progress(ScaleProgress(k, m, 0, 33));
         }
         if (!untimed.empty()) {
-            Report(fmt::format("Skipped {} (in {}): {}", LeftOut("image", untimed.size(), 0, true), imageFolder_.string(),
-                               NameList(untimed, imageFolder_)),
+            Report(fmt::format("Skipped {} (in {}): {}", LeftOut("image", untimed.size(), 0, true),
+                               imageFolder_.string(), NameList(untimed, imageFolder_)),
                    kWarning);
         }
         summary_.imagesSkipped = untimed.size() + unreadable;
@@ -480,12 +482,13 @@ private:
             frames.push_back({time, i});
         }
         if (!untimed.empty()) {
-            Report(fmt::format("Skipped {} (in {}): {}", LeftOut("frame", untimed.size(), 0, false), cloudFolder_.string(),
-                               NameList(untimed, cloudFolder_)),
+            Report(fmt::format("Skipped {} (in {}): {}", LeftOut("frame", untimed.size(), 0, false),
+                               cloudFolder_.string(), NameList(untimed, cloudFolder_)),
                    kWarning);
         }
         summary_.framesSkipped = untimed.size() + unreadable;
-        noFrameReason_ = c == 0 ? "the folder holds no frame files" : LeftOut("frame", untimed.size(), unreadable, false);
+        noFrameReason_ =
+            c == 0 ? "the folder holds no frame files" : LeftOut("frame", untimed.size(), unreadable, false);
         return true;
     }
 

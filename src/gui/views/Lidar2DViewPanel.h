@@ -5,8 +5,10 @@
 // Contract: Consume may be called on any thread (it touches only the two queues, each
 // with its own mutex; at most 5 frames and 5 actions are kept, the oldest dropped). Every
 // other call runs on the GUI thread with the context current; Update touches OpenGL only
-// to delete the picture's texture on a clear, the draw uploads the picture. OpenGL objects (picture and logo textures) are deleted by ReleaseGl, which the
-// owner calls while the context still exists; the destructor makes no OpenGL call.
+// to delete the picture's texture when the picture goes (a clear, a frame that is not scan
+// lines), the draw uploads the picture. OpenGL objects (picture and logo textures) are
+// deleted by ReleaseGl, which the owner calls while the context still exists; the
+// destructor makes no OpenGL call.
 #pragma once
 
 #include <cstddef>

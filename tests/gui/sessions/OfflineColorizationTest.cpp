@@ -399,7 +399,8 @@ TEST_F(OfflineColorization, PlyFramesAreNamedByTheirFrameNumbersOrTheirFileNames
     const struct {
         const char* file;
         bool numberComment;  // "comment frameNumber 0", as the program's own files hold
-    } inputs[] = {{"frame_00111601.ply", false}, {"frame_00111602.ply", false}, {"scan0.ply", true}, {"scan1.ply", true}};
+    } inputs[] = {
+        {"frame_00111601.ply", false}, {"frame_00111602.ply", false}, {"scan0.ply", true}, {"scan1.ply", true}};
     for (size_t i = 0; i < std::size(inputs); ++i) {
         orbel::studio::FrameData frame;
         for (uint32_t p = 0; p < 4; ++p) {

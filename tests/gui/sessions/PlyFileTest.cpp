@@ -113,7 +113,8 @@ TEST_F(PlyFile, WriterFailures) {
         WritePly(unwritable, FullFrame(1));
         ADD_FAILURE() << "nothing thrown";
     } catch (const std::runtime_error& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot open output file: " + unwritable.string() + " (No such file or directory)");
+        EXPECT_EQ(std::string(e.what()),
+                  "Cannot open output file: " + unwritable.string() + " (No such file or directory)");
     }
 }
 
@@ -161,7 +162,8 @@ TEST_F(PlyFile, ForeignFilesAreRead) {
 // The frame number: the file's own frameNumber comment; without one, the number its name
 // carries as the replay and the sync file read it; without either, 0.
 TEST_F(PlyFile, FrameNumberFromTheCommentElseFromTheName) {
-    const std::string body = "element vertex 1\nproperty float x\nproperty float y\nproperty float z\nend_header\n1 2 3\n";
+    const std::string body =
+        "element vertex 1\nproperty float x\nproperty float y\nproperty float z\nend_header\n1 2 3\n";
     const struct {
         const char* name;
         const char* comment;

@@ -150,7 +150,8 @@ TEST_F(SessionFileIo, FailedWritesGiveTheSystemsReason) {
         std::string text;
         const char* reason;
     } cases[] = {
-        {"a missing folder", root_ / "none" / "frame.ply", false, "Cannot open output file: ", "No such file or directory"},
+        {"a missing folder", root_ / "none" / "frame.ply", false, "Cannot open output file: ",
+         "No such file or directory"},
         {"a file in the folder's place", root_ / "file" / "frame.ply", false, "Cannot open output file: ",
          "Not a directory"},
         {"a name longer than the limit", root_ / (std::string(252, 'a') + ".ply"), true, "Write error: ",
