@@ -30,6 +30,11 @@ Lidar2DViewPanel::Lidar2DViewPanel(PngBytes logo) : logo_(logo) {}
 void Lidar2DViewPanel::Consume(std::shared_ptr<FrameData> frame) { frames_.PushBounded(std::move(frame), kMaxQueued); }
 
 void Lidar2DViewPanel::Consume(std::shared_ptr<AppAction> action) {
+    // Told here, as it is published: the first frame of what follows a clear (a replay's,
+    // say) may be taken before the clear itself.
+    if (action && (action->Is(AppActionType::ClearViews) || action->Is(AppActionType::Show2DView))) {
+        notLinesTold_ = false;
+    }
     actions_.PushBounded(std::move(action), kMaxQueued);
 }
 
@@ -40,7 +45,6 @@ void Lidar2DViewPanel::ResetTexture(const AppAction& clear) {
     }
     current_.reset();
     ClearPicture();
-    notLinesTold_ = false;
 }
 
 void Lidar2DViewPanel::ClearPicture() {
@@ -122,8 +126,7 @@ void Lidar2DViewPanel::Update(const std::shared_ptr<AppState>& appState) {
     }
     // A picture of an earlier frame (another session's, say) must not pass for this one.
     ClearPicture();
-    if (!notLinesTold_) {
-        notLinesTold_ = true;
+    if (!notLinesTold_.exchange(true)) {
         Log(NotLinesMessage(*current_, channel != nullptr ? channel->size() : 0), kWarningLevel);
     }
 }

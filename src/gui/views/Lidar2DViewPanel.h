@@ -11,6 +11,7 @@
 // destructor makes no OpenGL call.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -46,7 +47,8 @@ public:
     // The first half of a draw: one queued action, then the oldest queued frame (or a
     // recolour of the current one on ViewerConfigChanged) into the picture's bytes. A frame
     // that is not 56 lines of equal length (a PLY file of another tool, say) clears the
-    // picture, and the first of a run of them is named in the log with the reason.
+    // picture, and the first of a run of them (until a good frame or a clear) is named in the
+// log with the reason.
     void Update(const std::shared_ptr<AppState>& appState);
     // Writes the picture as PNG; an empty path picks the screenshots folder and receives
     // the file's path. Tells the user through the toast and the log.
@@ -82,7 +84,9 @@ private:
     int imageRows_ = 56;
     bool hasImage_ = false;
     bool uploadPending_ = false;
-    bool notLinesTold_ = false;  // the log has named the current run of frames that are not lines
+    // The log has named the current run of frames that are not lines; a clear, published on
+    // any thread, starts a new run.
+    std::atomic<bool> notLinesTold_{false};
 
     StreamedTexture texture_;
     unsigned logoTexture_ = 0;
