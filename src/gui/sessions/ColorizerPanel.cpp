@@ -40,6 +40,13 @@ void ReportColorizationProgress(AppState& appState, size_t done, size_t total) {
     appState.SetProgressText(ColorizationProgressText(done, total));
 }
 
+std::string ColorizationEndText(ColorizeOutcome outcome, const ColorizeSummary& summary) {
+    if (outcome == ColorizeOutcome::Failed) {
+        return summary.failure.empty() ? "Colorization failed" : "Colorization failed: " + summary.failure;
+    }
+    return "Colorization completed: " + DescribeColorization(summary);
+}
+
 void RunColorizationTask(ColorizerSDK& colorizer, const ColorizationInputs& inputs,
                          const std::shared_ptr<AppState>& appState) {
     try {
@@ -47,11 +54,8 @@ void RunColorizationTask(ColorizerSDK& colorizer, const ColorizationInputs& inpu
             inputs.pointCloudFolder, inputs.imageFolder, inputs.qextFile, inputs.syncFile, inputs.outputFolder,
             [appState](size_t done, size_t total) { ReportColorizationProgress(*appState, done, total); });
         if (colorizer.IsStopRequested()) return;
-        if (outcome == ColorizeOutcome::Failed) {
-            appState->SetToast("Colorization failed", 3);
-        } else {
-            appState->SetToast("Colorization completed", 1);
-        }
+        appState->SetToast(ColorizationEndText(outcome, colorizer.Summary()),
+                           outcome == ColorizeOutcome::Failed ? 3 : 1);
     } catch (const std::exception& e) {
         Log(std::string("[Colorizer] ") + e.what(), 4);
         appState->SetToast("Colorization failed", 3);

@@ -45,10 +45,13 @@ struct ColorizationInputs {
     std::filesystem::path outputFolder;
 };
 
+// The toast at the end of a run that was not stopped: "Colorization completed: 20 frames
+// coloured, 1 image skipped" (see DescribeColorization), or "Colorization failed: " + why.
+std::string ColorizationEndText(ColorizeOutcome outcome, const ColorizeSummary& summary);
+
 // The background task: runs the colorization and tells the user how it ended: no toast
-// after a stop, "Colorization completed" (level 1) when it went through,
-// "Colorization failed" (level 3) when it ended early or coloured nothing (the log says
-// why) or threw.
+// after a stop, ColorizationEndText otherwise, at level 1 when it went through and level 3
+// when it ended early, coloured nothing or threw.
 void RunColorizationTask(ColorizerSDK& colorizer, const ColorizationInputs& inputs,
                          const std::shared_ptr<AppState>& appState);
 

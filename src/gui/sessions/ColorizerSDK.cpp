@@ -38,6 +38,41 @@ constexpr int kError = 4;
 
 void Report(const std::string& text, int level) { Log("[Colorizer] " + text, level); }
 
+// "1 image", "2 images".
+std::string Counted(size_t n, const std::string& one) { return fmt::format("{} {}{}", n, one, n == 1 ? "" : "s"); }
+
+// At most this many files are named in one line; the rest are counted.
+constexpr size_t kNamedAtMost = 10;
+
+// The files' paths below `folder` in name order, ", "-separated, the first kNamedAtMost of
+// them, then ", and N more".
+std::string NameList(std::vector<fs::path> files, const fs::path& folder) {
+    std::sort(files.begin(), files.end());
+    std::string text;
+    for (size_t i = 0; i < files.size() && i < kNamedAtMost; ++i) {
+        if (i > 0) text += ", ";
+        const fs::path relative = files[i].lexically_relative(folder);
+        text += (relative.empty() || *relative.begin() == ".." ? files[i] : relative).string();
+    }
+    if (files.size() > kNamedAtMost) text += fmt::format(", and {} more", files.size() - kNamedAtMost);
+    return text;
+}
+
+// What was left out of one kind of file: "3 images without a time stamp in their names, 1
+// that cannot be read"; the time stamp is said to be missing from the names with `inName`.
+std::string LeftOut(const std::string& kind, size_t untimed, size_t unreadable, bool inName) {
+    std::string text;
+    if (untimed > 0) {
+        text = Counted(untimed, kind) + " without a time stamp" +
+               (inName ? (untimed == 1 ? " in its name" : " in their names") : "");
+    }
+    if (unreadable > 0) {
+        text += text.empty() ? Counted(unreadable, kind) : ", " + std::to_string(unreadable);
+        text += " that cannot be read";
+    }
+    return text;
+}
+
 // One line of a sync file: two numbers at its start, or nothing.
 std::optional<SyncPair> ParseSyncLine(std::string_view line) {
     auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; };
@@ -207,10 +242,24 @@ size_t ScaleProgress(size_t done, size_t total, size_t low, size_t high) {
     return low + done * (high - low) / total;
 }
 
+std::string DescribeColorization(const ColorizeSummary& summary) {
+    std::string text = Counted(summary.framesColoured, "frame") + " coloured";
+    if (summary.framesWithoutImage > 0) {
+        text += fmt::format(", {} without a matching image", summary.framesWithoutImage);
+    }
+    if (summary.framesSkipped > 0) text += ", " + Counted(summary.framesSkipped, "frame") + " skipped";
+    if (summary.imagesSkipped > 0) text += ", " + Counted(summary.imagesSkipped, "image") + " skipped";
+    if (summary.pairsSkipped > 0) text += ", " + Counted(summary.pairsSkipped, "sync pair") + " skipped";
+    return text;
+}
+
 // One colorization run: its inputs, what it has written, and the helpers both modes share.
 class ColorizerSDK::Run {
 public:
-    Run(ColorizerSDK& owner, Progress progress) : owner_(owner), progress_(std::move(progress)) {}
+    Run(ColorizerSDK& owner, Progress progress)
+        : owner_(owner), summary_(owner.summary_), progress_(std::move(progress)) {
+        summary_ = {};
+    }
 
     ColorizeOutcome Execute(const fs::path& pointCloudFolder, const fs::path& imageFolder, const fs::path& qextPath,
                             const fs::path& syncFilePath, const fs::path& outputFolder) {
@@ -230,6 +279,8 @@ public:
         output_ = outputFolder;
         Report("Writing to " + outputFolder.string(), kInfo);
 
+        cloudFolder_ = pointCloudFolder;
+        imageFolder_ = imageFolder;
         cloudFiles_ = ListPointCloudFiles(pointCloudFolder, type_);
         imageFiles_ = ListImageFilesRecursive(imageFolder);
         for (const auto& file : cloudFiles_) names_.Protect(file);
@@ -245,12 +296,14 @@ public:
         return UsingTimestamps(alignment);
     }
 
-private:
+    // Ends the run with its reason, logged and kept in the summary.
     ColorizeOutcome Fail(const std::string& text) {
         Report(text, kError);
+        summary_.failure = text;
         return ColorizeOutcome::Failed;
     }
 
+private:
     bool StopRequested() {
         if (!owner_.IsStopRequested()) return false;
         Report("Stop requested", kInfo);
@@ -304,7 +357,7 @@ private:
         } else {
             WritePly(names_.Claim(output_, stem, ".ply"), *frame.ply);
         }
-        ++written_;
+        ++summary_.framesColoured;
     }
 
     ColorizeOutcome UsingSyncFile(const orbel::processing::AlignmentInformation& alignment, const fs::path& syncFile) {
@@ -331,26 +384,37 @@ private:
             const auto cloud = clouds.find(pair.pointCloudId);
             if (cloud == clouds.end()) {
                 Report("Missing point cloud id " + std::to_string(pair.pointCloudId), kWarning);
+                ++summary_.pairsSkipped;
                 continue;
             }
             const auto imageFile = images.find(pair.imageId);
             if (imageFile == images.end()) {
                 Report("Missing image id " + std::to_string(pair.imageId), kWarning);
+                ++summary_.pairsSkipped;
                 continue;
             }
             std::shared_ptr<orbel::sdk::IImage> image = cache.Find(pair.imageId);
             if (!image) {
                 image = LoadImage(imageFile->second, "Invalid image: ");
-                if (!image) continue;
+                if (!image) {
+                    ++summary_.pairsSkipped;
+                    continue;
+                }
                 cache.Keep(pair.imageId, image);
             }
             std::optional<LoadedFrame> frame = LoadFrame(cloud->second);
-            if (!frame) continue;
+            if (!frame) {
+                ++summary_.pairsSkipped;
+                continue;
+            }
             algorithm->Colorize(frame->Data(), *image);
             Write(*frame, cloud->second.stem().string());
         }
-        if (written_ == 0) return Fail("No valid sync pairs found");
-        Report("Sync colorization completed", kInfo);
+        if (summary_.framesColoured == 0) {
+            return Fail(n == 0 ? "No valid sync pairs found: the sync file lists none"
+                               : fmt::format("No valid sync pairs found: {} listed, none could be used", n));
+        }
+        Report("Sync colorization completed: " + DescribeColorization(summary_), kInfo);
         return ColorizeOutcome::Completed;
     }
 
@@ -363,66 +427,83 @@ private:
         size_t file;
     };
 
-    // The images' time stamps from their names, each file checked to be readable.
-    std::optional<std::vector<TimedImage>> IndexImages(bool& ended) {
-        std::vector<TimedImage> images;
+    // The images' time stamps from their names, each file checked to be readable; those that
+    // cannot be read or have no time stamp are left out. False when a stop was requested.
+    bool IndexImages(std::vector<TimedImage>& images) {
+        std::vector<fs::path> untimed;
+        size_t unreadable = 0;
         const size_t m = imageFiles_.size();
         for (size_t k = 1; k <= m; ++k) {
-            if (StopRequested()) {
-                ended = true;
-                return std::nullopt;
-            }
+            if (StopRequested()) return false;
             const fs::path& path = imageFiles_[k - 1];
             if (!ImageHeaderReadable(path)) {
                 Report("Invalid or unsupported image: " + path.string(), kWarning);
+                ++unreadable;
                 continue;
             }
             const uint64_t time = ParseImageIds(path).second;
             if (time == 0) {
-                Report("Missing timestamp in image: " + path.string(), kError);
-                return std::nullopt;
+                untimed.push_back(path);
+                continue;
             }
             images.push_back({time, path});
             Progress(ScaleProgress(k, m, 0, 33));
         }
-        return images;
+        if (!untimed.empty()) {
+            Report(fmt::format("Skipped {} (in {}): {}", LeftOut("image", untimed.size(), 0, true),
+                               imageFolder_.string(), NameList(untimed, imageFolder_)),
+                   kWarning);
+        }
+        summary_.imagesSkipped = untimed.size() + unreadable;
+        noImageReason_ = LeftOut("image", untimed.size(), unreadable, true);
+        return true;
     }
 
-    // The frames' time stamps, each file read once and let go.
-    std::optional<std::vector<TimedFrame>> IndexFrames(bool& ended) {
-        std::vector<TimedFrame> frames;
+    // The frames' time stamps, each file read once and let go; those that cannot be read or
+    // have no time stamp are left out. False when a stop was requested.
+    bool IndexFrames(std::vector<TimedFrame>& frames) {
+        std::vector<fs::path> untimed;
+        size_t unreadable = 0;
         const size_t c = cloudFiles_.size();
         for (size_t i = 0; i < c; ++i) {
-            if (StopRequested()) {
-                ended = true;
-                return std::nullopt;
-            }
+            if (StopRequested()) return false;
             Progress((i + 1) * 33 / c + 33);
             std::optional<LoadedFrame> frame = LoadFrame(cloudFiles_[i]);
-            if (!frame) continue;
+            if (!frame) {
+                ++unreadable;
+                continue;
+            }
             // The time stamp that the matching uses.
             const uint64_t time = frame->Data().GetTimestamp();
             if (time == 0) {
-                Report("Missing timestamp in " + cloudFiles_[i].string(), kError);
-                return std::nullopt;
+                untimed.push_back(cloudFiles_[i]);
+                continue;
             }
             frames.push_back({time, i});
         }
-        return frames;
+        if (!untimed.empty()) {
+            Report(fmt::format("Skipped {} (in {}): {}", LeftOut("frame", untimed.size(), 0, false),
+                               cloudFolder_.string(), NameList(untimed, cloudFolder_)),
+                   kWarning);
+        }
+        summary_.framesSkipped = untimed.size() + unreadable;
+        noFrameReason_ =
+            c == 0 ? "the folder holds no frame files" : LeftOut("frame", untimed.size(), unreadable, false);
+        return true;
     }
 
     ColorizeOutcome UsingTimestamps(const orbel::processing::AlignmentInformation& alignment) {
         if (imageFiles_.empty()) return Fail("No JPG/JPEG images found");
-        bool stopped = false;
-        std::optional<std::vector<TimedImage>> images = IndexImages(stopped);
-        if (!images) return stopped ? ColorizeOutcome::Stopped : ColorizeOutcome::Failed;
-        if (images->empty()) return Fail("No valid images found");
-        std::optional<std::vector<TimedFrame>> frames = IndexFrames(stopped);
-        if (!frames) return stopped ? ColorizeOutcome::Stopped : ColorizeOutcome::Failed;
+        std::vector<TimedImage> images;
+        if (!IndexImages(images)) return ColorizeOutcome::Stopped;
+        if (images.empty()) return Fail("No valid images found: " + noImageReason_);
+        std::vector<TimedFrame> frames;
+        if (!IndexFrames(frames)) return ColorizeOutcome::Stopped;
+        if (frames.empty()) return Fail("No valid point clouds found: " + noFrameReason_);
         // Both in time order, so that the images a frame can match are decoded around it.
-        std::stable_sort(images->begin(), images->end(),
+        std::stable_sort(images.begin(), images.end(),
                          [](const TimedImage& a, const TimedImage& b) { return a.time_us < b.time_us; });
-        std::stable_sort(frames->begin(), frames->end(),
+        std::stable_sort(frames.begin(), frames.end(),
                          [](const TimedFrame& a, const TimedFrame& b) { return a.time_us < b.time_us; });
 
         auto colorizer = orbel::processing::ColorizerFactory::CreateColorizer(
@@ -452,7 +533,7 @@ private:
             }
         });
 
-        const size_t total = frames->size();
+        const size_t total = frames.size();
         size_t nextImage = 0;
         bool anyConsidered = false;
         uint64_t lastConsidered = 0;
@@ -460,12 +541,12 @@ private:
         bool anyPushed = false;
         for (size_t j = 0; j < total; ++j) {
             if (StopRequested()) return ColorizeOutcome::Stopped;
-            const uint64_t t = (*frames)[j].time_us;
+            const uint64_t t = frames[j].time_us;
             // Every image within the tolerance of t, and the first one after, so that the
             // colorizer decides at once as it would with every image queued; older images
             // cannot serve this frame or any later one and are not decoded.
-            while (nextImage < images->size() && (!anyConsidered || lastConsidered <= t + kMaxTimeDifference_us)) {
-                const TimedImage& next = (*images)[nextImage++];
+            while (nextImage < images.size() && (!anyConsidered || lastConsidered <= t + kMaxTimeDifference_us)) {
+                const TimedImage& next = images[nextImage++];
                 anyConsidered = true;
                 lastConsidered = next.time_us;
                 if (next.time_us + kMaxTimeDifference_us < t) continue;
@@ -473,14 +554,16 @@ private:
                     colorizer->PushImage(std::move(image));
                     newestPushed = next.time_us;
                     anyPushed = true;
+                } else {
+                    ++summary_.imagesSkipped;
                 }
             }
-            const bool lastImagesIn = nextImage == images->size();
+            const bool lastImagesIn = nextImage == images.size();
             // Past the last image by more than the tolerance: this frame and every later one
             // can never be coloured; they are in neither count.
             if (lastImagesIn && (!anyPushed || t > newestPushed + kMaxTimeDifference_us)) break;
 
-            std::optional<LoadedFrame> frame = LoadFrame(cloudFiles_[(*frames)[j].file]);
+            std::optional<LoadedFrame> frame = LoadFrame(cloudFiles_[frames[j].file]);
             if (frame) {
                 auto kept = std::make_shared<LoadedFrame>(std::move(*frame));
                 std::shared_ptr<orbel::sdk::IColorizableData> data(kept, &kept->Data());
@@ -488,21 +571,24 @@ private:
                 colorizer->PushPointCloud(std::move(data));
                 // No later image will come: nothing is gained by holding frames back.
                 if (lastImagesIn) colorizer->Flush();
+            } else {
+                ++summary_.framesSkipped;
             }
             if (writeFailure) return Fail(*writeFailure);
             Progress(ScaleProgress(j + 1, total, 66, 100));
         }
         colorizer->Flush();
         if (writeFailure) return Fail(*writeFailure);
-        if (written_ == 0) return Fail("No matching image/point cloud timestamps found");
+        summary_.framesWithoutImage = uncoloured;
+        if (summary_.framesColoured == 0) return Fail("No matching image/point cloud timestamps found");
         if (uncoloured > 0) {
-            Report(std::to_string(uncoloured) + "/" + std::to_string(uncoloured + written_) +
+            Report(std::to_string(uncoloured) + "/" + std::to_string(uncoloured + summary_.framesColoured) +
                        " point clouds could not be colorized due to missing image matches or timestamp "
                        "inconsistencies",
                    kWarning);
         }
         Progress(100);
-        Report("Timestamp colorization completed", kInfo);
+        Report("Timestamp colorization completed: " + DescribeColorization(summary_), kInfo);
         return ColorizeOutcome::Completed;
     }
 
@@ -511,13 +597,17 @@ private:
     static constexpr uint64_t kColorizerQueue = 64;
 
     ColorizerSDK& owner_;
+    ColorizeSummary& summary_;
     std::function<void(size_t, size_t)> progress_;
     FileType type_ = FileType::Unknown;
     fs::path output_;
+    fs::path cloudFolder_;
+    fs::path imageFolder_;
     std::vector<fs::path> cloudFiles_;
     std::vector<fs::path> imageFiles_;
+    std::string noImageReason_;  // why no image could be used, once the images are indexed
+    std::string noFrameReason_;  // the same for the frames
     OutputNames names_;
-    size_t written_ = 0;
 };
 
 ColorizerSDK::ColorizerSDK(ImageLoader loader) : loader_(std::move(loader)) {}
@@ -529,8 +619,7 @@ ColorizeOutcome ColorizerSDK::Colorize(const fs::path& pointCloudFolder, const f
     try {
         return run.Execute(pointCloudFolder, imageFolder, qextPath, syncFilePath, outputFolder);
     } catch (const std::exception& e) {
-        Report(e.what(), kError);
-        return ColorizeOutcome::Failed;
+        return run.Fail(e.what());
     }
 }
 

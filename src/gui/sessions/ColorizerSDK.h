@@ -13,10 +13,13 @@
 //   ends the run. An input file, or a file written earlier in the same run, is never
 //   overwritten: a colliding name gets "_1", "_2", ... before its extension. Every
 //   line of a written QPC frame keeps its own metadata.
-// - Files whose names hold no id are skipped with a log line.
+// - Files whose names hold no id are skipped with a log line. In time-stamp mode, images
+//   and frames without a time stamp are skipped and the rest coloured; one log line names
+//   all those of a kind, with their count.
 // - Nothing is thrown: every failure is logged ("[Colorizer] ...") and reported in
-//   the outcome. The progress callback runs on the caller's thread and is released
-//   when the run ends.
+//   the outcome and the summary; the end of every run that is not stopped is logged
+//   with what it coloured and skipped. The progress callback runs on the caller's thread
+//   and is released when the run ends.
 //
 // Threads: Colorize runs on the caller's thread (the colorizer panel's task);
 // RequestStop may be called from any thread and is noticed before the next image,
@@ -29,6 +32,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -58,10 +62,24 @@ std::vector<SyncPair> ReadSyncFile(const std::filesystem::path& path);
 size_t ScaleProgress(size_t done, size_t total, size_t low, size_t high);
 
 enum class ColorizeOutcome {
-    Completed,  // the run went through (some frames may have found no image: see the log)
+    Completed,  // the run went through (some frames may have found no image: see the summary)
     Stopped,    // a stop was requested
-    Failed,     // it ended early, or coloured nothing; the log says why
+    Failed,     // it ended early, or coloured nothing; the summary's failure says why
 };
+
+// What one run did.
+struct ColorizeSummary {
+    size_t framesColoured = 0;      // coloured files written
+    size_t framesWithoutImage = 0;  // time stamps: frames that no image matched
+    size_t framesSkipped = 0;       // time stamps: frames that cannot be read or have no time stamp
+    size_t imagesSkipped = 0;       // time stamps: images that cannot be read or have no time stamp in their names
+    size_t pairsSkipped = 0;        // sync file: pairs whose frame or image is missing or cannot be read
+    std::string failure;            // why a failed run ended, as the log says it
+};
+
+// "20 frames coloured", then what was left out: ", 3 without a matching image", ", 2 frames
+// skipped", ", 1 image skipped", ", 4 sync pairs skipped" (each when not 0).
+std::string DescribeColorization(const ColorizeSummary& summary);
 
 class ColorizerSDK {
 public:
@@ -86,11 +104,15 @@ public:
     void RequestStop() { stop_ = true; }
     bool IsStopRequested() const { return stop_; }
 
+    // What the last Colorize did; read on Colorize's thread once it has returned.
+    const ColorizeSummary& Summary() const { return summary_; }
+
 private:
     class Run;
 
     ImageLoader loader_;
     std::atomic<bool> stop_{false};
+    ColorizeSummary summary_;
 };
 
 }  // namespace orbel::studio

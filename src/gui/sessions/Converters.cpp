@@ -57,14 +57,15 @@ bool ConvertFile(const std::string& tag, const std::string& format, const fs::pa
 }
 
 // The output written by `fill` under a temporary name and committed; false, with "<tag>
-// Could not create: <output>", when it cannot be created.
+// Could not create: <output> (<reason>)", when it cannot be created.
 template <typename Fill>
 bool WriteOutput(const std::string& tag, const fs::path& output, Fill fill) {
     std::optional<AtomicFile> file;
     try {
         file.emplace(output);
-    } catch (const std::exception&) {
-        Log(tag + " Could not create: " + output.string(), log_level::kError);
+    } catch (const OutputFileError& e) {
+        const std::string reason = e.Reason().empty() ? std::string() : " (" + e.Reason() + ")";
+        Log(tag + " Could not create: " + output.string() + reason, log_level::kError);
         return false;
     }
     fill(*file);

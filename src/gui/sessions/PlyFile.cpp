@@ -16,6 +16,7 @@
 
 #include <fmt/format.h>
 
+#include "app/FileHelpers.h"
 #include "app/Logging.h"
 #include "sessions/SessionFileIo.h"
 
@@ -617,12 +618,8 @@ void WritePly(const fs::path& path, const FrameData& frame) {
     if (hasTimestamps) header += "property double timestamp\n";
     header += "end_header\n";
 
-    std::unique_ptr<AtomicFile> file;
-    try {
-        file = std::make_unique<AtomicFile>(path);
-    } catch (const std::exception&) {
-        throw std::runtime_error("Cannot open output file: " + path.string());
-    }
+    // Throws "Cannot open output file: <path> (<reason>)".
+    auto file = std::make_unique<AtomicFile>(path);
     const size_t record = 12 + (hasSignal ? 4 : 0) + (hasAmbient ? 4 : 0) + (hasColours ? 3 : 0) + (hasTimestamps ? 8 : 0);
     constexpr size_t kChunkPoints = 8192;
     std::vector<uint8_t> body;
@@ -644,16 +641,15 @@ void WritePly(const fs::path& path, const FrameData& frame) {
         written = file->Write(body.data(), body.size());
     }
     try {
-        if (!written) {
-            throw std::runtime_error("write failed");
-        }
         file->Commit();
-    } catch (const std::exception&) {
-        throw std::runtime_error("Write error while exporting PLY: " + path.string());
+    } catch (const OutputFileError& e) {
+        const std::string text = "Write error while exporting PLY: " + path.string();
+        throw std::runtime_error(e.Reason().empty() ? text : text + " (" + e.Reason() + ")");
     }
 }
 
-std::unique_ptr<FrameData> ParsePly(std::span<const uint8_t> bytes, PlyShortBody* shortBody) {
+std::unique_ptr<FrameData> ParsePly(std::span<const uint8_t> bytes, PlyShortBody* shortBody,
+                                    std::optional<int32_t> unnamedFrameNumber) {
     const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     const Header header = ParseHeader(text);
     if (header.format == Format::None) {
@@ -676,7 +672,11 @@ std::unique_ptr<FrameData> ParsePly(std::span<const uint8_t> bytes, PlyShortBody
     }
 
     auto frame = std::make_unique<FrameData>();
-    if (header.frameNumber) frame->frameNumber = *header.frameNumber;
+    if (header.frameNumber) {
+        frame->frameNumber = *header.frameNumber;
+    } else if (unnamedFrameNumber) {
+        frame->frameNumber = *unnamedFrameNumber;
+    }
     if (header.originalFilename) frame->sourceName = *header.originalFilename;
 
     if (header.format == Format::Ascii) {
@@ -767,7 +767,13 @@ std::string PlyCutShortWarning(const PlyShortBody& counts, const fs::path& path)
 std::unique_ptr<FrameData> LoadPly(const fs::path& path, PlyShortBody* shortBody) {
     std::vector<uint8_t> bytes;
     ReadPlyBytes(path, bytes);
-    auto frame = ParsePly(bytes, shortBody);
+    // Files of other tools carry no frame number of their own; their names often do, and the
+    // sync file and the replay order read it from there too.
+    std::optional<int32_t> numberInName;
+    if (const std::optional<uint64_t> number = FrameNumberInName(path); number && *number <= UINT32_MAX) {
+        numberInName = static_cast<int32_t>(static_cast<uint32_t>(*number));
+    }
+    auto frame = ParsePly(bytes, shortBody, numberInName);
     if (frame->sourceName.empty()) {
         frame->sourceName = path.filename().string();
     }

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -27,7 +28,8 @@ namespace orbel::studio {
 // point); comments frameNumber, originalFilename (line breaks in the name become blanks) and
 // width/height when both are positive. The file appears under its name only when complete.
 // Throws std::runtime_error "FrameData contains no points.", "Cannot open output file: "
-// + path or "Write error while exporting PLY: " + path.
+// + path or "Write error while exporting PLY: " + path, the last two followed by the
+// system's reason in brackets when it gave one.
 void WritePly(const std::filesystem::path& path, const FrameData& frame);
 
 // The frame that a PLY file's bytes hold: per vertex x, y, z (float or double), signal
@@ -35,14 +37,18 @@ void WritePly(const std::filesystem::path& path, const FrameData& frame);
 // green/g, blue/b) and time stamp (double "timestamp"); the frameNumber and
 // originalFilename comments. Throws std::runtime_error with the reason it refuses them.
 // `shortBody`, when given, receives the declared and the read vertex counts (they differ
-// when the body is cut short).
+// when the body is cut short). Without a frameNumber comment the frame number is
+// `unnamedFrameNumber`, or 0.
 struct PlyShortBody {
     uint64_t declared = 0;
     uint64_t read = 0;
 };
-std::unique_ptr<FrameData> ParsePly(std::span<const uint8_t> bytes, PlyShortBody* shortBody = nullptr);
+std::unique_ptr<FrameData> ParsePly(std::span<const uint8_t> bytes, PlyShortBody* shortBody = nullptr,
+                                    std::optional<int32_t> unnamedFrameNumber = std::nullopt);
 
-// ParsePly of a file; its name is the source name unless the file names its original.
+// ParsePly of a file; its name is the source name unless the file names its original. A
+// file without a frameNumber comment takes the number in its name (FrameNumberInName:
+// frame_00111601.ply is frame 111601), or 0 when the name holds none.
 // Throws std::runtime_error with the reason when it cannot be read, logging nothing (the
 // replay tells each file once); `shortBody` as for ParsePly.
 std::unique_ptr<FrameData> LoadPly(const std::filesystem::path& path, PlyShortBody* shortBody = nullptr);

@@ -3,13 +3,14 @@
 // that never replace an earlier file.
 //
 // Contract: stateless apart from the one file an AtomicFile owns; any thread. Failures
-// are std::runtime_error with the path in the text.
+// are std::runtime_error with the path in the text (and, for a write, the system's reason).
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -26,12 +27,30 @@ void ReadWholeFile(const std::filesystem::path& path, uint64_t maxBytes, std::ve
 // checked before a file is taken in whole. Throws as ReadWholeFile.
 void ReadFilePrefix(const std::filesystem::path& path, uint64_t maxBytes, std::vector<uint8_t>& bytes);
 
-// A file written under a temporary sibling name ("<name>.part") and renamed to its final
-// name by Commit, so a crash or a failed write never leaves a half file under the final
-// name. Dropped without Commit, the temporary file is removed.
+// What AtomicFile throws: the text names the path and, when the system gave one, its reason
+// ("No space left on device"); Reason() is that reason alone, empty when none was given.
+class OutputFileError : public std::runtime_error {
+public:
+    OutputFileError(const std::string& text, std::string reason)
+        : std::runtime_error(reason.empty() ? text : text + " (" + reason + ")"), reason_(std::move(reason)) {}
+    const std::string& Reason() const { return reason_; }
+
+private:
+    std::string reason_;
+};
+
+// A file written under a temporary sibling name and renamed to its final name by Commit, so
+// a crash or a failed write never leaves a half file under the final name. Dropped without
+// Commit, the temporary file is removed.
+//
+// The temporary name is the final name, cut where needed, then "." + 16 random hex digits +
+// ".part": it fits the 255 bytes a file system allows a name whenever the final name does,
+// it is never listed as a frame or an image (its extension is ".part"), and two files
+// written at once never share one, even when their final names begin alike.
 class AtomicFile {
 public:
-    // Throws std::runtime_error "Cannot open output file: <path>" when the file cannot be created.
+    // Throws OutputFileError "Cannot open output file: <path> (<reason>)" when the file cannot
+    // be created.
     explicit AtomicFile(std::filesystem::path finalPath);
     ~AtomicFile();
     AtomicFile(const AtomicFile&) = delete;
@@ -42,11 +61,15 @@ public:
     bool Write(const std::string& text) { return Write(text.data(), text.size()); }
     std::ofstream& Stream() { return stream_; }
 
-    // Flushes, closes and renames over the final name. Throws std::runtime_error
-    // "Write error: <path>" when any write failed or the rename does not succeed.
+    // Flushes, closes and renames over the final name. Throws OutputFileError
+    // "Write error: <path> (<reason>)" when any write failed or the rename does not succeed.
     void Commit();
 
     const std::filesystem::path& FinalPath() const { return finalPath_; }
+    const std::filesystem::path& TemporaryPath() const { return partPath_; }
+
+    // The longest name, in bytes, that the temporary name is kept within.
+    static constexpr size_t kMaxNameBytes = 255;
 
 private:
     std::filesystem::path finalPath_;
@@ -55,6 +78,7 @@ private:
     static constexpr size_t kBufferBytes = 256 * 1024;
     std::unique_ptr<char[]> buffer_;
     std::ofstream stream_;
+    std::string writeFailure_;  // the system's reason for the first failed write
     bool committed_ = false;
 };
 

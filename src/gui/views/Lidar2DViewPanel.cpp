@@ -18,6 +18,7 @@ namespace {
 
 constexpr float kButtonSide = 50.0f;
 constexpr int kInfoLevel = 2;
+constexpr int kWarningLevel = 3;
 constexpr int kErrorLevel = 4;
 
 }  // namespace
@@ -29,6 +30,11 @@ Lidar2DViewPanel::Lidar2DViewPanel(PngBytes logo) : logo_(logo) {}
 void Lidar2DViewPanel::Consume(std::shared_ptr<FrameData> frame) { frames_.PushBounded(std::move(frame), kMaxQueued); }
 
 void Lidar2DViewPanel::Consume(std::shared_ptr<AppAction> action) {
+    // Told here, as it is published: the first frame of what follows a clear (a replay's,
+    // say) may be taken before the clear itself.
+    if (action && (action->Is(AppActionType::ClearViews) || action->Is(AppActionType::Show2DView))) {
+        notLinesTold_ = false;
+    }
     actions_.PushBounded(std::move(action), kMaxQueued);
 }
 
@@ -38,6 +44,10 @@ void Lidar2DViewPanel::ResetTexture(const AppAction& clear) {
         return;
     }
     current_.reset();
+    ClearPicture();
+}
+
+void Lidar2DViewPanel::ClearPicture() {
     hasImage_ = false;
     uploadPending_ = false;
     imageBytes_.clear();
@@ -111,6 +121,13 @@ void Lidar2DViewPanel::Update(const std::shared_ptr<AppState>& appState) {
         imageRows_ = kImageRows;
         hasImage_ = true;
         uploadPending_ = true;
+        notLinesTold_ = false;
+        return;
+    }
+    // A picture of an earlier frame (another session's, say) must not pass for this one.
+    ClearPicture();
+    if (!notLinesTold_.exchange(true)) {
+        Log(NotLinesMessage(*current_, channel != nullptr ? channel->size() : 0), kWarningLevel);
     }
 }
 

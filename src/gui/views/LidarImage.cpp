@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include <fmt/format.h>
+
 #include "views/Colormaps.h"
 #include "views/LidarCloud.h"
 
@@ -29,6 +31,13 @@ bool BuildImageRows(const std::vector<float>& channel, ColormapType map, float m
     width = static_cast<int>(n / kImageRows);
     ApplyColormap(channel, map, min, max, rgb);
     return true;
+}
+
+std::string NotLinesMessage(const FrameData& frame, std::size_t values) {
+    const std::string source = frame.sourceName.empty() ? std::string() : " (" + frame.sourceName + ")";
+    return fmt::format("2D view: frame {}{} cannot be shown as scan lines: its {} points are not {} lines of equal "
+                       "length",
+                       frame.frameNumber, source, values, kImageRows);
 }
 
 Rect FitImage(Vec2 regionMin, Vec2 regionSize, int width, int rows) {

@@ -4,7 +4,9 @@
 // channel is cached inside it).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "app/FrameData.h"
@@ -23,6 +25,11 @@ const std::vector<float>* Channel2D(FrameData& frame, ScalarType type);
 // as they were and returns false.
 bool BuildImageRows(const std::vector<float>& channel, ColormapType map, float min, float max,
                     std::vector<uint8_t>& rgb, int& width);
+
+// Why the 2D view shows no picture of `frame`, whose channel holds `values` values: "2D
+// view: frame <n> (<source name>) cannot be shown as scan lines: its <values> points are not
+// 56 lines of equal length".
+std::string NotLinesMessage(const FrameData& frame, std::size_t values);
 
 struct Rect {
     Vec2 min;

@@ -1,5 +1,6 @@
 // The colorizer panel: when its button can be pressed and what it reads, the pickers and
-// their dialogs, a run that is stopped, a run that fails at once, and the progress text.
+// their dialogs, a run that is stopped, a run that fails at once, what the end of a run says
+// (files without time stamps skipped), and the progress text.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -10,8 +11,11 @@
 #include <condition_variable>
 #include <cstring>
 #include <future>
+#include <functional>
 #include <mutex>
 #include <thread>
+
+#include <fmt/format.h>
 
 #include "gui/app/ProgramLogCapture.h"
 #include "gui/sessions/ColorizationSession.h"
@@ -252,7 +256,7 @@ TEST_F(ColorizerPanelTest, RunThatCannotStartIsToldAsAFailure) {
     panel.PressButton(appState);
     appState->tasks[AppState::kProcessingTaskSlot].wait();
     EXPECT_TRUE(log.Contains("[Colorizer] Point cloud folder not found", spdlog::level::err));
-    EXPECT_EQ(Toast(), "Colorization failed");
+    EXPECT_EQ(Toast(), "Colorization failed: Point cloud folder not found");
     EXPECT_EQ(appState->PendingToast()->level, 3);
 }
 
@@ -277,7 +281,7 @@ TEST_F(ColorizerPanelTest, QextFileThatIsAFifoFailsTheRunWithoutWaiting) {
         FAIL() << "the run waits on the FIFO";
     }
     EXPECT_TRUE(log.Contains("[Colorizer] Invalid QEXT file: Cannot open qext file", spdlog::level::err));
-    EXPECT_EQ(Toast(), "Colorization failed");
+    EXPECT_EQ(Toast(), "Colorization failed: Invalid QEXT file: Cannot open qext file");
 }
 
 TEST_F(ColorizerPanelTest, CompletedRunSaysSoAndReportsProgress) {
@@ -291,7 +295,7 @@ TEST_F(ColorizerPanelTest, CompletedRunSaysSoAndReportsProgress) {
     Fill(panel, ColorizerPanel::kOutputFolder, session.output.string());
     panel.PressButton(appState);
     appState->tasks[AppState::kProcessingTaskSlot].wait();
-    EXPECT_EQ(Toast(), "Colorization completed");
+    EXPECT_EQ(Toast(), "Colorization completed: 1 frame coloured");
     EXPECT_EQ(appState->PendingToast()->level, 1);
     EXPECT_EQ(appState->ProgressText(), "Colorizing 100/100");
     EXPECT_FLOAT_EQ(appState->progressFraction.load(), 1.0f);
@@ -312,10 +316,80 @@ TEST_F(ColorizerPanelTest, RelativeOutputFolderGoesUnderTheHomeFolder) {
     panel.PressButton(appState);
     appState->tasks[AppState::kProcessingTaskSlot].wait();
     const fs::path written = root_ / "home" / "coloured";
-    EXPECT_EQ(Toast(), "Colorization completed");
+    EXPECT_EQ(Toast(), "Colorization completed: 1 frame coloured");
     EXPECT_TRUE(fs::exists(written / orbel::testing::ColorizationSession::FrameName(1)));
     EXPECT_TRUE(log.Contains("[Colorizer] Writing to " + written.string(), spdlog::level::info));
     EXPECT_TRUE(fs::is_empty(root_ / "started-here"));
+}
+
+// Images whose names hold no time stamp (a holiday photo, a name cut short) and frames
+// without one are skipped, named in one line per kind with their count, and the rest is
+// coloured; the toast says what the run coloured and skipped. A run left with nothing to
+// colour says why in its toast.
+TEST_F(ColorizerPanelTest, FilesWithoutATimeStampAreSkippedAndTheEndSaysSo) {
+    using orbel::testing::ColorizationSession;
+    const struct {
+        const char* name;
+        std::function<void(ColorizationSession&)> prepare;
+        std::vector<std::string> skipped;  // the lines naming what was skipped, after "(in <folder>): "
+        std::string toast;
+        int level;
+        size_t outputs;
+    } cases[] = {
+        {"some usable",
+         [](ColorizationSession& s) {
+             for (uint32_t f = 1; f <= 3; ++f) {
+                 s.AddFrame(f, 1'000'000 * f);
+                 s.AddImage(f, 1'000'000 * f, 60);
+             }
+             s.AddImage(40, 0, 90, "holiday.jpg");
+             s.AddImage(42, 0, 90, "image_00000042_notime.jpg");
+             s.AddFrame(9, 0);
+         },
+         {"Skipped 2 images without a time stamp in their names (in {images}): holiday.jpg, "
+          "image_00000042_notime.jpg",
+          "Skipped 1 frame without a time stamp (in {clouds}): frame_00000009.qpc"},
+         "Colorization completed: 3 frames coloured, 1 frame skipped, 2 images skipped",
+         1,
+         3},
+        {"none usable",
+         [](ColorizationSession& s) {
+             s.AddFrame(1, 1'000'000);
+             for (int i = 0; i < 12; ++i) s.AddImage(i, 0, 90, fmt::format("photo_{:02}.jpg", i));
+         },
+         {"Skipped 12 images without a time stamp in their names (in {images}): photo_00.jpg, photo_01.jpg, "
+          "photo_02.jpg, photo_03.jpg, photo_04.jpg, photo_05.jpg, photo_06.jpg, photo_07.jpg, photo_08.jpg, "
+          "photo_09.jpg, and 2 more"},
+         "Colorization failed: No valid images found: 12 images without a time stamp in their names",
+         3,
+         0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(root_ / "session");
+        ColorizationSession session(root_ / "session");
+        c.prepare(session);
+        orbel::testing::ProgramLogCapture runLog;
+        ColorizerPanel panel;
+        Fill(panel, ColorizerPanel::kPointCloudFolder, session.clouds.string());
+        Fill(panel, ColorizerPanel::kImageFolder, session.images.string());
+        Fill(panel, ColorizerPanel::kQextFile, session.qext.string());
+        Fill(panel, ColorizerPanel::kOutputFolder, session.output.string());
+        panel.PressButton(appState);
+        appState->tasks[AppState::kProcessingTaskSlot].wait();
+        EXPECT_EQ(Toast(), c.toast);
+        EXPECT_EQ(appState->PendingToast()->level, c.level);
+        EXPECT_EQ(runLog.Count("[Colorizer] Skipped ", spdlog::level::warn), c.skipped.size());
+        for (const std::string& line : c.skipped) {
+            const std::string expected = fmt::format(fmt::runtime("[Colorizer] " + line),
+                                                     fmt::arg("images", session.images.string()),
+                                                     fmt::arg("clouds", session.clouds.string()));
+            EXPECT_TRUE(runLog.Contains(expected, spdlog::level::warn)) << expected;
+        }
+        std::error_code error;
+        const auto written = std::distance(fs::directory_iterator(session.output, error), fs::directory_iterator());
+        EXPECT_EQ(static_cast<size_t>(written), c.outputs);
+    }
 }
 
 TEST(ColorizationProgressText, ReportsPercentages) {

@@ -1,5 +1,6 @@
 // The QPC converters and the folder driver: CSV and PCD headers and values, frames with
-// some coloured lines, malformed lines, the driver's order, counts, progress and cancel.
+// some coloured lines, malformed lines, the driver's order, counts, progress and cancel, and
+// frame files whose names are as long as a name may be.
 #include "sessions/Converters.h"
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 
 #include "gui/app/ProgramLogCapture.h"
 #include "gui/sessions/SessionFixtures.h"
+#include "sessions/ConverterPanel.h"
 #include "sessions/PlyFile.h"
 
 namespace orbel::studio {
@@ -205,6 +207,26 @@ TEST_F(Converters, DriverRefusals) {
     EXPECT_EQ(result.converted, 0u);
     EXPECT_EQ(ReadBytes(qpc), before);
     EXPECT_EQ(log.Count("[Converter] Refusing to write over the input file", spdlog::level::err), 1u);
+}
+
+// A frame file whose name takes all 255 bytes a name may have converts in every format, as
+// the converter panel runs it.
+TEST_F(Converters, NamesAsLongAsTheLimitConvert) {
+    const std::string stem = "frame_00000001_" + std::string(255 - 15 - 4, 'x');
+    WriteQpc(root_ / "in" / (stem + ".qpc"), 0x60, 2, 1);
+    ASSERT_EQ((stem + ".qpc").size(), 255u);
+    const char* extensions[] = {"ply", "pcd", "csv"};
+    for (int format = 0; format < 3; ++format) {
+        SCOPED_TRACE(extensions[format]);
+        ProgramLogCapture log;
+        auto state = std::make_shared<gui::AppState>();
+        gui::RunConversion(state, std::make_shared<std::atomic<bool>>(false), root_ / "in", root_ / "out", format);
+        ASSERT_TRUE(state->PendingToast().has_value());
+        EXPECT_EQ(state->PendingToast()->text, "Conversion completed");
+        const fs::path folder = root_ / "out" / (std::string("frames_") + extensions[format]);
+        EXPECT_TRUE(fs::exists(folder / (stem + "." + extensions[format])));
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+    }
 }
 
 }  // namespace

@@ -102,7 +102,7 @@ TEST_F(OfflineColorization, TimeStampsColourEveryPointFromTheNearestImage) {
         session->AddImage(100 + f, 1'060'000 + 100'000 * f, 250);
     }
     EXPECT_EQ(Run(), ColorizeOutcome::Completed);
-    EXPECT_TRUE(log.Contains("[Colorizer] Timestamp colorization completed", spdlog::level::info));
+    EXPECT_TRUE(log.Contains("[Colorizer] Timestamp colorization completed: 5 frames coloured", spdlog::level::info));
     ASSERT_EQ(Outputs().size(), 5u);
     for (uint32_t f = 0; f < 5; ++f) {
         ExpectColouredFrom(session->output / ColorizationSession::FrameName(f + 1), images[f], f + 1,
@@ -127,7 +127,7 @@ TEST_F(OfflineColorization, SyncFileColoursEachFrameFromItsImageAndDecodesEachIm
         return orbel::studio::LoadCameraImage(path);
     });
     EXPECT_EQ(Run(sync, &sdk), ColorizeOutcome::Completed);
-    EXPECT_TRUE(log.Contains("[Colorizer] Sync colorization completed", spdlog::level::info));
+    EXPECT_TRUE(log.Contains("[Colorizer] Sync colorization completed: 3 frames coloured", spdlog::level::info));
     ExpectColouredFrom(session->output / ColorizationSession::FrameName(1), b, 1, 1'000'000);
     ExpectColouredFrom(session->output / ColorizationSession::FrameName(2), a, 2, 2'000'000);
     ExpectColouredFrom(session->output / ColorizationSession::FrameName(3), b, 3, 3'000'000);
@@ -155,6 +155,8 @@ TEST_F(OfflineColorization, SyncPairsThatCannotBeUsedAreSkippedWithTheirReason) 
               1u);
     EXPECT_EQ(Outputs(), (std::set<std::string>{ColorizationSession::FrameName(1)}));
     EXPECT_EQ(progress, (std::vector<size_t>{25, 50, 75, 100}));
+    EXPECT_TRUE(log.Contains("[Colorizer] Sync colorization completed: 1 frame coloured, 3 sync pairs skipped",
+                             spdlog::level::info));
 }
 
 // A name without "_" has id 0, as frame_00000000 has. Of two files with one id the one listed
@@ -203,7 +205,7 @@ TEST_F(OfflineColorization, HeaderOnlySyncFileColoursNothing) {
     const fs::path sync = session->clouds.parent_path() / "sync.txt";
     orbel::testing::WriteText(sync, "cloud image\n");
     EXPECT_EQ(Run(sync), ColorizeOutcome::Failed);
-    EXPECT_TRUE(log.Contains("[Colorizer] No valid sync pairs found", spdlog::level::err));
+    EXPECT_TRUE(log.Contains("[Colorizer] No valid sync pairs found: the sync file lists none", spdlog::level::err));
     EXPECT_TRUE(Outputs().empty());
 }
 
@@ -211,7 +213,7 @@ TEST_F(OfflineColorization, SyncPathThatNamesNoFileSelectsTimeStamps) {
     session->AddImage(1, 1'000'000, 60);
     session->AddFrame(1, 1'000'000);
     EXPECT_EQ(Run(session->clouds.parent_path() / "no-such-sync.txt"), ColorizeOutcome::Completed);
-    EXPECT_TRUE(log.Contains("[Colorizer] Timestamp colorization completed", spdlog::level::info));
+    EXPECT_TRUE(log.Contains("[Colorizer] Timestamp colorization completed: 1 frame coloured", spdlog::level::info));
 }
 
 // A sync path that names something other than a file fails the run with its reason, though
@@ -240,7 +242,7 @@ TEST_F(OfflineColorization, SyncPathThatIsNotAFileFailsTheRunWithItsReason) {
         EXPECT_TRUE(log.Contains("[Colorizer] Cannot read sync file: Not a regular file (" + std::string(c.kind) +
                                      "): " + sync.string(),
                                  spdlog::level::err));
-        EXPECT_FALSE(log.Contains("[Colorizer] Timestamp colorization completed", spdlog::level::info));
+        EXPECT_EQ(log.Count("[Colorizer] Timestamp colorization completed", spdlog::level::info), 0u);
         EXPECT_TRUE(Outputs().empty());
     }
     fs::remove_all(sync);
@@ -318,20 +320,21 @@ TEST_F(OfflineColorization, RunsThatEndEarlySayWhy) {
              s.AddFrame(1, 1'000'000);
              orbel::testing::WriteText(s.images / "image_00000001_00000000000001000000.jpg", "x");
          },
-         "[Colorizer] No valid images found"},
-        {"ImageWithoutTimeStamp",
+         "[Colorizer] No valid images found: 1 image that cannot be read"},
+        {"NoImageWithATimeStamp",
          [](ColorizationSession& s) {
              s.AddFrame(1, 1'000'000);
-             s.AddImage(1, 1'000'000, 1);
+             s.AddImage(1, 0, 1, "holiday.jpg");
              s.AddImage(2, 0, 1, "image_00000002.jpg");
+             orbel::testing::WriteText(s.images / "image_00000003_00000000000001000000.jpg", "x");
          },
-         "[Colorizer] Missing timestamp in image: "},
-        {"FrameWithoutTimeStamp",
+         "[Colorizer] No valid images found: 2 images without a time stamp in their names, 1 that cannot be read"},
+        {"NoFrameWithATimeStamp",
          [](ColorizationSession& s) {
              s.AddImage(1, 1'000'000, 1);
              s.AddFrame(1, 0);
          },
-         "[Colorizer] Missing timestamp in "},
+         "[Colorizer] No valid point clouds found: 1 frame without a time stamp"},
         {"NoFrameNearAnyImage",
          [](ColorizationSession& s) {
              s.AddImage(1, 9'000'000, 1);
@@ -344,9 +347,11 @@ TEST_F(OfflineColorization, RunsThatEndEarlySayWhy) {
         fs::remove_all(root_);
         session = std::make_unique<ColorizationSession>(root_);
         c.prepare(*session);
+        ColorizerSDK sdk;
         const size_t before = log.Count(c.log, spdlog::level::err);
-        EXPECT_EQ(Run(), ColorizeOutcome::Failed);
+        EXPECT_EQ(Run({}, &sdk), ColorizeOutcome::Failed);
         EXPECT_EQ(log.Count(c.log, spdlog::level::err), before + 1);
+        EXPECT_EQ(("[Colorizer] " + sdk.Summary().failure).rfind(c.log, 0), 0u) << sdk.Summary().failure;
         EXPECT_TRUE(Outputs().empty());
     }
 }
@@ -364,6 +369,9 @@ TEST_F(OfflineColorization, FramesWithoutAnImageAreCountedInTheWarning) {
     EXPECT_TRUE(log.Contains("[Colorizer] 3/10 point clouds could not be colorized due to missing image matches or "
                              "timestamp inconsistencies",
                              spdlog::level::warn));
+    EXPECT_TRUE(log.Contains("[Colorizer] Timestamp colorization completed: 7 frames coloured, 3 without a matching "
+                             "image",
+                             spdlog::level::info));
 }
 
 TEST_F(OfflineColorization, OutputsNeverReplaceInputsOrEachOther) {
@@ -384,27 +392,51 @@ TEST_F(OfflineColorization, OutputsNeverReplaceInputsOrEachOther) {
     ExpectColouredFrom(session->clouds / "frame_00000004_2.qpc", later, 4, 2'000'000);
 }
 
-TEST_F(OfflineColorization, PlyFramesWithoutFrameNumbersGetNamesOfTheirOwn) {
-    // Foreign PLY files: no frame number comment, one time stamp per point.
-    for (int i = 0; i < 2; ++i) {
+// PLY files of other tools, one time stamp per point: those that carry no frame number take
+// the number in their names (as pcl_pcd2ply's "frame_00111601.ply"), and frames of one number
+// get names of their own.
+TEST_F(OfflineColorization, PlyFramesAreNamedByTheirFrameNumbersOrTheirFileNames) {
+    const struct {
+        const char* file;
+        bool numberComment;  // "comment frameNumber 0", as the program's own files hold
+    } inputs[] = {
+        {"frame_00111601.ply", false}, {"frame_00111602.ply", false}, {"scan0.ply", true}, {"scan1.ply", true}};
+    for (size_t i = 0; i < std::size(inputs); ++i) {
         orbel::studio::FrameData frame;
         for (uint32_t p = 0; p < 4; ++p) {
             const Pixel pixel = ColorizationSession::PixelOf(0, p);
             frame.xyz.insert(frame.xyz.end(), {1000.0f, -1000.0f * pixel.x, -1000.0f * pixel.y});
-            frame.timestamps.push_back(1'000'000 + 100'000 * i);
+            frame.timestamps.push_back(1'000'000 + 10'000 * i);
         }
-        orbel::studio::WritePly(session->clouds / ("scan" + std::to_string(i) + ".ply"), frame);
+        const fs::path path = session->clouds / inputs[i].file;
+        orbel::studio::WritePly(path, frame);
+        if (!inputs[i].numberComment) {
+            auto bytes = orbel::testing::ReadBytes(path);
+            std::string text(bytes.begin(), bytes.end());
+            const std::string comment = "comment frameNumber 0\n";
+            ASSERT_NE(text.find(comment), std::string::npos);
+            text.erase(text.find(comment), comment.size());
+            orbel::testing::WriteText(path, text);
+        }
     }
     const fs::path image = session->AddImage(1, 1'050'000, 90);
     EXPECT_EQ(Run(), ColorizeOutcome::Completed);
-    EXPECT_EQ(Outputs(), (std::set<std::string>{"frame_00000000.ply", "frame_00000000_1.ply"}));
-    for (const char* name : {"frame_00000000.ply", "frame_00000000_1.ply"}) {
+    const std::map<std::string, int32_t> expected = {{"frame_00111601.ply", 111601},
+                                                     {"frame_00111602.ply", 111602},
+                                                     {"frame_00000000.ply", 0},
+                                                     {"frame_00000000_1.ply", 0}};
+    std::set<std::string> names;
+    for (const auto& [name, number] : expected) names.insert(name);
+    EXPECT_EQ(Outputs(), names);
+    for (const auto& [name, number] : expected) {
+        SCOPED_TRACE(name);
         auto read = orbel::studio::ReadPly(session->output / name);
         ASSERT_TRUE(read);
+        EXPECT_EQ(read->frameNumber, number);
         ASSERT_EQ(read->rgb.size(), 12u);
         for (uint32_t p = 0; p < 4; ++p) {
-            const auto expected = ColorizationSession::DecodedColour(image, ColorizationSession::PixelOf(0, p));
-            EXPECT_EQ((std::array<uint8_t, 3>{read->rgb[3 * p], read->rgb[3 * p + 1], read->rgb[3 * p + 2]}), expected);
+            const auto colour = ColorizationSession::DecodedColour(image, ColorizationSession::PixelOf(0, p));
+            EXPECT_EQ((std::array<uint8_t, 3>{read->rgb[3 * p], read->rgb[3 * p + 1], read->rgb[3 * p + 2]}), colour);
         }
     }
 }
@@ -418,7 +450,7 @@ TEST_F(OfflineColorization, FailedWriteEndsTheRunUncounted) {
     fs::create_directories(session->output / ColorizationSession::FrameName(1) / "taken");
     EXPECT_EQ(Run(), ColorizeOutcome::Failed);
     EXPECT_EQ(log.Count("[Colorizer] ", spdlog::level::err), 1u);
-    EXPECT_FALSE(log.Contains("[Colorizer] Timestamp colorization completed", spdlog::level::info));
+    EXPECT_EQ(log.Count("[Colorizer] Timestamp colorization completed", spdlog::level::info), 0u);
     EXPECT_FALSE(fs::exists(session->output / ColorizationSession::FrameName(2)));  // the run ended there
 }
 

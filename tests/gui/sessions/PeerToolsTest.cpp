@@ -155,7 +155,7 @@ TEST_F(PeerTools, PclConvertsOurFilesBothWaysAndWeReadItsPly) {
     // Our PCD into PCL's PLY, which our reader and the replay then load.
     const fs::path replay = root_ / "replay";
     fs::create_directories(replay);
-    const fs::path pclPly = replay / "frame_00000001.ply";
+    const fs::path pclPly = replay / "frame_00111601.ply";  // PCL writes no frame number: the name's is taken
     output = RunCommand("pcl_pcd2ply " + Quoted(pcd_) + " " + Quoted(pclPly));
     ASSERT_EQ(output.status, 0) << output.text;
     EXPECT_NE(output.text.find(std::to_string(kPoints) + " points"), std::string::npos) << output.text;
@@ -177,6 +177,7 @@ TEST_F(PeerTools, PclConvertsOurFilesBothWaysAndWeReadItsPly) {
     player.Show();
     ASSERT_TRUE(testing::Eventually([&] { return views.Count() == 1; }));
     EXPECT_EQ(views.Messages()[0]->xyz.size(), 3 * kPoints);
+    EXPECT_EQ(views.Messages()[0]->frameNumber, 111601);
 }
 
 }  // namespace

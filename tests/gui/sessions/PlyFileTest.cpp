@@ -1,6 +1,7 @@
 // PLY files: the writer's header and body, round trips, files as other programs write them
-// (ascii, big-endian, other names and types, faces and cameras beside the vertices), and a
-// table of broken and hostile files that the reader refuses with a reason.
+// (ascii, big-endian, other names and types, faces and cameras beside the vertices, no frame
+// number of their own), a table of broken and hostile files that the reader refuses with a
+// reason, and bodies cut short, read and replayed.
 #include "sessions/PlyFile.h"
 
 #include <bit>
@@ -12,6 +13,8 @@
 
 #include "gui/app/ProgramLogCapture.h"
 #include "gui/sessions/SessionFixtures.h"
+#include "sessions/OfflinePlayer.h"
+#include "support/Threads.h"
 
 namespace orbel::studio {
 namespace {
@@ -110,7 +113,8 @@ TEST_F(PlyFile, WriterFailures) {
         WritePly(unwritable, FullFrame(1));
         ADD_FAILURE() << "nothing thrown";
     } catch (const std::runtime_error& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot open output file: " + unwritable.string());
+        EXPECT_EQ(std::string(e.what()),
+                  "Cannot open output file: " + unwritable.string() + " (No such file or directory)");
     }
 }
 
@@ -153,6 +157,35 @@ TEST_F(PlyFile, ForeignFilesAreRead) {
     EXPECT_EQ(big->xyz[3], -1.0f);
     EXPECT_TRUE(std::isinf(big->xyz[4]));
     EXPECT_TRUE(big->rgb.empty());
+}
+
+// The frame number: the file's own frameNumber comment; without one, the number its name
+// carries as the replay and the sync file read it; without either, 0.
+TEST_F(PlyFile, FrameNumberFromTheCommentElseFromTheName) {
+    const std::string body =
+        "element vertex 1\nproperty float x\nproperty float y\nproperty float z\nend_header\n1 2 3\n";
+    const struct {
+        const char* name;
+        const char* comment;
+        int32_t frameNumber;
+    } cases[] = {
+        {"frame_00111601.ply", "", 111601},
+        {"frame_00111601.ply", "comment frameNumber 5\n", 5},
+        {"frame_00111601.ply", "comment frameNumber 0\n", 0},
+        {"scan_7_b.ply", "", 7},
+        {"scan.ply", "", 0},
+        {"frame_abc.ply", "", 0},
+        {"frame_4294967296.ply", "", 0},  // beyond a frame number's 32 bits
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + c.comment);
+        const fs::path path = root_ / c.name;
+        WriteText(path, std::string("ply\nformat ascii 1.0\n") + c.comment + body);
+        const auto frame = ReadPly(path);
+        ASSERT_NE(frame, nullptr);
+        EXPECT_EQ(frame->frameNumber, c.frameNumber);
+        fs::remove(path);
+    }
 }
 
 // A broken or hostile file and the reason the reader gives.
@@ -221,7 +254,7 @@ TEST_F(PlyFile, BrokenAndHostileFilesAreRefusedWithAReason) {
 }
 
 // A body cut short gives the whole vertices before the cut, with a warning that names the
-// file and both counts.
+// file and both counts, whether the file is read or replayed; a whole body is not told short.
 TEST_F(PlyFile, ShortBodiesGiveTheVerticesThereWithAWarning) {
     const std::string xyz = "property float x\nproperty float y\nproperty float z\n";
     std::string two;
@@ -235,6 +268,8 @@ TEST_F(PlyFile, ShortBodiesGiveTheVerticesThereWithAWarning) {
         uint64_t declared;
         size_t read;
     } cases[] = {
+        {"binary whole", BinaryHeader("2", xyz) + two, 2, 2},
+        {"ascii whole", "ply\nformat ascii 1.0\nelement vertex 2\n" + xyz + "end_header\n1 2 3\n4 5 6\n", 2, 2},
         {"binary cut inside the third vertex", BinaryHeader("3", xyz) + two + std::string(6, '\0'), 3, 2},
         {"binary count far beyond the body", BinaryHeader("1000000000000", xyz) + two, 1000000000000, 2},
         {"ascii with two of three lines", "ply\nformat ascii 1.0\nelement vertex 3\n" + xyz + "end_header\n1 2 3\n4 5 6\n", 3, 2},
@@ -243,19 +278,38 @@ TEST_F(PlyFile, ShortBodiesGiveTheVerticesThereWithAWarning) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const fs::path path = root_ / "short.ply";
+        const fs::path folder = root_ / "replay";
+        const fs::path path = folder / "short.ply";
+        fs::create_directories(folder);
         WriteText(path, c.text);
-        ProgramLogCapture log;
-        const auto frame = ReadPly(path);
-        ASSERT_NE(frame, nullptr);
-        ASSERT_EQ(frame->xyz.size(), 3 * c.read);
-        EXPECT_EQ(std::vector<float>(frame->xyz.begin(), frame->xyz.begin() + 3), (std::vector<float>{1, 2, 3}));
-        EXPECT_EQ(frame->signal.size(), c.read);
-        EXPECT_TRUE(log.Contains(fmt::format("[PLY] The file is cut short: only {} of the {} vertices its header "
-                                             "declares were read: {}",
-                                             c.read, c.declared, path.string()),
-                                 spdlog::level::warn))
-            << (log.Records().empty() ? "no log line" : log.Records()[0].text);
+        const bool cut = c.read < c.declared;
+        const std::string warning = fmt::format(
+            "[PLY] The file is cut short: only {} of the {} vertices its header declares were read: {}", c.read,
+            c.declared, path.string());
+        {
+            ProgramLogCapture log;
+            const auto frame = ReadPly(path);
+            ASSERT_NE(frame, nullptr);
+            ASSERT_EQ(frame->xyz.size(), 3 * c.read);
+            EXPECT_EQ(std::vector<float>(frame->xyz.begin(), frame->xyz.begin() + 3), (std::vector<float>{1, 2, 3}));
+            EXPECT_EQ(frame->signal.size(), c.read);
+            EXPECT_EQ(log.Count("[PLY] The file is cut short", spdlog::level::warn), cut ? 1u : 0u);
+            EXPECT_EQ(log.Contains(warning, spdlog::level::warn), cut);
+        }
+        {
+            ProgramLogCapture log;
+            auto dispatcher = std::make_shared<ObjectDispatcher>();
+            testing::Collector<FrameData> views;
+            dispatcher->Subscribe<FrameData>(&views);
+            {
+                OfflinePlayer player(dispatcher, folder, FileType::Ply);
+                player.Show();
+                ASSERT_TRUE(testing::Eventually([&] { return views.Count() == 1; }));
+            }
+            EXPECT_EQ(views.Messages()[0]->xyz.size(), 3 * c.read);
+            EXPECT_EQ(log.Count("[PLY] The file is cut short", spdlog::level::warn), cut ? 1u : 0u) << "replayed";
+            EXPECT_EQ(log.Contains(warning, spdlog::level::warn), cut) << "replayed";
+        }
     }
 }
 

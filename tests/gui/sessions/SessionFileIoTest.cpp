@@ -1,6 +1,7 @@
 // The session readers take regular files only: a FIFO, a device or a folder where a frame,
 // an image or a sync file should be is refused with its kind named, and a FIFO never holds
-// a read (without a writer, opening one waits for ever).
+// a read (without a writer, opening one waits for ever). The writers' temporary names: within
+// the name limit, never listed, never shared; a write that fails says why.
 #include "sessions/SessionFileIo.h"
 
 #include <sys/stat.h>
@@ -109,6 +110,67 @@ TEST_F(SessionFileIo, ReadersRefuseFifosDevicesAndFoldersWithoutWaiting) {
             EXPECT_NE(text.find(kind.text + path.string()), std::string::npos) << text;
         }
     }
+}
+
+// Two files of 255-byte names that differ only at their end, written at once: neither
+// temporary name is longer than a name may be, they differ, the listings see no frame while
+// they are written, and each final file holds what was written to it.
+TEST_F(SessionFileIo, TemporaryNamesFitTheLimitAreNeverListedAndNeverShared) {
+    const std::string common(250, 'a');
+    const fs::path first = root_ / (common + "1.ply");
+    const fs::path second = root_ / (common + "2.ply");
+    ASSERT_EQ(first.filename().string().size(), 255u);
+    {
+        AtomicFile a(first);
+        AtomicFile b(second);
+        for (const AtomicFile* file : {&a, &b}) {
+            EXPECT_LE(file->TemporaryPath().filename().string().size(), AtomicFile::kMaxNameBytes);
+            EXPECT_EQ(file->TemporaryPath().parent_path(), root_);
+        }
+        EXPECT_NE(a.TemporaryPath(), b.TemporaryPath());
+        EXPECT_TRUE(a.Write(std::string("first")));
+        EXPECT_TRUE(b.Write(std::string("second")));
+        EXPECT_TRUE(ListFilesRecursive(root_, ".ply").empty());
+        EXPECT_EQ(MostCommonExtension(root_), "");
+        a.Commit();
+        b.Commit();
+    }
+    EXPECT_EQ(testing::ReadBytes(first), (std::vector<uint8_t>{'f', 'i', 'r', 's', 't'}));
+    EXPECT_EQ(testing::ReadBytes(second), (std::vector<uint8_t>{'s', 'e', 'c', 'o', 'n', 'd'}));
+    EXPECT_EQ(std::distance(fs::directory_iterator(root_), fs::directory_iterator()), 2);
+}
+
+// A file that cannot be created or put in place says why, in the system's words.
+TEST_F(SessionFileIo, FailedWritesGiveTheSystemsReason) {
+    testing::WriteText(root_ / "file", "x");
+    const struct {
+        const char* name;
+        fs::path path;
+        bool opens;
+        std::string text;
+        const char* reason;
+    } cases[] = {
+        {"a missing folder", root_ / "none" / "frame.ply", false, "Cannot open output file: ",
+         "No such file or directory"},
+        {"a file in the folder's place", root_ / "file" / "frame.ply", false, "Cannot open output file: ",
+         "Not a directory"},
+        {"a name longer than the limit", root_ / (std::string(252, 'a') + ".ply"), true, "Write error: ",
+         "File name too long"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string text;
+        try {
+            AtomicFile file(c.path);
+            EXPECT_TRUE(c.opens);
+            file.Write(std::string("x"));
+            file.Commit();
+        } catch (const OutputFileError& e) {
+            text = e.what();
+        }
+        EXPECT_EQ(text, c.text + c.path.string() + " (" + c.reason + ")");
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(root_), fs::directory_iterator()), 1) << "a temporary file stayed";
 }
 
 }  // namespace

@@ -218,7 +218,7 @@ TEST_P(UnreadableEntries, ColorizerColoursTheRest) {
     panel.PressButton(state_);
     state_->tasks[AppState::kProcessingTaskSlot].wait();
     ASSERT_TRUE(state_->PendingToast().has_value());
-    EXPECT_EQ(state_->PendingToast()->text, "Colorization completed");
+    EXPECT_EQ(state_->PendingToast()->text, "Colorization completed: 2 frames coloured");
     EXPECT_EQ(FileNames(session.output), (std::set<std::string>{"frame_00000001.qpc", "frame_00000002.qpc"}));
     ExpectNamedOnce(log, named);
 }

@@ -1,6 +1,7 @@
 // The views' intake and decisions without a window: queue caps and the oldest-dropped
-// rule, one action per GUI frame, which frame each view takes, clearing, exports without a
-// picture, the logo that cannot be decoded, and the background range fits.
+// rule, one action per GUI frame, which frame each view takes, clearing, frames that are not
+// scan lines (replayed after a session), exports without a picture, the logo that cannot be
+// decoded, and the background range fits.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,6 +10,10 @@
 #include <vector>
 
 #include "gui/app/ProgramLogCapture.h"
+#include "gui/sessions/SessionFixtures.h"
+#include "sessions/PlyFile.h"
+#include "sessions/ReplayPanel.h"
+#include "support/Threads.h"
 #include "views/Lidar2DViewPanel.h"
 #include "views/RangeFit.h"
 #include "views/View3DPanel.h"
@@ -174,7 +179,8 @@ TEST(Lidar2DViewPanelTest, KeepsFiveOfEachAndShowsTheOldestFrameFirst) {
     EXPECT_EQ(panel.ImageBytes()[0], static_cast<uint8_t>(255.0f * 3.0f / 6.0f));
 }
 
-TEST(Lidar2DViewPanelTest, RecoloursOnSettingsChangeKeepsTheImageOnBadFramesAndClears) {
+TEST(Lidar2DViewPanelTest, RecoloursOnSettingsChangeClearsOnFramesThatAreNotLinesAndClears) {
+    testing::ProgramLogCapture log;
     Lidar2DViewPanel panel;
     auto app = std::make_shared<AppState>();
     app->viewerConfig->view2d_colormap = COLORMAP_GRAYSCALE;
@@ -193,12 +199,22 @@ TEST(Lidar2DViewPanelTest, RecoloursOnSettingsChangeKeepsTheImageOnBadFramesAndC
     panel.Update(app);
     EXPECT_EQ(panel.ImageBytes()[0], 255);
 
-    auto ten = std::make_shared<FrameData>();
-    ten->signal.assign(10, 1.0f);
-    panel.Consume(ten);
-    panel.Update(app);
-    EXPECT_EQ(panel.ImageWidth(), 4);
-    EXPECT_EQ(panel.ImageBytes()[0], 255);
+    // Frames that are not 56 lines: the picture of the frame before does not stay, and the
+    // log says why once for the run of them.
+    for (int i = 0; i < 2; ++i) {
+        auto ten = std::make_shared<FrameData>();
+        ten->frameNumber = 9;
+        ten->sourceName = "sphere.ply";
+        ten->signal.assign(10, 1.0f);
+        panel.Consume(ten);
+        panel.Update(app);
+        EXPECT_FALSE(panel.HasImage());
+        EXPECT_EQ(panel.ImageWidth(), 0);
+    }
+    EXPECT_EQ(log.Count("2D view: frame 9 (sphere.ply) cannot be shown as scan lines: its 10 points are not 56 lines "
+                        "of equal length",
+                        spdlog::level::warn),
+              1u);
 
     for (AppActionType clear : {AppActionType::ClearViews, AppActionType::Show2DView}) {
         panel.Consume(Frame(1));
@@ -229,6 +245,50 @@ TEST(Lidar2DViewPanelTest, AClearKeepsTheFramesMadeAfterIt) {
     panel.Update(app);
     panel.Update(app);
     EXPECT_TRUE(panel.HasImage());
+}
+
+// A replay of a session, then of a PLY frame of another tool that is not 56 lines (an
+// Open3D sphere of 1,000 points), through the replay panel as the program wires it: the
+// 2D view never goes on showing the first session's picture.
+class Lidar2DViewReplay : public testing::ScratchFolder {};
+
+TEST_F(Lidar2DViewReplay, AFrameThatIsNotLinesLeavesNoEarlierPicture) {
+    const std::filesystem::path& root = root_;
+    testing::WriteQpc(root / "room" / "frames_qpc" / "frame_00000001.qpc", 0x60, 4, 1);
+    FrameData sphere;
+    for (int i = 0; i < 1000; ++i) sphere.xyz.insert(sphere.xyz.end(), {1.0f * i, 2.0f, 3.0f});
+    std::filesystem::create_directories(root / "sphere");
+    WritePly(root / "sphere" / "sphere.ply", sphere);
+
+    testing::ProgramLogCapture log;
+    auto dispatcher = std::make_shared<ObjectDispatcher>();
+    auto app = std::make_shared<AppState>();
+    Lidar2DViewPanel view;
+    ReplayPanel replay(0);
+    replay.SetDispatcher(dispatcher);
+    dispatcher->Subscribe<FrameData>(&view);
+    dispatcher->Subscribe<AppAction>(&view);
+    dispatcher->Subscribe<AppAction>(&replay);
+    // Each load's frame is in the view's queue before the view takes anything, as when the
+    // GUI thread is slower than the replay's worker.
+    const auto load = [&](const std::filesystem::path& folder) {
+        replay.SetFolder(folder.string());
+        replay.LoadSession(app);
+        ASSERT_TRUE(testing::Eventually([&] { return view.QueuedFrames() == 1; }));
+        for (int draw = 0; draw < 2 * static_cast<int>(Lidar2DViewPanel::kMaxQueued); ++draw) view.Update(app);
+    };
+    load(root / "room");
+    ASSERT_TRUE(view.HasImage());
+    EXPECT_EQ(view.ImageWidth(), 4);
+    const std::string why =
+        "2D view: frame 0 (sphere.ply) cannot be shown as scan lines: its 1000 points are not 56 lines of equal length";
+    load(root / "sphere");
+    EXPECT_FALSE(view.HasImage());
+    EXPECT_EQ(log.Count(why, spdlog::level::warn), 1u);
+    load(root / "sphere");  // loaded again: told again
+    EXPECT_EQ(log.Count(why, spdlog::level::warn), 2u);
+    replay.Unload();
+    dispatcher->Unsubscribe<AppAction>(&replay);
 }
 
 TEST(Lidar2DViewPanelTest, ExportWithoutAPictureLogsAndWritesNothing) {
