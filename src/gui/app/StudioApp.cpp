@@ -191,11 +191,15 @@ int Run() {
     SetupLogging(false, logFile);
     Log(std::string(kWindowTitle) + " starting", 2);
     platform::CrashHandler(std::filesystem::current_path());
-    // From here on SIGTERM, SIGINT and SIGHUP close the program as its close button does;
-    // the frame loop, once it waits, is woken through the slot.
+    // From here on SIGTERM, SIGINT and SIGHUP close the program as its close button does:
+    // an open file dialog closes as if cancelled (it holds the GUI thread in a loop of its
+    // own) and the frame loop, once it waits, is woken through the slot.
     FrameRequestSlot wakeOnSignal;
     const std::unique_ptr<platform::ITerminationSignals> signals =
-        platform::WatchTerminationSignals([&wakeOnSignal] { wakeOnSignal.Request(); });
+        platform::WatchTerminationSignals([&wakeOnSignal] {
+            platform::EndFileDialogs();
+            wakeOnSignal.Request();
+        });
 
     glfwSetErrorCallback(OnGlfwError);
     if (!glfwInit()) {
