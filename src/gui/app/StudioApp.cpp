@@ -426,8 +426,14 @@ int Run() {
     scheduler.Stop();
     glfwDestroyWindow(window);
     glfwTerminate();
+    // The controller, the panels and the SDK objects go with the last reference, here, so
+    // that what they log on their way (the sensor's stop, the recordings' end) comes before
+    // the closing line, the last one of the run.
+    appState.reset();
+    controller.reset();
+    handOver.appState.reset();
+    handOver.controller.reset();
     Log(std::string(kWindowTitle) + " closed", 2);
-    // The controller, the panels and the SDK objects go with the last reference, here.
     return exitCode;
 }
 
