@@ -100,6 +100,9 @@ TEST_F(StudioEndToEndTest, AWindowDestroyedByAnotherProgramEndsTheProgramCleanly
     const std::optional<unsigned long> window = FindWindow("Orbel Studio - 1.1.1");
     ASSERT_TRUE(window);
     ASSERT_TRUE(MinimiseStudio());
+    // The program reads the window's state when it comes to the event, and a window
+    // destroyed by then has none: the stream goes on a while first.
+    ASSERT_TRUE(emulator.WaitForStreamedFrames(emulator.StreamedFrames() + 20, orbel::testing::kStepDeadline));
     ASSERT_EQ(orbel::testing::RunTool({"xdotool", "windowclose", std::to_string(*window)}), 0);
     EXPECT_EQ(WaitForExit(), 0) << orbel::testing::ReadFile(artefacts / "orbelstudio.out");
     const std::string log = Log();
