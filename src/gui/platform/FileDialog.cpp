@@ -3,8 +3,8 @@
 // The native chooser shows the desktop's own dialog through its portal where one runs, and
 // GTK's file chooser dialog everywhere else. GTK is used only from the thread that
 // initialised it (the GUI thread); each dialog runs its own modal loop and is gone from the
-// screen when the call returns. The program's end reaches that loop from another thread
-// through one flag and GLib's wake-up of the loop's context, the only GLib calls made there.
+// screen when the call returns. The program's end reaches that loop from any thread through
+// one flag and GLib's wake-up of the loop's context, the one GLib call made off the GUI thread.
 #include "platform/FileDialog.h"
 
 #include <atomic>
@@ -138,8 +138,8 @@ private:
 
     // gtk_native_dialog_run, with one step between showing and waiting: where GTK shows its
     // own chooser dialog (no portal), that dialog is kept above, or a maximised program
-    // window may cover it while it waits for the user.
-    // The answer is GTK_RESPONSE_NONE when the program's end closed the dialog.
+    // window may cover it while it waits for the user. The wait also ends with the program
+    // (EndFileDialogs), and then answers GTK_RESPONSE_NONE.
     static gint RunModal(GtkNativeDialog* dialog) {
         struct Wait {
             bool answered = false;

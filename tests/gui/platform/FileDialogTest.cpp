@@ -169,10 +169,6 @@ TEST(FileDialogs, InitialisationFailsWithoutADisplay) {
     EXPECT_EQ(WEXITSTATUS(status), 0) << "InitFileDialogs reported success without a display";
 }
 
-}  // namespace
-
-namespace {
-
 constexpr int kNoDisplay = 10;
 
 // The chooser waits on this thread; the end comes from another, as a signal's watcher sends
@@ -210,8 +206,6 @@ int EndWhileAChooserWaits() {
     return 0;
 }
 
-}  // namespace
-
 TEST(FileDialogs, TheProgramsEndClosesTheWaitingChooserAsCancelledAndOpensNoOther) {
     const int status = InChild(EndWhileAChooserWaits);
     if (status == kNoDisplay) {
@@ -222,3 +216,5 @@ TEST(FileDialogs, TheProgramsEndClosesTheWaitingChooserAsCancelledAndOpensNoOthe
     EXPECT_EQ(status, 0) << "1: ended before the chooser showed, 2: not cancelled, 3: a window left shown, "
                             "4/5: a dialog asked for after the end";
 }
+
+}  // namespace
