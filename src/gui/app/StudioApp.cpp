@@ -205,11 +205,15 @@ int Run() {
         Log("Cannot tell whether another Orbel Studio is using this settings folder: " + instance->Failure(), 3);
     }
     platform::CrashHandler(std::filesystem::current_path());
-    // From here on SIGTERM, SIGINT and SIGHUP close the program as its close button does;
-    // the frame loop, once it waits, is woken through the slot.
+    // From here on SIGTERM, SIGINT and SIGHUP close the program as its close button does:
+    // an open file dialog closes as if cancelled (it holds the GUI thread in a loop of its
+    // own) and the frame loop, once it waits, is woken through the slot.
     FrameRequestSlot wakeOnSignal;
     const std::unique_ptr<platform::ITerminationSignals> signals =
-        platform::WatchTerminationSignals([&wakeOnSignal] { wakeOnSignal.Request(); });
+        platform::WatchTerminationSignals([&wakeOnSignal] {
+            platform::EndFileDialogs();
+            wakeOnSignal.Request();
+        });
 
     glfwSetErrorCallback(OnGlfwError);
     if (!glfwInit()) {
@@ -437,8 +441,14 @@ int Run() {
     scheduler.Stop();
     glfwDestroyWindow(window);
     glfwTerminate();
+    // The controller, the panels and the SDK objects go with the last reference, here, so
+    // that what they log on their way (the sensor's stop, the recordings' end) comes before
+    // the closing line, the last one of the run.
+    appState.reset();
+    controller.reset();
+    handOver.appState.reset();
+    handOver.controller.reset();
     Log(std::string(kWindowTitle) + " closed", 2);
-    // The controller, the panels and the SDK objects go with the last reference, here.
     return exitCode;
 }
 

@@ -3,9 +3,11 @@
 // The native chooser shows the desktop's own dialog through its portal where one runs, and
 // GTK's file chooser dialog everywhere else. GTK is used only from the thread that
 // initialised it (the GUI thread); each dialog runs its own modal loop and is gone from the
-// screen when the call returns.
+// screen when the call returns. The program's end reaches that loop from any thread through
+// one flag and GLib's wake-up of the loop's context, the one GLib call made off the GUI thread.
 #include "platform/FileDialog.h"
 
+#include <atomic>
 #include <cctype>
 #include <utility>
 
@@ -42,15 +44,25 @@ std::vector<std::string> SplitExtensions(const std::string& extensions) {
     return result;
 }
 
+// Set once, by EndFileDialogs on any thread; read on the GUI thread before a dialog and
+// while one waits.
+std::atomic<bool>& DialogsEnded() {
+    static std::atomic<bool> ended{false};
+    return ended;
+}
+
+// Dialogs that open nothing and give one answer to every call.
 class NoFileDialogs final : public IFileDialog {
 public:
+    explicit NoFileDialogs(DialogResult answer) : answer_(answer) {}
     DialogResult OpenFile(const std::vector<DialogFilter>&, const std::filesystem::path&,
                           std::filesystem::path&) override {
-        return DialogResult::Error;
+        return answer_;
     }
-    DialogResult PickFolder(const std::filesystem::path&, std::filesystem::path&) override {
-        return DialogResult::Error;
-    }
+    DialogResult PickFolder(const std::filesystem::path&, std::filesystem::path&) override { return answer_; }
+
+private:
+    DialogResult answer_;
 };
 
 class GtkFileDialogs final : public IFileDialog {
@@ -126,26 +138,31 @@ private:
 
     // gtk_native_dialog_run, with one step between showing and waiting: where GTK shows its
     // own chooser dialog (no portal), that dialog is kept above, or a maximised program
-    // window may cover it while it waits for the user.
+    // window may cover it while it waits for the user. The wait also ends with the program
+    // (EndFileDialogs), and then answers GTK_RESPONSE_NONE.
     static gint RunModal(GtkNativeDialog* dialog) {
         struct Wait {
-            GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+            bool answered = false;
             gint response = GTK_RESPONSE_NONE;
         } wait;
         const gulong handler = g_signal_connect(
             dialog, "response", G_CALLBACK(+[](GtkNativeDialog*, gint response, gpointer data) {
                 auto* waiting = static_cast<Wait*>(data);
+                waiting->answered = true;
                 waiting->response = response;
-                g_main_loop_quit(waiting->loop);
             }),
             &wait);
         gtk_native_dialog_show(dialog);
         KeepChooserDialogsAbove();
         if (gtk_native_dialog_get_visible(dialog)) {
-            g_main_loop_run(wait.loop);
+            // One dispatch at a time, the end looked at before each: EndFileDialogs sets it and
+            // then wakes the context, and a wake-up that comes before the wait begins makes
+            // the next wait return at once, so no order of the two is missed.
+            while (!wait.answered && !DialogsEnded().load()) {
+                g_main_context_iteration(nullptr, TRUE);
+            }
         }
         g_signal_handler_disconnect(dialog, handler);
-        g_main_loop_unref(wait.loop);
         return wait.response;
     }
 
@@ -162,7 +179,12 @@ private:
 };
 
 NoFileDialogs& Unavailable() {
-    static NoFileDialogs instance;
+    static NoFileDialogs instance(DialogResult::Error);
+    return instance;
+}
+
+NoFileDialogs& Ending() {
+    static NoFileDialogs instance(DialogResult::Cancel);
     return instance;
 }
 
@@ -242,7 +264,16 @@ void QuitFileDialogs() {
     }
 }
 
+void EndFileDialogs() {
+    if (!DialogsEnded().exchange(true)) {
+        g_main_context_wakeup(nullptr);  // the default context, where every dialog waits
+    }
+}
+
 IFileDialog& FileDialogs() {
+    if (DialogsEnded().load()) {
+        return Ending();
+    }
     if (Installed() != nullptr) {
         return *Installed();
     }

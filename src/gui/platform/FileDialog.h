@@ -1,9 +1,10 @@
 // Native file dialogs behind one small interface: open one file, pick one folder. On Linux
 // the implementation is GTK 3's file chooser; tests put a scripted double in its place.
 //
-// Contract: GUI thread only. Like the platform's dialog library, the dialogs are process-wide:
-// InitFileDialogs once before the first dialog (the program ends with 1 when it fails),
-// QuitFileDialogs once at shutdown. A dialog call blocks until the user answers.
+// Contract: GUI thread only, but for EndFileDialogs. Like the platform's dialog library, the
+// dialogs are process-wide: InitFileDialogs once before the first dialog (the program ends
+// with 1 when it fails), QuitFileDialogs once at shutdown. A dialog call blocks until the
+// user answers, or until EndFileDialogs closes it.
 #pragma once
 
 #include <filesystem>
@@ -52,8 +53,14 @@ bool PickFolderInto(std::string& text);
 bool InitFileDialogs();
 void QuitFileDialogs();
 
-// The process's dialogs: the platform's after InitFileDialogs, or whatever a test installed.
-// Without either, every call answers Error.
+// The program is ending (a termination signal came): the dialog that is open closes as if the
+// user had cancelled it, and every dialog asked for from then on answers Cancel without
+// opening, so that the frame loop gets back to its end. For the rest of the process; any
+// thread, any number of times; never blocks.
+void EndFileDialogs();
+
+// The process's dialogs: the platform's after InitFileDialogs, or whatever a test installed;
+// once EndFileDialogs has run, ones that answer Cancel. Without any, every call answers Error.
 IFileDialog& FileDialogs();
 
 // Installs `dialogs` in place of the current ones and returns those (tests restore them).

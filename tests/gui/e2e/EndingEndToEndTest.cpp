@@ -1,7 +1,8 @@
 // How the real program ends other than by its close button (see StudioSession for the
 // fixture): a termination signal while it streams and records ends it as the close button
-// does, a connection to the display cut off is logged and leaves the settings as last
-// changed, and a start without a display says why on standard error.
+// does, also while a file chooser is open or the window is minimised; a connection to the
+// display cut off is logged and leaves the settings as last changed; and a start without a
+// display says why on standard error.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -101,18 +103,59 @@ protected:
     std::string Output() const { return ReadFile(artefacts / "orbelstudio.out"); }
 };
 
-class SignalEndToEndTest : public EndingEndToEndTest, public ::testing::WithParamInterface<int> {};
-
-std::string SignalName(int signal) {
-    switch (signal) {
-        case SIGTERM: return "SIGTERM";
-        case SIGINT: return "SIGINT";
-        case SIGHUP: return "SIGHUP";
-        default: return "signal" + std::to_string(signal);
-    }
+// The log's last line, without its line end.
+std::string LastLine(std::string log) {
+    while (!log.empty() && log.back() == '\n') log.pop_back();
+    const std::size_t start = log.rfind('\n');
+    return start == std::string::npos ? log : log.substr(start + 1);
 }
 
+// What keeps the frame loop from its next frame when the signal comes: a file chooser, which
+// holds the GUI thread in a loop of its own (a folder one, and an open-file one with the QEXT
+// filter), or a minimised window, for which no frame is due.
+enum class Holding { FolderChooser, QextChooser, Minimised };
+
+struct Ending {
+    int signal;
+    const char* name;
+    Holding holding;
+};
+void PrintTo(const Ending& ending, std::ostream* os) { *os << ending.name; }
+
+class SignalEndToEndTest : public EndingEndToEndTest, public ::testing::WithParamInterface<Ending> {
+protected:
+    // The toolbox's dialogs: the Converter tab's (shown first) "Select input folder", and the
+    // Colorizer tab's "Select QEXT file", the third of its five path buttons.
+    void Hold(Holding holding) {
+        if (holding == Holding::Minimised) {
+            ASSERT_TRUE(MinimiseStudio());
+            return;
+        }
+        if (holding == Holding::QextChooser) {
+            std::vector<Rect> tabs;
+            ASSERT_TRUE(Eventually([&] {
+                return (tabs = FindRects(Capture("06-toolbox"), kLayout.toolboxPanel, theme::kTab, 20)).size() == 1;
+            })) << Describe(tabs);
+            Click(tabs.front());
+            MoveAway();
+        }
+        const std::size_t expected = holding == Holding::FolderChooser ? 2 : 5;
+        std::vector<Rect> buttons;
+        ASSERT_TRUE(Eventually([&] {
+            return (buttons = FindButtons(Capture("07-dialog-buttons"), kLayout.toolboxPanel)).size() == expected;
+        })) << Describe(buttons);
+        ClickOpeningDialog(holding == Holding::FolderChooser ? buttons.front() : buttons[2]);
+        const char* title = holding == Holding::FolderChooser ? "Select Folder" : "Open File";
+        const std::optional<unsigned long> chooser = WaitForWindow(title);
+        ASSERT_TRUE(chooser) << "no file chooser \"" << title << "\"";
+        // Made before it is shown: on screen once it can take the keyboard.
+        ASSERT_TRUE(Eventually([&] { return Focus(*chooser); })) << "the chooser was never shown";
+        Shoot("08-chooser");
+    }
+};
+
 TEST_P(SignalEndToEndTest, EndsTheProgramAsItsCloseButtonDoes) {
+    const Ending ending = GetParam();
     WriteSettings();  // point size 2
     StartStudio();
     ASSERT_TRUE(WaitForMainWindow()) << Log();
@@ -127,13 +170,16 @@ TEST_P(SignalEndToEndTest, EndsTheProgramAsItsCloseButtonDoes) {
     EXPECT_TRUE(Eventually([&] { return SavedPointSize() == 4; })) << "not saved while running: " << Log();
     ASSERT_TRUE(emulator.WaitForStreamedFrames(emulator.StreamedFrames() + 20, kStepDeadline));
     RaisePointSize(1, "05");
-    ASSERT_EQ(kill(pid, GetParam()), 0);
+    Hold(ending.holding);
+    if (HasFatalFailure()) return;
+    ASSERT_EQ(kill(pid, ending.signal), 0);
 
     EXPECT_EQ(WaitForExit(), 0) << Output();
     const std::string log = Log();
-    EXPECT_NE(log.find("Closing: " + SignalName(GetParam()) + " received"), std::string::npos) << log;
+    EXPECT_NE(log.find(std::string("Closing: ") + ending.name + " received"), std::string::npos) << log;
     EXPECT_NE(log.find("Recording stopped"), std::string::npos) << log;
-    EXPECT_NE(log.find("Orbel Studio - 1.1.1 closed"), std::string::npos) << log;
+    // Last: what the sensor's and the recording's ends log comes before it.
+    EXPECT_NE(LastLine(log).find("Orbel Studio - 1.1.1 closed"), std::string::npos) << log;
     EXPECT_TRUE(emulator.WaitForFrames(orbel::emulator::ids::kStop, 1, kStepDeadline)) << "the sensor was not stopped";
     EXPECT_EQ(SavedPointSize(), 5);
     EXPECT_FALSE(fs::exists(appData / "settings.bin.tmp"));
@@ -149,25 +195,50 @@ TEST_P(SignalEndToEndTest, EndsTheProgramAsItsCloseButtonDoes) {
     EXPECT_GE(frames, 20u) << log;
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, SignalEndToEndTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
-                         [](const ::testing::TestParamInfo<int>& info) { return SignalName(info.param); });
+INSTANTIATE_TEST_SUITE_P(Signals, SignalEndToEndTest,
+                         ::testing::Values(Ending{SIGTERM, "SIGTERM", Holding::FolderChooser},
+                                           Ending{SIGINT, "SIGINT", Holding::QextChooser},
+                                           Ending{SIGHUP, "SIGHUP", Holding::Minimised}),
+                         [](const ::testing::TestParamInfo<Ending>& info) { return std::string(info.param.name); });
 
-TEST_F(EndingEndToEndTest, ALostDisplayIsLoggedAndLeavesTheSettingsAsLastChanged) {
+// Who finds the loss: while frames stream, maybe a thread that posts a frame request, which
+// leaves the settings as last saved; in an idle program the GUI thread, which first saves
+// them as they are, with a change made just before that was not saved yet.
+struct Loss {
+    const char* name;
+    bool streaming;
+};
+void PrintTo(const Loss& loss, std::ostream* os) { *os << loss.name; }
+
+class DisplayLossEndToEndTest : public EndingEndToEndTest, public ::testing::WithParamInterface<Loss> {};
+
+TEST_P(DisplayLossEndToEndTest, IsLoggedAndLeavesTheSettingsAsLastChanged) {
     WriteSettings();
     StartStudio();
     ASSERT_TRUE(WaitForMainWindow()) << Log();
-    ASSERT_TRUE(StartStreaming("01"));  // threads that post frame requests meet the loss too
+    if (GetParam().streaming) {
+        ASSERT_TRUE(StartStreaming("01"));
+    }
     RaisePointSize(2, "02");
     ASSERT_TRUE(Eventually([&] { return SavedPointSize() == 4; })) << "not saved while running: " << Log();
+    int expected = 4;
+    if (!GetParam().streaming) {
+        RaisePointSize(1, "03");  // the autosave waits a second for it to hold still
+        expected = 5;
+    }
 
     ASSERT_TRUE(KillDisplayConnection());
     EXPECT_EQ(WaitForExit(), 1) << Output();
     const std::string log = Log();
     EXPECT_NE(log.find("The connection to the display "), std::string::npos) << log;
     EXPECT_NE(log.find(" was lost: ending at once"), std::string::npos) << log;
-    EXPECT_EQ(SavedPointSize(), 4);
+    EXPECT_EQ(SavedPointSize(), expected);
     EXPECT_FALSE(fs::exists(appData / "settings.bin.tmp"));
 }
+
+INSTANTIATE_TEST_SUITE_P(Display, DisplayLossEndToEndTest,
+                         ::testing::Values(Loss{"WhileStreaming", true}, Loss{"Idle", false}),
+                         [](const ::testing::TestParamInfo<Loss>& info) { return std::string(info.param.name); });
 
 // Started where no display exists, as from a terminal without one: one line on standard
 // error names the reason and the log file, and the program ends with 1.
@@ -217,6 +288,8 @@ TEST(StartWithoutDisplayTest, SaysWhyOnStandardErrorWithTheLogsPath) {
     const std::string text = ReadFile(errors);
     const std::string logFile = (dataRoot / "Velmorant" / "OrbelStudio" / "orbelstudio.log").string();
     EXPECT_EQ(text.rfind("orbelstudio: The window system cannot be initialised", 0), 0u) << text;
+    EXPECT_NE(text.find(": X11: Failed to open display :" + std::to_string(display)), std::string::npos)
+        << "the window system's reason is missing: " << text;
     const std::string ending = " (see " + logFile + ")\n";
     EXPECT_TRUE(text.size() > ending.size() && text.compare(text.size() - ending.size(), ending.size(), ending) == 0)
         << text;

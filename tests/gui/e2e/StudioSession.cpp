@@ -521,6 +521,13 @@ bool StudioSession::KillDisplayConnection() {
     return true;
 }
 
+bool StudioSession::MinimiseStudio() {
+    const std::optional<unsigned long> window = FindWindow(kWindowTitle);
+    if (!window) return false;
+    display_->Iconify(*window);
+    return true;
+}
+
 std::string StudioSession::Log() const { return ReadFile(appData / "orbelstudio.log"); }
 
 bool StudioSession::LogHas(const std::string& text) const { return Log().find(text) != std::string::npos; }

@@ -207,6 +207,9 @@ protected:
     // Has the X server cut the program's connection to the display off (as xkill does);
     // false when its window is not found.
     bool KillDisplayConnection();
+    // Minimises the program's window as a window manager does; the program draws no frames
+    // until it is shown again. False when its window is not found.
+    bool MinimiseStudio();
 
     // The program's log (orbelstudio.log in the application-data folder).
     std::string Log() const;

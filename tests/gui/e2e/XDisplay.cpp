@@ -1,6 +1,7 @@
 #include "gui/e2e/XDisplay.h"
 
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/Xdamage.h>
 
 namespace orbel::testing {
@@ -61,6 +62,16 @@ void XDisplay::KillClient(unsigned long window) {
         damage_ = 0;
     }
     XKillClient(display, window);
+    XSync(display, False);
+}
+
+void XDisplay::Iconify(unsigned long window) {
+    Display* display = AsDisplay(display_);
+    XUnmapWindow(display, window);
+    const Atom wmState = XInternAtom(display, "WM_STATE", False);
+    const long state[] = {IconicState, None};  // the state, and no icon window
+    XChangeProperty(display, window, wmState, wmState, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(state), 2);
     XSync(display, False);
 }
 

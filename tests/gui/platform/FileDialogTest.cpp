@@ -1,18 +1,22 @@
 // The file-dialog seam: what callers get without GTK, a test's double in its place, the
-// filters as GTK's own matcher applies them, and start-up without a display. The chooser
-// itself waits for a person and is not driven here.
+// filters as GTK's own matcher applies them, start-up without a display, and the program's
+// end closing the chooser that waits. Choosing in the chooser waits for a person and is not
+// driven here.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include <gtk/gtk.h>
 
 #include "platform/FileDialog.h"
+#include "support/Threads.h"
 
 namespace {
 
@@ -38,6 +42,23 @@ public:
     std::vector<DialogFilter> lastFilters;
     std::filesystem::path lastFolder;
 };
+
+// Runs `body` in a child process (GTK keeps its state for the process, and the end of the
+// dialogs is for good) and gives its exit status, or -1 when it did not end within the
+// deadline (then it is killed).
+int InChild(int (*body)()) {
+    const pid_t child = fork();
+    if (child < 0) return -1;
+    if (child == 0) _exit(body());
+    int status = 0;
+    if (!orbel::testing::Eventually([&] { return waitpid(child, &status, WNOHANG) == child; },
+                                    std::chrono::seconds(30))) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 TEST(FileDialogs, WithoutInitialisationEveryDialogIsAnErrorAndChoosesNothing) {
     std::filesystem::path chosen = "untouched";
@@ -146,6 +167,54 @@ TEST(FileDialogs, InitialisationFailsWithoutADisplay) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "InitFileDialogs reported success without a display";
+}
+
+constexpr int kNoDisplay = 10;
+
+// The chooser waits on this thread; the end comes from another, as a signal's watcher sends
+// it, once the chooser's own loop turns: while it is on screen.
+int EndWhileAChooserWaits() {
+    using orbel::studio::platform::EndFileDialogs;
+    setenv("GSETTINGS_BACKEND", "memory", 1);  // the chooser keeps its state where no user reads it
+    if (!orbel::studio::platform::InitFileDialogs()) return kNoDisplay;
+    std::thread ender;
+    g_idle_add(
+        +[](gpointer data) -> gboolean {
+            *static_cast<std::thread*>(data) = std::thread(EndFileDialogs);
+            return G_SOURCE_REMOVE;
+        },
+        &ender);
+    std::filesystem::path chosen = "untouched";
+    const DialogResult answer = FileDialogs().PickFolder({}, chosen);
+    if (!ender.joinable()) return 1;  // ended before the chooser was shown
+    ender.join();
+    if (answer != DialogResult::Cancel || chosen != "untouched") return 2;
+    GList* windows = gtk_window_list_toplevels();
+    bool shown = false;
+    for (GList* entry = windows; entry != nullptr; entry = entry->next) {
+        shown = shown || gtk_widget_get_visible(GTK_WIDGET(entry->data));
+    }
+    g_list_free(windows);
+    if (shown) return 3;
+
+    // From now on no dialog is asked for at all.
+    auto installed = std::make_unique<ScriptedDialogs>();
+    ScriptedDialogs* scripted = installed.get();
+    ReplaceFileDialogs(std::move(installed));
+    if (FileDialogs().OpenFile({{"QEXT", "qext"}}, "/data", chosen) != DialogResult::Cancel) return 4;
+    if (!scripted->lastFolder.empty() || chosen != "untouched") return 5;
+    return 0;
+}
+
+TEST(FileDialogs, TheProgramsEndClosesTheWaitingChooserAsCancelledAndOpensNoOther) {
+    const int status = InChild(EndWhileAChooserWaits);
+    if (status == kNoDisplay) {
+        if (std::getenv("ORBEL_REQUIRE_DISPLAY") != nullptr) FAIL() << "no display for GTK";
+        GTEST_SKIP() << "no display for GTK";
+    }
+    EXPECT_NE(status, -1) << "the chooser stayed open";
+    EXPECT_EQ(status, 0) << "1: ended before the chooser showed, 2: not cancelled, 3: a window left shown, "
+                            "4/5: a dialog asked for after the end";
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The termination signals: each one is noted by name and wakes whoever waits, and the end
-// of the watch puts back the default action; a second signal while closing ends the process
-// at once with 128 + its number; a signal the process was started to ignore stays ignored.
+// of the watch puts back the default action; a second signal while closing is logged and ends
+// the process at once with 128 + its number; a signal the process was started to ignore
+// stays ignored.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -8,10 +9,14 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <thread>
 
+#include <spdlog/sinks/stdout_sinks.h>
+
+#include "app/Logging.h"
 #include "platform/TerminationSignals.h"
 #include "support/Threads.h"
 
@@ -52,10 +57,13 @@ INSTANTIATE_TEST_SUITE_P(Signals, TerminationSignalTest,
                                            Watched{SIGHUP, "SIGHUP"}),
                          [](const ::testing::TestParamInfo<Watched>& info) { return std::string(info.param.name); });
 
-TEST(TerminationSignalsDeathTest, ASecondSignalWhileClosingEndsTheProcessAtOnce) {
+// The log says why the process went: the program's log, here on standard error.
+TEST(TerminationSignalsDeathTest, ASecondSignalWhileClosingIsLoggedAndEndsTheProcessAtOnce) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
+            orbel::studio::SetupLogging(false, {});
+            orbel::studio::AddLogSink(std::make_shared<spdlog::sinks::stderr_sink_mt>());
             const auto watch = WatchTerminationSignals({});
             raise(SIGTERM);
             while (watch->Received().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -63,7 +71,7 @@ TEST(TerminationSignalsDeathTest, ASecondSignalWhileClosingEndsTheProcessAtOnce)
             std::this_thread::sleep_for(std::chrono::seconds(20));
             std::_Exit(0);  // not ended by the second signal
         },
-        ::testing::ExitedWithCode(128 + SIGINT), "");
+        ::testing::ExitedWithCode(128 + SIGINT), "SIGINT received while closing: ending at once");
 }
 
 TEST(TerminationSignals, ASignalIgnoredFromTheStartStaysIgnored) {
