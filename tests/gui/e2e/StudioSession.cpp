@@ -557,24 +557,37 @@ Screenshot StudioSession::Capture(const std::string& name) {
     return shot;
 }
 
-bool StudioSession::WaitForFrames(int count, std::chrono::milliseconds deadline) {
+std::optional<uint64_t> StudioSession::FrameMark() {
     if (!framesWatched_) {
         const std::optional<unsigned long> window = FindWindow(kWindowTitle);
         framesWatched_ = window && display_->WatchFrames(*window);
         if (!framesWatched_) {
             ADD_FAILURE() << "no program window whose frames can be counted";
-            return false;
+            return std::nullopt;
         }
     }
-    const uint64_t start = display_->FramesPresented();
-    return Eventually([&] { return display_->FramesPresented() >= start + static_cast<uint64_t>(count) || !Running(); },
+    return display_->FramesPresented();
+}
+
+bool StudioSession::WaitForFramesAfter(std::optional<uint64_t> mark, int count, std::chrono::milliseconds deadline) {
+    if (!mark) {
+        return false;
+    }
+    return Eventually([&] { return display_->FramesPresented() >= *mark + static_cast<uint64_t>(count) || !Running(); },
                       deadline) &&
            Running();
 }
 
+bool StudioSession::WaitForFrames(int count, std::chrono::milliseconds deadline) {
+    return WaitForFramesAfter(FrameMark(), count, deadline);
+}
+
+// Frames are counted from before the input: an idle program draws only for a moment after
+// it, and a test slower than that moment would otherwise wait for frames that never come.
 void StudioSession::MoveTo(int x, int y) {
+    const std::optional<uint64_t> mark = FrameMark();
     EXPECT_EQ(RunTool({"xdotool", "mousemove", std::to_string(x), std::to_string(y)}), 0);
-    EXPECT_TRUE(WaitForFrames()) << "no frames after moving to " << x << ", " << y;
+    EXPECT_TRUE(WaitForFramesAfter(mark)) << "no frames after moving to " << x << ", " << y;
 }
 
 void StudioSession::MoveAway() {
@@ -583,8 +596,9 @@ void StudioSession::MoveAway() {
 
 void StudioSession::Click(int x, int y) {
     MoveTo(x, y);
+    const std::optional<uint64_t> mark = FrameMark();
     EXPECT_EQ(RunTool({"xdotool", "click", "1"}), 0);
-    EXPECT_TRUE(WaitForFrames()) << "no frames after clicking at " << x << ", " << y;
+    EXPECT_TRUE(WaitForFramesAfter(mark)) << "no frames after clicking at " << x << ", " << y;
 }
 
 void StudioSession::ClickOpeningDialog(const Rect& rect) {
@@ -593,13 +607,15 @@ void StudioSession::ClickOpeningDialog(const Rect& rect) {
 }
 
 void StudioSession::Type(const std::string& text) {
+    const std::optional<uint64_t> mark = FrameMark();
     EXPECT_EQ(RunTool({"xdotool", "type", "--delay", "5", text}), 0);
-    EXPECT_TRUE(WaitForFrames()) << "no frames after typing " << text;
+    EXPECT_TRUE(WaitForFramesAfter(mark)) << "no frames after typing " << text;
 }
 
 void StudioSession::Key(const std::string& keys) {
+    const std::optional<uint64_t> mark = FrameMark();
     EXPECT_EQ(RunTool({"xdotool", "key", keys}), 0);
-    EXPECT_TRUE(WaitForFrames()) << "no frames after " << keys;
+    EXPECT_TRUE(WaitForFramesAfter(mark)) << "no frames after " << keys;
 }
 
 bool StudioSession::Focus(unsigned long window) {

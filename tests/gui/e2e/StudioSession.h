@@ -243,6 +243,12 @@ protected:
     void Key(const std::string& keys);
     // Waits until the program has presented `count` more frames; false at the deadline.
     bool WaitForFrames(int count = 2, std::chrono::milliseconds deadline = kStepDeadline);
+    // The frames presented so far (none when they cannot be counted), and the wait for
+    // `count` more than such a mark: taken before an input, it counts the frames the input
+    // causes however soon they come.
+    std::optional<uint64_t> FrameMark();
+    bool WaitForFramesAfter(std::optional<uint64_t> mark, int count = 2,
+                            std::chrono::milliseconds deadline = kStepDeadline);
 
     // Another top-level window (a GTK file chooser, say): found by its exact title, given the
     // keyboard (no window manager does it here), then typed into; nothing waits for the
