@@ -73,6 +73,13 @@ protected:
     static void Fill(ColorizerPanel& panel, ColorizerPanel::Field field, const std::string& text) {
         std::strncpy(panel.Buffer(field), text.c_str(), ColorizerPanel::kBufferSize - 1);
     }
+    // Every field from the session's own folders and QEXT file.
+    static void FillFrom(ColorizerPanel& panel, const orbel::testing::ColorizationSession& session) {
+        Fill(panel, ColorizerPanel::kPointCloudFolder, session.clouds.string());
+        Fill(panel, ColorizerPanel::kImageFolder, session.images.string());
+        Fill(panel, ColorizerPanel::kQextFile, session.qext.string());
+        Fill(panel, ColorizerPanel::kOutputFolder, session.output.string());
+    }
     std::string Toast() const {
         const auto toast = appState->PendingToast();
         return toast ? toast->text : "";
@@ -170,10 +177,7 @@ TEST_F(ColorizerPanelTest, StoppedRunShowsNoCompletion) {
             return orbel::studio::LoadCameraImage(path);
         });
     });
-    Fill(panel, ColorizerPanel::kPointCloudFolder, session.clouds.string());
-    Fill(panel, ColorizerPanel::kImageFolder, session.images.string());
-    Fill(panel, ColorizerPanel::kQextFile, session.qext.string());
-    Fill(panel, ColorizerPanel::kOutputFolder, session.output.string());
+    FillFrom(panel, session);
 
     panel.PressButton(appState);
     {
@@ -289,10 +293,7 @@ TEST_F(ColorizerPanelTest, CompletedRunSaysSoAndReportsProgress) {
     session.AddFrame(1, 1'000'000);
     session.AddImage(1, 1'000'000, 60);
     ColorizerPanel panel;
-    Fill(panel, ColorizerPanel::kPointCloudFolder, session.clouds.string());
-    Fill(panel, ColorizerPanel::kImageFolder, session.images.string());
-    Fill(panel, ColorizerPanel::kQextFile, session.qext.string());
-    Fill(panel, ColorizerPanel::kOutputFolder, session.output.string());
+    FillFrom(panel, session);
     panel.PressButton(appState);
     appState->tasks[AppState::kProcessingTaskSlot].wait();
     EXPECT_EQ(Toast(), "Colorization completed: 1 frame coloured");
@@ -371,10 +372,7 @@ TEST_F(ColorizerPanelTest, FilesWithoutATimeStampAreSkippedAndTheEndSaysSo) {
         c.prepare(session);
         orbel::testing::ProgramLogCapture runLog;
         ColorizerPanel panel;
-        Fill(panel, ColorizerPanel::kPointCloudFolder, session.clouds.string());
-        Fill(panel, ColorizerPanel::kImageFolder, session.images.string());
-        Fill(panel, ColorizerPanel::kQextFile, session.qext.string());
-        Fill(panel, ColorizerPanel::kOutputFolder, session.output.string());
+        FillFrom(panel, session);
         panel.PressButton(appState);
         appState->tasks[AppState::kProcessingTaskSlot].wait();
         EXPECT_EQ(Toast(), c.toast);
