@@ -339,13 +339,14 @@ std::shared_ptr<ViewerConfig> ConfigHandler::Load(const std::filesystem::path& p
         std::string failure;
         const std::optional<std::string> bytes = platform::ReadRegularFile(path, failure);
         ViewerConfigProto proto;
-        if (!bytes || !proto.ParseFromString(*bytes)) {
-            if (!bytes) {
-                Log("Loading configuration: Failed to open file for reading: " + path.string() + " (" + failure + ")",
-                    kLevelError);
-            } else {
-                Log("Loading configuration: Failed to parse data from file: " + path.string(), kLevelError);
-            }
+        const bool parsed = bytes && proto.ParseFromString(*bytes);
+        if (!bytes) {
+            Log("Loading configuration: Failed to open file for reading: " + path.string() + " (" + failure + ")",
+                kLevelError);
+        } else if (!parsed) {
+            Log("Loading configuration: Failed to parse data from file: " + path.string(), kLevelError);
+        }
+        if (!parsed) {
             std::string told = KeepUnreadable(path, sensorConfig ? *sensorConfig : SensorConfig{});
             if (notice != nullptr) *notice = std::move(told);
             return nullptr;

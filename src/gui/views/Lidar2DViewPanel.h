@@ -48,7 +48,7 @@ public:
     // recolour of the current one on ViewerConfigChanged) into the picture's bytes. A frame
     // that is not 56 lines of equal length (a PLY file of another tool, say) clears the
     // picture, and the first of a run of them (until a good frame or a clear) is named in the
-// log with the reason.
+    // log with the reason.
     void Update(const std::shared_ptr<AppState>& appState);
     // Writes the picture as PNG; an empty path picks the screenshots folder and receives
     // the file's path. Tells the user through the toast and the log.

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include <orbel/emulator/SensorEmulator.h>
@@ -49,17 +50,26 @@ struct Published : orbel::studio::IConsumer<CameraData>,
     }
 };
 
+// What a streamer is made of: its state, settings naming the emulator and the camera at
+// `cameraIp`, and a dispatcher.
+struct StreamerInputs {
+    StreamerInputs(orbel::emulator::SensorEmulator& emulator, const std::string& cameraIp) {
+        config->sensor_ip = "127.0.0.1";
+        config->sensor_port = emulator.Port();
+        config->camera_ip = cameraIp;
+    }
+    std::shared_ptr<orbel::studio::gui::AppState> appState = std::make_shared<orbel::studio::gui::AppState>();
+    std::shared_ptr<orbel::studio::SensorConfig> config = std::make_shared<orbel::studio::SensorConfig>();
+    std::shared_ptr<orbel::studio::ObjectDispatcher> dispatcher = std::make_shared<orbel::studio::ObjectDispatcher>();
+};
+
 TEST(StreamerWithCamera, PublishesCameraDataBesideTheFrames) {
     ORBEL_FAKE_CAMERA_OR_SKIP(fake);
     fake.Configure("Width=320 Height=240 AcquisitionFrameRate=25");
     orbel::testing::ProgramLogCapture log;
     orbel::emulator::SensorEmulator emulator;
-    auto appState = std::make_shared<orbel::studio::gui::AppState>();
-    auto config = std::make_shared<orbel::studio::SensorConfig>();
-    auto dispatcher = std::make_shared<orbel::studio::ObjectDispatcher>();
-    config->sensor_ip = "127.0.0.1";
-    config->sensor_port = emulator.Port();
-    config->camera_ip = fake.Address();
+    StreamerInputs inputs(emulator, fake.Address());
+    auto& [appState, config, dispatcher] = inputs;
     config->enable_camera = true;
     Published published;
     dispatcher->Subscribe<CameraData>(&published);
@@ -110,12 +120,8 @@ TEST(StreamerWithCamera, ALostCameraIsToldOnceAndEndsTheStream) {
     fake.Configure("Width=64 Height=48 AcquisitionFrameRate=25");
     orbel::testing::ProgramLogCapture log;
     orbel::emulator::SensorEmulator emulator;
-    auto appState = std::make_shared<orbel::studio::gui::AppState>();
-    auto config = std::make_shared<orbel::studio::SensorConfig>();
-    auto dispatcher = std::make_shared<orbel::studio::ObjectDispatcher>();
-    config->sensor_ip = "127.0.0.1";
-    config->sensor_port = emulator.Port();
-    config->camera_ip = fake.Address();
+    StreamerInputs inputs(emulator, fake.Address());
+    auto& [appState, config, dispatcher] = inputs;
     Published published;
     dispatcher->Subscribe<CameraData>(&published);
     {
@@ -147,12 +153,9 @@ TEST(StreamerWithCamera, ALostCameraIsToldOnceAndEndsTheStream) {
 TEST(StreamerWithCamera, NoCameraAtTheCameraAddressFailsTheConnectionAsTheCamera) {
     orbel::testing::ProgramLogCapture log;
     orbel::emulator::SensorEmulator emulator;
-    auto appState = std::make_shared<orbel::studio::gui::AppState>();
-    auto config = std::make_shared<orbel::studio::SensorConfig>();
-    config->sensor_ip = "127.0.0.1";
-    config->sensor_port = emulator.Port();
-    config->camera_ip = "127.0.0.3";
-    orbel::studio::gui::SensorStreamer streamer(appState, config, std::make_shared<orbel::studio::ObjectDispatcher>());
+    StreamerInputs inputs(emulator, "127.0.0.3");
+    auto& [appState, config, dispatcher] = inputs;
+    orbel::studio::gui::SensorStreamer streamer(appState, config, dispatcher);
     streamer.cameraEnabled = true;
     streamer.Connect();
     EXPECT_FALSE(streamer.HasSensor());
