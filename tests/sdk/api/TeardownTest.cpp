@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <ostream>
 #include <thread>
@@ -56,7 +57,10 @@ TEST_P(Teardown, LastReferenceMayGoAnywhere) {
     orbel::testing::WithinDeadline([] {
         SensorEmulator emulator;
         const size_t threadsBefore = orbel::testing::ThreadCount();
-        LastReference reference;
+        // Shared with the log callback, which the SDK may still be running on its I/O thread
+        // (a second error of the same reset) when the callback is removed and this ends.
+        const auto owner = std::make_shared<LastReference>();
+        LastReference& reference = *owner;
         const Where where = GetParam();
         {
             SensorFactory factory;
@@ -71,8 +75,8 @@ TEST_P(Teardown, LastReferenceMayGoAnywhere) {
 
         if (where == Where::ErrorLogCallback) {
             orbel::sdk::SetLogSeverity(orbel::sdk::Severity::ERROR);
-            orbel::sdk::SetLogCallBack([&](const orbel::sdk::Severity& severity, const std::wstring&) {
-                if (severity == orbel::sdk::Severity::ERROR && reference.armed) reference.Drop();
+            orbel::sdk::SetLogCallBack([owner](const orbel::sdk::Severity& severity, const std::wstring&) {
+                if (severity == orbel::sdk::Severity::ERROR && owner->armed) owner->Drop();
             });
         }
 
