@@ -108,9 +108,15 @@ void GlfwFrameScheduler::OnMonitorChange(GLFWmonitor*, int) {
 void GlfwFrameScheduler::InstallCallbacks() {
     // Everything the user does to the window, and everything the window system does to it,
     // may change the picture.
-    glfwSetCursorPosCallback(window_, [](GLFWwindow* w, double, double) { OnInput(w); });
+    glfwSetCursorPosCallback(window_, [](GLFWwindow* w, double x, double y) {
+        if (GlfwFrameScheduler* self = Of(w)) self->pointer_.Moved(x, y);
+        OnInput(w);
+    });
     glfwSetCursorEnterCallback(window_, [](GLFWwindow* w, int) { OnInput(w); });
-    glfwSetMouseButtonCallback(window_, [](GLFWwindow* w, int, int, int) { OnInput(w); });
+    glfwSetMouseButtonCallback(window_, [](GLFWwindow* w, int button, int action, int) {
+        if (GlfwFrameScheduler* self = Of(w)) self->pointer_.Button(button, action == GLFW_PRESS);
+        OnInput(w);
+    });
     glfwSetScrollCallback(window_, [](GLFWwindow* w, double, double) { OnInput(w); });
     glfwSetKeyCallback(window_, [](GLFWwindow* w, int, int, int, int) { OnInput(w); });
     glfwSetCharCallback(window_, [](GLFWwindow* w, unsigned int) { OnInput(w); });

@@ -1,7 +1,8 @@
 // The frame loop's waiting on GLFW: it sees the window's input and state through GLFW's
 // callbacks, takes the frame requests that publishers on other threads post (each wakes a
 // waiting loop with an empty event), tells the FramePacer the display's refresh interval, and
-// waits for events until the pacer says a frame is due.
+// waits for events until the pacer says a frame is due. It also keeps the pointer's moves and
+// button changes in order (PointerTrickle), for the loop to hand to ImGui.
 //
 // Two test hooks, read by the program's entry only: the mode EveryFrame is the loop as it was
 // before it waited (poll, draw, swap, again), kept so that a benchmark can measure both in one
@@ -23,6 +24,7 @@
 
 #include "app/FramePacer.h"
 #include "app/IFrameRequest.h"
+#include "app/PointerTrickle.h"
 
 struct GLFWwindow;
 struct GLFWmonitor;
@@ -50,6 +52,8 @@ public:
     // flush, the settings' autosave).
     void WaitForFrame(double chorePeriod, const std::function<void()>& chore,
                       const std::function<bool()>& endAsked = {});
+    // The pointer's moves and button changes, for ImGui one change a frame.
+    PointerTrickle& Pointer() { return pointer_; }
     // After the swap: the frame that began when WaitForFrame returned asks `demand`.
     void FrameDrawn(const FrameDemand& demand);
     void Stop();
@@ -67,6 +71,7 @@ private:
     Mode mode_;
     std::shared_ptr<PostedRequests> requests_;
     FramePacer pacer_;
+    PointerTrickle pointer_;
     double frameStart_ = 0.0;
     double lastChore_ = 0.0;
     int64_t frameRequestedNs_ = 0;  // the oldest request taken for the coming frame

@@ -10,11 +10,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,6 +30,7 @@
 #include "app/Logging.h"
 #include "app/MainLayout.h"
 #include "app/OrbelStudioController.h"
+#include "app/PointerTrickle.h"
 #include "app/ShutdownDeadline.h"
 #include "app/Startup.h"
 #include "platform/CrashHandler.h"
@@ -344,8 +347,17 @@ int Run() {
         }
         ImGui_ImplOpenGL3_NewFrame();
         ImGui_ImplGlfw_NewFrame();
-        ImGui::NewFrame();
         ImGuiIO& io = ImGui::GetIO();
+        if (const std::optional<PointerTrickle::Pointer> pointer = scheduler.Pointer().TakeFrame()) {
+            // A button change as it happened, where it happened (see PointerTrickle).
+            if (pointer->place) {
+                io.MousePos = ImVec2(static_cast<float>(pointer->place->x), static_cast<float>(pointer->place->y));
+            }
+            for (int button = 0; button < PointerTrickle::kButtons; ++button) {
+                io.MouseDown[button] = pointer->down[static_cast<std::size_t>(button)];
+            }
+        }
+        ImGui::NewFrame();
         ImVec4 clear(0.0f, 0.0f, 0.0f, 0.0f);
 
         // The splash is short and the start-up's end tells nobody: its frames follow each other.
@@ -393,6 +405,9 @@ int Run() {
             demand = LayoutFrameDemand(*appState);
             if (controller->QueuedActions() > 0 || controller->QueuedImages() > 0) {
                 demand = demand.With(FrameDemand::Animation());  // one of each is applied per frame
+            }
+            if (scheduler.Pointer().Pending()) {
+                demand = demand.With(FrameDemand::Animation());  // one button change per frame
             }
             if (maximise.Pending()) {
                 demand = demand.With(FrameDemand::Animation());

@@ -22,7 +22,6 @@
 #include <vector>
 
 #include "gui/e2e/StudioSession.h"
-#include "proto/viewer_config.pb.h"
 
 extern char** environ;
 
@@ -35,32 +34,13 @@ using orbel::testing::FindButtons;
 using orbel::testing::FindRects;
 using orbel::testing::kLayout;
 using orbel::testing::kStepDeadline;
+using orbel::testing::PointSizePlus;
 using orbel::testing::ReadFile;
 using orbel::testing::Rect;
 using orbel::testing::Screenshot;
 namespace theme = orbel::testing::theme;
 
 constexpr uintmax_t kQpcBytes = 756'728;  // one frame of 56 lines of the emulator's 192 points
-
-// The viewer panel's point-size "+": the right one of the only two small buttons that share
-// a row ("-" and "+"; the combos' arrows are small too, each alone on its row).
-std::optional<Rect> PointSizePlus(const Screenshot& shot) {
-    std::vector<Rect> small;
-    for (const Rect& button : FindButtons(shot, kLayout.viewerPanel, 10)) {
-        if (button.Width() <= 30 && button.Height() <= 30) small.push_back(button);
-    }
-    std::optional<Rect> plus;
-    int pairs = 0;
-    for (std::size_t i = 0; i < small.size(); ++i) {
-        for (std::size_t j = i + 1; j < small.size(); ++j) {
-            if (std::abs(small[i].CentreY() - small[j].CentreY()) <= 3) {
-                ++pairs;
-                plus = small[i].left > small[j].left ? small[i] : small[j];
-            }
-        }
-    }
-    return pairs == 1 ? plus : std::nullopt;
-}
 
 class EndingEndToEndTest : public orbel::testing::StudioSession {
 protected:
@@ -91,13 +71,6 @@ protected:
         })) << "no point-size buttons in the viewer panel";
         for (int i = 0; i < presses; ++i) Click(*plus);
         MoveAway();
-    }
-
-    std::optional<int> SavedPointSize() const {
-        orbel::studio::gui::ViewerConfigProto saved;
-        const std::string bytes = ReadFile(appData / "settings.bin");
-        if (bytes.empty() || !saved.ParseFromString(bytes)) return std::nullopt;
-        return saved.point_size();
     }
 
     std::string Output() const { return ReadFile(artefacts / "orbelstudio.out"); }

@@ -23,6 +23,7 @@
 #include "app/ConfigHandler.h"
 #include "app/MainLayout.h"
 #include "app/StudioApp.h"
+#include "proto/viewer_config.pb.h"
 
 extern char** environ;
 
@@ -190,6 +191,24 @@ std::vector<Rect> FindRects(const Screenshot& shot, const Rect& area, Rgb colour
 
 std::vector<Rect> FindButtons(const Screenshot& shot, const Rect& area, int minWidth) {
     return FindRects(shot, area, theme::kButton, minWidth);
+}
+
+std::optional<Rect> PointSizePlus(const Screenshot& shot) {
+    std::vector<Rect> small;
+    for (const Rect& button : FindButtons(shot, kLayout.viewerPanel, 10)) {
+        if (button.Width() <= 30 && button.Height() <= 30) small.push_back(button);
+    }
+    std::optional<Rect> plus;
+    int pairs = 0;
+    for (std::size_t i = 0; i < small.size(); ++i) {
+        for (std::size_t j = i + 1; j < small.size(); ++j) {
+            if (std::abs(small[i].CentreY() - small[j].CentreY()) <= 3) {
+                ++pairs;
+                plus = small[i].left > small[j].left ? small[i] : small[j];
+            }
+        }
+    }
+    return pairs == 1 ? plus : std::nullopt;
 }
 
 StudioLayout MakeStudioLayout() {
@@ -528,6 +547,13 @@ bool StudioSession::MinimiseStudio() {
     return true;
 }
 
+std::optional<int> StudioSession::SavedPointSize() const {
+    orbel::studio::gui::ViewerConfigProto saved;
+    const std::string bytes = ReadFile(appData / "settings.bin");
+    if (bytes.empty() || !saved.ParseFromString(bytes)) return std::nullopt;
+    return saved.point_size();
+}
+
 std::string StudioSession::Log() const { return ReadFile(appData / "orbelstudio.log"); }
 
 bool StudioSession::LogHas(const std::string& text) const { return Log().find(text) != std::string::npos; }
@@ -585,13 +611,16 @@ bool StudioSession::WaitForFrames(int count, std::chrono::milliseconds deadline)
 // Frames are counted from before the input: an idle program draws only for a moment after
 // it, and a test slower than that moment would otherwise wait for frames that never come.
 void StudioSession::MoveTo(int x, int y) {
+    if (pointerAt_ == std::make_pair(x, y)) return;
     const std::optional<uint64_t> mark = FrameMark();
     EXPECT_EQ(RunTool({"xdotool", "mousemove", std::to_string(x), std::to_string(y)}), 0);
+    pointerAt_ = std::make_pair(x, y);
     EXPECT_TRUE(WaitForFramesAfter(mark)) << "no frames after moving to " << x << ", " << y;
 }
 
 void StudioSession::MoveAway() {
     EXPECT_EQ(RunTool({"xdotool", "mousemove", std::to_string(kLayout.restX), std::to_string(kLayout.restY)}), 0);
+    pointerAt_ = std::make_pair(kLayout.restX, kLayout.restY);
 }
 
 void StudioSession::Click(int x, int y) {
@@ -599,6 +628,19 @@ void StudioSession::Click(int x, int y) {
     const std::optional<uint64_t> mark = FrameMark();
     EXPECT_EQ(RunTool({"xdotool", "click", "1"}), 0);
     EXPECT_TRUE(WaitForFramesAfter(mark)) << "no frames after clicking at " << x << ", " << y;
+}
+
+void StudioSession::ClickAndMoveAway(const Rect& rect) {
+    MoveTo(rect.CentreX(), rect.CentreY());
+    const std::optional<uint64_t> mark = FrameMark();
+    // Stopped, the program reads none of them until all three wait for it.
+    EXPECT_EQ(kill(pid, SIGSTOP), 0);
+    EXPECT_EQ(RunTool({"xdotool", "click", "1", "mousemove", std::to_string(kLayout.restX),
+                       std::to_string(kLayout.restY)}),
+              0);
+    EXPECT_EQ(kill(pid, SIGCONT), 0);
+    pointerAt_ = std::make_pair(kLayout.restX, kLayout.restY);
+    EXPECT_TRUE(WaitForFramesAfter(mark)) << "no frames after clicking at " << rect.CentreX() << ", " << rect.CentreY();
 }
 
 void StudioSession::ClickOpeningDialog(const Rect& rect) {

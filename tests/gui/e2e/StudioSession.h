@@ -42,6 +42,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -137,6 +138,9 @@ inline constexpr Rgb kTabActive{71, 102, 140};  // the selected tab
 std::vector<Rect> FindRects(const Screenshot& shot, const Rect& area, Rgb colour, int minRun);
 // The enabled, unhovered buttons of an area at least minWidth pixels wide.
 std::vector<Rect> FindButtons(const Screenshot& shot, const Rect& area, int minWidth = 40);
+// The viewer panel's point-size "+": the right one of the only two small buttons that share
+// a row ("-" and "+"; the combos' arrows are small too, each alone on its row).
+std::optional<Rect> PointSizePlus(const Screenshot& shot);
 
 // The main window's regions on the 1920 x 1080 screen (the window fills it from 0, 0), with
 // both columns open, the 2D view shown at its default scale and no camera view: the layout's
@@ -173,6 +177,8 @@ protected:
     // off at 127.0.0.2; `adjust` may change more before the file is written.
     void WriteSettings(
         const std::function<void(orbel::studio::SensorConfig&, orbel::studio::gui::ViewerConfig&)>& adjust = {});
+    // The point size in the program's settings file; none while it cannot be read.
+    std::optional<int> SavedPointSize() const;
     // Starts a hard link (or copy) of the program placed in `folder` instead of the built one,
     // for a test that needs the executable's folder to itself. Returns the new program path.
     std::filesystem::path UseProgramIn(const std::filesystem::path& folder);
@@ -232,7 +238,12 @@ protected:
     // A click on something that opens a modal dialog: the program draws no frame until the
     // dialog is gone, so nothing is awaited after the press.
     void ClickOpeningDialog(const Rect& rect);
+    // A move to where the pointer already is sends nothing, so it waits for nothing either.
     void MoveTo(int x, int y);
+    // A hurried hand on a busy program: the press, the release and the move to kLayout's
+    // resting place all reach the program before its next frame (it is stopped meanwhile);
+    // then frames.
+    void ClickAndMoveAway(const Rect& rect);
     // Back to kLayout's resting place, so that screenshots show widgets unhovered. It does
     // not wait for frames: follow it with a condition on a screenshot, or with a Click.
     void MoveAway();
@@ -273,6 +284,7 @@ private:
     std::unique_ptr<XDisplay> display_;
     std::filesystem::path program_;
     bool framesWatched_ = false;
+    std::optional<std::pair<int, int>> pointerAt_;  // where this fixture last put the pointer
 };
 
 }  // namespace orbel::testing
