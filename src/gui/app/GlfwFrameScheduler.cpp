@@ -137,6 +137,22 @@ void GlfwFrameScheduler::InstallCallbacks() {
     glfwSetMonitorCallback(OnMonitorChange);
 }
 
+void GlfwFrameScheduler::HoldShortKeyTaps() {
+    backendKey_ = glfwSetKeyCallback(window_, [](GLFWwindow* w, int key, int scancode, int action, int mods) {
+        GlfwFrameScheduler* self = Of(w);
+        if (self == nullptr || self->backendKey_ == nullptr) return;
+        if (self->keys_.Take({key, scancode, action, mods, action == GLFW_RELEASE})) {
+            self->backendKey_(w, key, scancode, action, mods);
+        }
+    });
+}
+
+void GlfwFrameScheduler::StartFrame() {
+    for (const KeyTapHold::Event& release : keys_.StartFrame()) {
+        if (backendKey_ != nullptr) backendKey_(window_, release.key, release.scancode, release.action, release.mods);
+    }
+}
+
 // The refresh rate of the monitor that holds the window's centre, else of the primary one.
 void GlfwFrameScheduler::UpdateRefreshInterval() {
     GLFWmonitor* monitor = MonitorHoldingWindow(window_);

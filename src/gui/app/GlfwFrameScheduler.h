@@ -2,7 +2,8 @@
 // callbacks, takes the frame requests that publishers on other threads post (each wakes a
 // waiting loop with an empty event), tells the FramePacer the display's refresh interval, and
 // waits for events until the pacer says a frame is due. It also keeps the pointer's moves and
-// button changes in order (PointerTrickle), for the loop to hand to ImGui.
+// button changes in order (PointerTrickle), for the loop to hand to ImGui, and holds back the
+// release of a key tapped between two frames (KeyTapHold).
 //
 // Two test hooks, read by the program's entry only: the mode EveryFrame is the loop as it was
 // before it waited (poll, draw, swap, again), kept so that a benchmark can measure both in one
@@ -24,6 +25,7 @@
 
 #include "app/FramePacer.h"
 #include "app/IFrameRequest.h"
+#include "app/KeyTapHold.h"
 #include "app/PointerTrickle.h"
 
 struct GLFWwindow;
@@ -54,6 +56,12 @@ public:
                       const std::function<bool()>& endAsked = {});
     // The pointer's moves and button changes, for ImGui one change a frame.
     PointerTrickle& Pointer() { return pointer_; }
+    // After the backend has installed its callbacks: key events pass through a KeyTapHold on
+    // their way to it. StartFrame, before each ImGui frame, passes on the releases it held.
+    void HoldShortKeyTaps();
+    void StartFrame();
+    // Input is held for frames to come (a button change, a key's release): draw them.
+    bool InputPending() const { return pointer_.Pending() || keys_.Pending(); }
     // After the swap: the frame that began when WaitForFrame returned asks `demand`.
     void FrameDrawn(const FrameDemand& demand);
     void Stop();
@@ -72,6 +80,8 @@ private:
     std::shared_ptr<PostedRequests> requests_;
     FramePacer pacer_;
     PointerTrickle pointer_;
+    KeyTapHold keys_;
+    void (*backendKey_)(GLFWwindow*, int, int, int, int) = nullptr;  // the callback HoldShortKeyTaps found
     double frameStart_ = 0.0;
     double lastChore_ = 0.0;
     int64_t frameRequestedNs_ = 0;  // the oldest request taken for the coming frame

@@ -277,6 +277,7 @@ int Run() {
     ImGuiSink::Instance()->SetFrameRequest(scheduler.Requests());
     wakeOnSignal.Set(scheduler.Requests());
     ImGui_ImplGlfw_InitForOpenGL(window, true);
+    scheduler.HoldShortKeyTaps();
     ImGui_ImplOpenGL3_Init("#version 330");
 
     const unsigned splashTexture = CreateTexture(DecodedImage(SplashPng()));
@@ -345,6 +346,7 @@ int Run() {
             Log("The window was destroyed by another program: closing", 3);
             break;
         }
+        scheduler.StartFrame();
         ImGui_ImplOpenGL3_NewFrame();
         ImGui_ImplGlfw_NewFrame();
         ImGuiIO& io = ImGui::GetIO();
@@ -406,8 +408,8 @@ int Run() {
             if (controller->QueuedActions() > 0 || controller->QueuedImages() > 0) {
                 demand = demand.With(FrameDemand::Animation());  // one of each is applied per frame
             }
-            if (scheduler.Pointer().Pending()) {
-                demand = demand.With(FrameDemand::Animation());  // one button change per frame
+            if (scheduler.InputPending()) {
+                demand = demand.With(FrameDemand::Animation());  // held input passes one frame at a time
             }
             if (maximise.Pending()) {
                 demand = demand.With(FrameDemand::Animation());

@@ -23,7 +23,6 @@
 #include "app/ConfigHandler.h"
 #include "app/MainLayout.h"
 #include "app/StudioApp.h"
-#include "proto/viewer_config.pb.h"
 
 extern char** environ;
 
@@ -547,11 +546,16 @@ bool StudioSession::MinimiseStudio() {
     return true;
 }
 
-std::optional<int> StudioSession::SavedPointSize() const {
+std::optional<orbel::studio::gui::ViewerConfigProto> StudioSession::SavedSettings() const {
     orbel::studio::gui::ViewerConfigProto saved;
     const std::string bytes = ReadFile(appData / "settings.bin");
     if (bytes.empty() || !saved.ParseFromString(bytes)) return std::nullopt;
-    return saved.point_size();
+    return saved;
+}
+
+std::optional<int> StudioSession::SavedPointSize() const {
+    const std::optional<orbel::studio::gui::ViewerConfigProto> saved = SavedSettings();
+    return saved ? std::optional<int>(saved->point_size()) : std::nullopt;
 }
 
 std::string StudioSession::Log() const { return ReadFile(appData / "orbelstudio.log"); }
@@ -630,17 +634,21 @@ void StudioSession::Click(int x, int y) {
     EXPECT_TRUE(WaitForFramesAfter(mark)) << "no frames after clicking at " << x << ", " << y;
 }
 
+void StudioSession::SendAtOnce(const std::vector<std::string>& xdotoolArguments) {
+    const std::optional<uint64_t> mark = FrameMark();
+    std::vector<std::string> command{"xdotool"};
+    command.insert(command.end(), xdotoolArguments.begin(), xdotoolArguments.end());
+    // Stopped, the program reads none of it until all of it waits for it.
+    EXPECT_EQ(kill(pid, SIGSTOP), 0);
+    EXPECT_EQ(RunTool(command), 0);
+    EXPECT_EQ(kill(pid, SIGCONT), 0);
+    EXPECT_TRUE(WaitForFramesAfter(mark)) << "no frames after xdotool " << xdotoolArguments.front();
+}
+
 void StudioSession::ClickAndMoveAway(const Rect& rect) {
     MoveTo(rect.CentreX(), rect.CentreY());
-    const std::optional<uint64_t> mark = FrameMark();
-    // Stopped, the program reads none of them until all three wait for it.
-    EXPECT_EQ(kill(pid, SIGSTOP), 0);
-    EXPECT_EQ(RunTool({"xdotool", "click", "1", "mousemove", std::to_string(kLayout.restX),
-                       std::to_string(kLayout.restY)}),
-              0);
-    EXPECT_EQ(kill(pid, SIGCONT), 0);
+    SendAtOnce({"click", "1", "mousemove", std::to_string(kLayout.restX), std::to_string(kLayout.restY)});
     pointerAt_ = std::make_pair(kLayout.restX, kLayout.restY);
-    EXPECT_TRUE(WaitForFramesAfter(mark)) << "no frames after clicking at " << rect.CentreX() << ", " << rect.CentreY();
 }
 
 void StudioSession::ClickOpeningDialog(const Rect& rect) {

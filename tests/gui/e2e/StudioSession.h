@@ -42,9 +42,9 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <utility>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <orbel/emulator/SensorEmulator.h>
@@ -52,6 +52,7 @@
 #include "app/SensorConfig.h"
 #include "app/ViewerConfig.h"
 #include "gui/e2e/XDisplay.h"
+#include "proto/viewer_config.pb.h"
 
 namespace orbel::testing {
 
@@ -177,7 +178,8 @@ protected:
     // off at 127.0.0.2; `adjust` may change more before the file is written.
     void WriteSettings(
         const std::function<void(orbel::studio::SensorConfig&, orbel::studio::gui::ViewerConfig&)>& adjust = {});
-    // The point size in the program's settings file; none while it cannot be read.
+    // The program's settings file, and its point size; none while it cannot be read.
+    std::optional<orbel::studio::gui::ViewerConfigProto> SavedSettings() const;
     std::optional<int> SavedPointSize() const;
     // Starts a hard link (or copy) of the program placed in `folder` instead of the built one,
     // for a test that needs the executable's folder to itself. Returns the new program path.
@@ -240,16 +242,16 @@ protected:
     void ClickOpeningDialog(const Rect& rect);
     // A move to where the pointer already is sends nothing, so it waits for nothing either.
     void MoveTo(int x, int y);
-    // A hurried hand on a busy program: the press, the release and the move to kLayout's
-    // resting place all reach the program before its next frame (it is stopped meanwhile);
-    // then frames.
+    // Input as a busy program gets it: all of it reaches the program before its next frame
+    // (it is stopped while xdotool sends it); then frames.
+    void SendAtOnce(const std::vector<std::string>& xdotoolArguments);
+    // A hurried hand: the press, the release and the move to kLayout's resting place at once.
     void ClickAndMoveAway(const Rect& rect);
     // Back to kLayout's resting place, so that screenshots show widgets unhovered. It does
     // not wait for frames: follow it with a condition on a screenshot, or with a Click.
     void MoveAway();
     // Text typed into the program's focused field, keys by xdotool's names ("ctrl+a",
-    // "Return"; ImGui 1.86 may miss a key pressed and released within one frame, text is
-    // queued). Both wait until the program has drawn frames after them.
+    // "Return"). Both wait until the program has drawn frames after them.
     void Type(const std::string& text);
     void Key(const std::string& keys);
     // Waits until the program has presented `count` more frames; false at the deadline.
