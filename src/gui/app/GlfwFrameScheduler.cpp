@@ -137,19 +137,22 @@ void GlfwFrameScheduler::InstallCallbacks() {
     glfwSetMonitorCallback(OnMonitorChange);
 }
 
+static_assert(KeyTapHold::kRelease == GLFW_RELEASE);
+
 void GlfwFrameScheduler::HoldShortKeyTaps() {
     backendKey_ = glfwSetKeyCallback(window_, [](GLFWwindow* w, int key, int scancode, int action, int mods) {
         GlfwFrameScheduler* self = Of(w);
         if (self == nullptr || self->backendKey_ == nullptr) return;
-        if (self->keys_.Take({key, scancode, action, mods, action == GLFW_RELEASE})) {
+        if (self->keys_.Take({key, scancode, action, mods})) {
             self->backendKey_(w, key, scancode, action, mods);
         }
     });
 }
 
+// Only what the callback above held comes back here, so the backend's callback is known.
 void GlfwFrameScheduler::StartFrame() {
     for (const KeyTapHold::Event& release : keys_.StartFrame()) {
-        if (backendKey_ != nullptr) backendKey_(window_, release.key, release.scancode, release.action, release.mods);
+        backendKey_(window_, release.key, release.scancode, release.action, release.mods);
     }
 }
 

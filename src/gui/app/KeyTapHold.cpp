@@ -5,7 +5,7 @@
 namespace orbel::studio::gui {
 
 bool KeyTapHold::Take(const Event& event) {
-    if (!event.released) {
+    if (!event.Released()) {
         // Down again before its tap's release passed: the release is moot, and passing it
         // later would show a key held down as up.
         const auto sameKey = [&event](const Event& held) { return held.key == event.key; };

@@ -16,13 +16,16 @@ namespace orbel::studio::gui {
 
 class KeyTapHold {
 public:
-    // A key event in GLFW's terms; only `key` and whether `released` matter here.
+    // GLFW's GLFW_RELEASE (the scheduler checks that they agree).
+    static constexpr int kRelease = 0;
+
+    // A key event in GLFW's terms; only `key` and whether it is a release matter here.
     struct Event {
         int key = 0;
         int scancode = 0;
         int action = 0;
         int mods = 0;
-        bool released = false;
+        bool Released() const { return action == kRelease; }
         bool operator==(const Event&) const = default;
     };
 

@@ -4,8 +4,8 @@ namespace orbel::studio::gui {
 
 void PointerTrickle::Moved(double x, double y) {
     if (queuedChanges_ == 0) {
-        // Nothing waits for a frame: a frame reads the place itself, so older moves are moot.
-        queue_.clear();
+        // Nothing waits for a frame (the queue is empty): only the place is kept, for a
+        // button change that comes before the next move.
         place_ = Place{x, y};
         return;
     }

@@ -17,8 +17,8 @@ constexpr int kEnter = 257;
 constexpr int kCtrl = 341;
 constexpr int kA = 65;
 
-Event Press(int key) { return {key, 0, 1, 0, false}; }
-Event Release(int key) { return {key, 0, 0, 0, true}; }
+Event Press(int key) { return {key, 0, 1, 0}; }
+Event Release(int key) { return {key, 0, KeyTapHold::kRelease, 0}; }
 
 // Plays events through the hold the way the frame loop does; Frame tells which keys were
 // down (as the backend has them) when the frame began.
@@ -27,7 +27,7 @@ struct Loop {
     std::set<int> down;
 
     void Pass(const Event& event) {
-        if (event.released) {
+        if (event.Released()) {
             down.erase(event.key);
         } else {
             down.insert(event.key);

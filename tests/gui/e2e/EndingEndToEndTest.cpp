@@ -37,7 +37,6 @@ using orbel::testing::kStepDeadline;
 using orbel::testing::PointSizePlus;
 using orbel::testing::ReadFile;
 using orbel::testing::Rect;
-using orbel::testing::Screenshot;
 namespace theme = orbel::testing::theme;
 
 constexpr uintmax_t kQpcBytes = 756'728;  // one frame of 56 lines of the emulator's 192 points
